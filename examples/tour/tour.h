@@ -1,0 +1,14 @@
+// The tour's steps, one per capability of the library; main() runs them in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tour {
+
+void Heading(const char* title);
+void Print(const wchar_t* text);  // UTF-16 text to standard output as UTF-8
+
+void Foundation(const std::vector<std::string>& args);
+
+}  // namespace tour

@@ -1,0 +1,70 @@
+// The handle model of the non-Windows platform layer. A HANDLE names a
+// reference-counted KernelObject through a process-wide table, so a stale or
+// doubled CloseHandle fails with ERROR_INVALID_HANDLE instead of touching
+// freed memory. Waitable kinds (events, threads, ports, message queues, ...)
+// derive from Waitable and share one wait machinery, so WaitForMultipleObjects
+// works across kinds.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/kernel.h"
+
+namespace vidozir::platform {
+
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+};
+
+// Every waitable object's signal state is guarded by the one wait mutex, so a
+// wait on several objects sees all their states at one instant and a wait for
+// all of them takes them atomically.
+std::mutex& WaitMutex();
+
+struct Waiter {
+    std::condition_variable cv;
+};
+
+class Waitable : public KernelObject {
+public:
+    // Called with WaitMutex() held.
+    virtual bool IsSignaledLocked() const = 0;
+    // Called with WaitMutex() held when a wait is satisfied by this object:
+    // an auto-reset event resets, a mutex takes its owner. Returns true when
+    // the object was abandoned (a mutex whose owner died).
+    virtual bool ConsumeLocked() { return false; }
+
+    void AddWaiterLocked(Waiter* waiter) { waiters_.push_back(waiter); }
+    void RemoveWaiterLocked(Waiter* waiter);
+    // Wakes every thread waiting on this object; call after a state change
+    // with WaitMutex() held.
+    void NotifyLocked();
+
+private:
+    std::vector<Waiter*> waiters_;
+};
+
+// Handle table.
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+template <class T>
+std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+}
+bool RemoveHandle(HANDLE handle);
+
+// Waits for one (waitAll false) or all objects; returns the WAIT_* result.
+// Other areas wait on their own objects through it too (a thread's message
+// queue is a Waitable, so a message wait is a wait on one more object).
+DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
+                     DWORD milliseconds);
+
+// The deadline of a wait that begins now; time_point::max() for INFINITE.
+std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
+
+}  // namespace vidozir::platform

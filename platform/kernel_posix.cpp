@@ -1,0 +1,451 @@
+// Kernel objects for non-Windows builds (see platform/handles_posix.h).
+#include "platform/handles_posix.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <new>
+
+namespace vidozir::platform {
+
+namespace {
+
+thread_local DWORD t_lastError = 0;
+
+// Handle values are (slot + 1) * 4, like Windows' small multiples of four:
+// never null, never INVALID_HANDLE_VALUE.
+struct HandleTable {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<KernelObject>> slots;
+    std::vector<size_t> freeSlots;
+};
+
+HandleTable& Table() {
+    static HandleTable* table = new HandleTable;  // lives until exit, past static destructors
+    return *table;
+}
+
+bool SlotOf(HANDLE handle, size_t* slot) {
+    auto value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value % 4 != 0) {
+        return false;
+    }
+    *slot = value / 4 - 1;
+    return true;
+}
+
+}  // namespace
+
+std::mutex& WaitMutex() {
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+
+void Waitable::RemoveWaiterLocked(Waiter* waiter) {
+    auto it = std::find(waiters_.begin(), waiters_.end(), waiter);
+    if (it != waiters_.end()) {
+        waiters_.erase(it);
+    }
+}
+
+void Waitable::NotifyLocked() {
+    for (Waiter* waiter : waiters_) {
+        waiter->cv.notify_one();
+    }
+}
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    size_t slot;
+    if (!table.freeSlots.empty()) {
+        slot = table.freeSlots.back();
+        table.freeSlots.pop_back();
+        table.slots[slot] = std::move(object);
+    } else {
+        slot = table.slots.size();
+        table.slots.push_back(std::move(object));
+    }
+    return reinterpret_cast<HANDLE>((slot + 1) * 4);
+}
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
+    size_t slot;
+    if (!SlotOf(handle, &slot)) {
+        return nullptr;
+    }
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return slot < table.slots.size() ? table.slots[slot] : nullptr;
+}
+
+bool RemoveHandle(HANDLE handle) {
+    size_t slot;
+    if (!SlotOf(handle, &slot)) {
+        return false;
+    }
+    std::shared_ptr<KernelObject> doomed;  // destroyed outside the table lock
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    if (slot >= table.slots.size() || !table.slots[slot]) {
+        return false;
+    }
+    doomed = std::move(table.slots[slot]);
+    table.freeSlots.push_back(slot);
+    return true;
+}
+
+std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds) {
+    if (milliseconds == INFINITE) {
+        return std::chrono::steady_clock::time_point::max();
+    }
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
+                     DWORD milliseconds) {
+    const auto deadline = DeadlineAfter(milliseconds);
+    std::unique_lock<std::mutex> lock(WaitMutex());
+    Waiter waiter;
+    bool registered = false;
+    DWORD result = WAIT_TIMEOUT;
+    for (;;) {
+        if (waitAll) {
+            bool all = std::all_of(objects.begin(), objects.end(),
+                                   [](const auto& o) { return o->IsSignaledLocked(); });
+            if (all) {
+                bool abandoned = false;
+                for (const auto& object : objects) {
+                    abandoned = object->ConsumeLocked() || abandoned;
+                }
+                result = abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+                break;
+            }
+        } else {
+            auto it = std::find_if(objects.begin(), objects.end(),
+                                   [](const auto& o) { return o->IsSignaledLocked(); });
+            if (it != objects.end()) {
+                DWORD index = static_cast<DWORD>(it - objects.begin());
+                result = ((*it)->ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + index;
+                break;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            result = WAIT_TIMEOUT;
+            break;
+        }
+        if (!registered) {
+            for (const auto& object : objects) {
+                object->AddWaiterLocked(&waiter);
+            }
+            registered = true;
+        }
+        if (deadline == std::chrono::steady_clock::time_point::max()) {
+            waiter.cv.wait(lock);
+        } else {
+            waiter.cv.wait_until(lock, deadline);
+        }
+    }
+    if (registered) {
+        for (const auto& object : objects) {
+            object->RemoveWaiterLocked(&waiter);
+        }
+    }
+    return result;
+}
+
+namespace {
+
+class Event : public Waitable {
+public:
+    Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
+    bool IsSignaledLocked() const override { return signaled_; }
+    bool ConsumeLocked() override {
+        if (!manualReset_) {
+            signaled_ = false;
+        }
+        return false;
+    }
+    void Set() {
+        std::lock_guard<std::mutex> lock(WaitMutex());
+        if (!signaled_) {
+            signaled_ = true;
+            NotifyLocked();
+        }
+    }
+    void Reset() {
+        std::lock_guard<std::mutex> lock(WaitMutex());
+        signaled_ = false;
+    }
+
+private:
+    const bool manualReset_;
+    bool signaled_;
+};
+
+// A thread is signalled once its start routine has returned.
+class Thread : public Waitable {
+public:
+    Thread(LPTHREAD_START_ROUTINE start, LPVOID parameter) : start_(start), parameter_(parameter) {}
+    bool IsSignaledLocked() const override { return finished_; }
+
+    LPTHREAD_START_ROUTINE start_;
+    LPVOID parameter_;
+    std::atomic<DWORD> id_{0};
+    DWORD exitCode_ = STILL_ACTIVE;  // guarded by WaitMutex()
+    bool finished_ = false;          // guarded by WaitMutex()
+    std::shared_ptr<Thread> self_;   // keeps the object alive while the thread runs
+    std::mutex startMutex_;
+    std::condition_variable startCv_;
+};
+
+DWORD CurrentTid() {
+    thread_local DWORD tid = static_cast<DWORD>(::syscall(SYS_gettid));
+    return tid;
+}
+
+void* ThreadMain(void* arg) {
+    auto* raw = static_cast<Thread*>(arg);
+    std::shared_ptr<Thread> thread;
+    {
+        std::lock_guard<std::mutex> lock(raw->startMutex_);
+        raw->id_.store(CurrentTid());
+        thread = std::move(raw->self_);
+    }
+    raw->startCv_.notify_all();
+    DWORD code = thread->start_(thread->parameter_);
+    std::lock_guard<std::mutex> lock(WaitMutex());
+    thread->exitCode_ = code;
+    thread->finished_ = true;
+    thread->NotifyLocked();
+    return nullptr;
+}
+
+std::shared_ptr<Waitable> WaitableFromHandle(HANDLE handle) {
+    return LookupHandleAs<Waitable>(handle);
+}
+
+}  // namespace
+
+}  // namespace vidozir::platform
+
+using namespace vidozir::platform;
+
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    if (!RemoveHandle(handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (name != nullptr && name[0] != 0) {
+        // Named events are not used by the library on this platform.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+}
+
+BOOL SetEvent(HANDLE handle) {
+    auto event = LookupHandleAs<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->Set();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE handle) {
+    auto event = LookupHandleAs<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->Reset();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::vector<std::shared_ptr<Waitable>> objects;
+    objects.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+        auto object = WaitableFromHandle(handles[i]);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        objects.push_back(std::move(object));
+    }
+    return WaitForObjects(objects, waitAll != FALSE, milliseconds);
+}
+
+// A critical section is a recursive mutex owned through the structure's pointer.
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    section->impl = new std::recursive_mutex;
+}
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<std::recursive_mutex*>(section->impl);
+    section->impl = nullptr;
+}
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->lock();
+}
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+    return static_cast<std::recursive_mutex*>(section->impl)->try_lock() ? TRUE : FALSE;
+}
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->unlock();
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD, LPDWORD threadId) {
+    if (start == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto thread = std::make_shared<Thread>(start, parameter);
+    thread->self_ = thread;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (stackSize != 0) {
+        pthread_attr_setstacksize(&attr, std::max<size_t>(stackSize, PTHREAD_STACK_MIN));
+    }
+    pthread_t id;
+    int error = pthread_create(&id, &attr, ThreadMain, thread.get());
+    pthread_attr_destroy(&attr);
+    if (error != 0) {
+        thread->self_.reset();
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    {
+        // The numeric id is the kernel's thread id, known once the thread runs.
+        std::unique_lock<std::mutex> lock(thread->startMutex_);
+        thread->startCv_.wait(lock, [&] { return thread->id_.load() != 0; });
+    }
+    if (threadId != nullptr) {
+        *threadId = thread->id_.load();
+    }
+    return InsertHandle(thread);
+}
+
+DWORD GetCurrentThreadId() {
+    return CurrentTid();
+}
+
+DWORD GetThreadId(HANDLE handle) {
+    auto thread = LookupHandleAs<Thread>(handle);
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return thread->id_.load();
+}
+
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(::getpid());
+}
+
+BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
+    auto thread = LookupHandleAs<Thread>(handle);
+    if (!thread || exitCode == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(WaitMutex());
+    *exitCode = thread->exitCode_;
+    return TRUE;
+}
+
+void Sleep(DWORD milliseconds) {
+    if (milliseconds == INFINITE) {
+        for (;;) {
+            ::pause();
+        }
+    }
+    timespec ts{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+// Thread-local slots map onto pthread keys.
+DWORD TlsAlloc() {
+    pthread_key_t key;
+    if (pthread_key_create(&key, nullptr) != 0) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return TLS_OUT_OF_INDEXES;
+    }
+    return static_cast<DWORD>(key);
+}
+BOOL TlsFree(DWORD index) {
+    return pthread_key_delete(static_cast<pthread_key_t>(index)) == 0 ? TRUE : FALSE;
+}
+LPVOID TlsGetValue(DWORD index) {
+    SetLastError(ERROR_SUCCESS);
+    return pthread_getspecific(static_cast<pthread_key_t>(index));
+}
+BOOL TlsSetValue(DWORD index, LPVOID value) {
+    return pthread_setspecific(static_cast<pthread_key_t>(index), value) == 0 ? TRUE : FALSE;
+}
+
+LONG InterlockedIncrement(LONG volatile* target) {
+    return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedDecrement(LONG volatile* target) {
+    return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedExchange(LONG volatile* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
+void GetSystemTimeAsFileTime(LPFILETIME time) {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    // 100-nanosecond units since 1601-01-01.
+    const int64_t ticks =
+        (static_cast<int64_t>(ts.tv_sec) + 11644473600LL) * 10000000LL + ts.tv_nsec / 100;
+    time->dwLowDateTime = static_cast<DWORD>(ticks);
+    time->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+}
+
+ULONGLONG GetTickCount64() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<ULONGLONG>(ts.tv_sec) * 1000u +
+           static_cast<ULONGLONG>(ts.tv_nsec) / 1000000u;
+}
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetTickCount64());
+}

@@ -1,0 +1,12 @@
+// The Win32 calls the library is written against. On Windows these are the
+// system's own; on other platforms each area header below declares the
+// stand-ins that platform/ implements (only what the library calls).
+#pragma once
+
+#include "vidozir_wintypes.h"
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include "platform/kernel.h"
+#endif

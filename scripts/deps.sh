@@ -1,0 +1,33 @@
+# The one list of packages the project needs on a Debian machine, and the
+# idempotent install. Sourced by scripts/test, scripts/demo and scripts/bench.
+VIDOZIR_PACKAGES=(
+  # toolchains and build
+  g++ cmake ninja-build pkg-config clang
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
+  wine wine64
+  # libraries of the library
+  libboost-dev libicu-dev libsqlite3-dev libssl-dev
+  # tests, fuzzing and benchmarks
+  googletest libbenchmark-dev libclang-rt-14-dev
+  libpugixml-dev libtinyxml2-dev libxml2-dev
+  python3 python3-cryptography-vectors osslsigncode
+  shared-mime-info
+)
+
+vidozir_install_deps() {
+  local missing=()
+  local p
+  for p in "${VIDOZIR_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "-- installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "vidozir/lustring.h"
+
+namespace {
+
+TEST(LuStringW, ConstructionAndNullInputs) {
+    CLuStringW empty;
+    EXPECT_TRUE(empty.IsEmpty());
+    EXPECT_NE(empty.GetString(), nullptr);
+    EXPECT_EQ(empty.GetString()[0], L'\0');
+
+    CLuStringW fromNull(static_cast<const wchar_t*>(nullptr));
+    CLuStringW fromZero(0);
+    EXPECT_EQ(fromNull.GetLength(), 0);
+    EXPECT_EQ(fromZero.GetLength(), 0);
+
+    CLuStringW text(L"hello");
+    EXPECT_EQ(text.GetLength(), 5);
+    EXPECT_EQ(text, L"hello");
+    EXPECT_EQ(CLuStringW(L"hello", 3), L"hel");
+}
+
+TEST(LuStringW, EmbeddedZerosAndSurrogatesCountAsUnits) {
+    const wchar_t raw[] = {L'a', 0, L'b'};
+    CLuStringW s(raw, 3);
+    EXPECT_EQ(s.GetLength(), 3);
+    EXPECT_EQ(s.GetAt(1), L'\0');
+    EXPECT_EQ(s.GetAt(2), L'b');
+    EXPECT_FALSE(s == L"a");  // compares the whole length, not up to the zero
+
+    // U+1F600 is two UTF-16 units on every platform.
+    CLuStringW emoji(L"x\xD83D\xDE00y");
+    EXPECT_EQ(emoji.GetLength(), 4);
+    EXPECT_EQ(emoji.Find(L'\xDE00'), 2);
+    EXPECT_EQ(emoji.Mid(1, 2), CLuStringW(L"\xD83D\xDE00"));
+}
+
+TEST(LuStringW, CopiesAreIndependent) {
+    CLuStringW a(L"shared?");
+    CLuStringW b = a;
+    b.GetBuffer()[0] = L'S';
+    b.ReleaseBuffer();
+    b += L"!";
+    EXPECT_EQ(a, L"shared?");
+    EXPECT_EQ(b, L"Shared?!");
+
+    CLuStringW moved = std::move(b);
+    EXPECT_EQ(moved, L"Shared?!");
+    EXPECT_TRUE(b.IsEmpty());  // NOLINT(bugprone-use-after-move): moved-from state is defined
+    a = a;                     // self-assignment keeps the value
+    EXPECT_EQ(a, L"shared?");
+    a = a.GetString() + 1;  // assignment from a piece of itself
+    EXPECT_EQ(a, L"hared?");
+}
+
+TEST(LuStringW, CopiesCrossThreads) {
+    CLuStringW base(L"payload");
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([copy = base, i]() mutable {
+            for (int n = 0; n < 1000; ++n) {
+                copy.AppendFormat(L"%d", i);
+            }
+            EXPECT_EQ(copy.GetLength(), 7 + 1000);
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(base, L"payload");
+}
+
+TEST(LuStringW, BufferAndCapacity) {
+    CLuStringW s;
+    EXPECT_EQ(s.GetAllocLength(), 0);
+    wchar_t* p = s.GetBuffer(10);
+    EXPECT_GE(s.GetAllocLength(), 10);
+    for (int i = 0; i < 10; ++i) {
+        p[i] = static_cast<wchar_t>(L'0' + i);
+    }
+    p[10] = 0;
+    s.ReleaseBuffer(-1);
+    EXPECT_EQ(s, L"0123456789");
+    p = s.GetBuffer(10);
+    p[4] = 0;
+    s.ReleaseBuffer(-1);
+    EXPECT_EQ(s.GetLength(), 4);
+    s.GetBuffer(10);
+    s.ReleaseBuffer(7);
+    EXPECT_EQ(s.GetLength(), 7);
+    EXPECT_EQ(s.GetString()[7], L'\0');
+
+    // Growth keeps appends linear: capacity grows geometrically.
+    CLuStringW grow;
+    int reallocations = 0;
+    int last = grow.GetAllocLength();
+    for (int i = 0; i < 100000; ++i) {
+        grow += L'x';
+        if (grow.GetAllocLength() != last) {
+            ++reallocations;
+            last = grow.GetAllocLength();
+        }
+    }
+    EXPECT_EQ(grow.GetLength(), 100000);
+    EXPECT_LT(reallocations, 40);
+}
+
+TEST(LuStringW, Substrings) {
+    CLuStringW s(L"abcdef");
+    EXPECT_EQ(s.Mid(2), L"cdef");
+    EXPECT_EQ(s.Mid(2, 2), L"cd");
+    EXPECT_EQ(s.Mid(4, 100), L"ef");
+    EXPECT_EQ(s.Mid(10), L"");
+    EXPECT_EQ(s.Mid(-3, 2), L"ab");
+    EXPECT_EQ(s.Left(3), L"abc");
+    EXPECT_EQ(s.Left(99), L"abcdef");
+    EXPECT_EQ(s.Right(2), L"ef");
+    EXPECT_EQ(s.Right(99), L"abcdef");
+    EXPECT_EQ(s.Right(-1), L"");
+}
+
+TEST(LuStringW, Searching) {
+    CLuStringW s(L"a.b.c\\d");
+    EXPECT_EQ(s.Find(L'.'), 1);
+    EXPECT_EQ(s.Find(L'.', 2), 3);
+    EXPECT_EQ(s.Find(L'z'), -1);
+    EXPECT_EQ(s.Find(L"b.c"), 2);
+    EXPECT_EQ(s.Find(L"b.c", 3), -1);
+    EXPECT_EQ(s.Find(L""), 0);
+    EXPECT_EQ(s.Find(L"d", 100), -1);
+    EXPECT_EQ(s.ReverseFind(L'.'), 3);
+    EXPECT_EQ(s.ReverseFind(L'q'), -1);
+    EXPECT_EQ(s.FindOneOf(L"\\c"), 4);
+    EXPECT_EQ(s.FindOneOf(L"xyz"), -1);
+}
+
+TEST(LuStringW, EditingInPlace) {
+    CLuStringW s(L"a/b/c");
+    EXPECT_EQ(s.Replace(L'/', L'\\'), 2);
+    EXPECT_EQ(s, L"a\\b\\c");
+    EXPECT_EQ(s.Insert(0, L'['), 6);
+    EXPECT_EQ(s.Insert(100, L"]"), 7);
+    EXPECT_EQ(s, L"[a\\b\\c]");
+    EXPECT_EQ(s.Insert(2, L"--"), 9);
+    EXPECT_EQ(s, L"[a--\\b\\c]");
+    EXPECT_EQ(s.Delete(2, 2), 7);
+    EXPECT_EQ(s, L"[a\\b\\c]");
+
+    CLuStringW padded(L" \t\r\n text \x3000");
+    padded.Trim();
+    EXPECT_EQ(padded, L"text");
+    CLuStringW blank(L"   ");
+    EXPECT_TRUE(blank.Trim().IsEmpty());
+}
+
+TEST(LuStringW, ComparisonAndCase) {
+    CLuStringW s(L"Hello");
+    EXPECT_EQ(s.CompareNoCase(L"hELLO"), 0);
+    EXPECT_NE(s.CompareNoCase(L"hELL"), 0);
+    EXPECT_LT(CLuStringW(L"abc").CompareNoCase(L"ABD"), 0);
+    EXPECT_EQ(CLuStringW(L"\x00C9t\x00C9").CompareNoCase(L"\x00E9T\x00E9"), 0);
+    EXPECT_EQ(CLuStringW(L"\x0414\x0430").CompareNoCase(L"\x0434\x0410"), 0);
+    EXPECT_TRUE(s != L"hello");
+    EXPECT_TRUE(CLuStringW(L"x") == L'x');
+    EXPECT_FALSE(CLuStringW(L"xy") == L'x');
+    EXPECT_TRUE(L'x' != CLuStringW(L"y"));
+    CLuStringW mixed(
+        L"Stra\x00DF"
+        L"e \x0110");
+    EXPECT_EQ(CLuStringW(mixed).MakeUpper(), CLuStringW(L"STRA\x00DF"
+                                                        L"E \x0110"));
+    EXPECT_EQ(CLuStringW(mixed).MakeLower(), CLuStringW(L"stra\x00DF"
+                                                        L"e \x0111"));
+}
+
+TEST(LuStringW, Concatenation) {
+    CLuStringW a(L"ab");
+    CLuStringW b(L"cd");
+    EXPECT_EQ(a + b, L"abcd");
+    EXPECT_EQ(a + L"x", L"abx");
+    EXPECT_EQ(L"x" + a, L"xab");
+    EXPECT_EQ(a + L'!', L"ab!");
+    EXPECT_EQ(L'!' + a, L"!ab");
+    CLuStringW c;
+    c.Append(L"12345", 3);
+    c.Append(L"z");
+    c.Append(a);
+    c += a;
+    EXPECT_EQ(c, L"123zabab");
+    c += c;  // appending itself
+    EXPECT_EQ(c, L"123zabab123zabab");
+}
+
+TEST(LuStringA, Operations) {
+    CLuStringA s("  mixed Case \n");
+    EXPECT_EQ(s.Trim().GetLength(), 10);
+    EXPECT_EQ(s.MakeUpper(), "MIXED CASE");
+    CLuStringA copy = s;
+    copy += '!';
+    EXPECT_EQ(s, "MIXED CASE");
+    EXPECT_EQ(copy, "MIXED CASE!");
+    EXPECT_EQ(copy.GetAt(0), 'M');
+    CLuStringA none(nullptr);
+    EXPECT_TRUE(none.IsEmpty());
+    EXPECT_STREQ(static_cast<const char*>(none), "");
+    char* p = none.GetBuffer(3);
+    p[0] = 'o';
+    p[1] = 'k';
+    p[2] = 0;
+    none.ReleaseBuffer();
+    EXPECT_EQ(none, "ok");
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// The kernel semantics the library relies on. Runs against the real Win32
+// calls on Windows and against platform/ elsewhere, so the stand-ins are held
+// to the system's behaviour.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/win32.h"
+
+namespace {
+
+TEST(Kernel, WaitOnSeveralHandles) {
+    HANDLE events[3];
+    for (auto& e : events) {
+        e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        ASSERT_NE(e, nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
+    SetEvent(events[2]);
+    SetEvent(events[1]);
+    // The lowest signalled index wins and only that one is consumed.
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
+
+    SetEvent(events[0]);
+    SetEvent(events[1]);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, TRUE, 0), WAIT_TIMEOUT);  // not all yet
+    EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_OBJECT_0);  // wait-all consumed nothing
+    SetEvent(events[0]);
+    SetEvent(events[2]);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, TRUE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
+
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        SetEvent(events[2]);
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 10000), WAIT_OBJECT_0 + 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    setter.join();
+    for (auto e : events) {
+        EXPECT_TRUE(CloseHandle(e));
+    }
+}
+
+TEST(Kernel, ManualResetReleasesEveryWaiter) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> released{0};
+    std::thread a([&] { released += WaitForSingleObject(event, 5000) == WAIT_OBJECT_0; });
+    std::thread b([&] { released += WaitForSingleObject(event, 5000) == WAIT_OBJECT_0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    SetEvent(event);
+    a.join();
+    b.join();
+    EXPECT_EQ(released.load(), 2);
+    CloseHandle(event);
+}
+
+DWORD WINAPI ThreadBody(LPVOID parameter) {
+    auto* seen = static_cast<std::atomic<DWORD>*>(parameter);
+    seen->store(GetCurrentThreadId());
+    Sleep(20);
+    return 17;
+}
+
+TEST(Kernel, ThreadsAreWaitableAndNumbered) {
+    std::atomic<DWORD> seen{0};
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, ThreadBody, &seen, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(GetThreadId(thread), id);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(seen.load(), id);
+    EXPECT_NE(id, GetCurrentThreadId());
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 17u);
+    // A finished thread stays signalled.
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(Kernel, ThreadLocalSlotsAndInterlocked) {
+    DWORD slot = TlsAlloc();
+    ASSERT_NE(slot, TLS_OUT_OF_INDEXES);
+    int mine = 1;
+    int theirs = 2;
+    TlsSetValue(slot, &mine);
+    std::thread other([&] {
+        EXPECT_EQ(TlsGetValue(slot), nullptr);
+        TlsSetValue(slot, &theirs);
+        EXPECT_EQ(TlsGetValue(slot), &theirs);
+    });
+    other.join();
+    EXPECT_EQ(TlsGetValue(slot), &mine);
+    EXPECT_TRUE(TlsFree(slot));
+
+    volatile LONG value = 0;
+    EXPECT_EQ(InterlockedIncrement(&value), 1);
+    EXPECT_EQ(InterlockedExchange(&value, 10), 1);
+    EXPECT_EQ(InterlockedCompareExchange(&value, 20, 9), 10);  // no match: unchanged
+    EXPECT_EQ(InterlockedCompareExchange(&value, 20, 10), 10);
+    EXPECT_EQ(InterlockedDecrement(&value), 19);
+}
+
+TEST(Kernel, BadHandlesFailCleanly) {
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_TRUE(CloseHandle(event));
+    SetLastError(0);
+    EXPECT_FALSE(SetEvent(event));  // closed: the handle no longer names it
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+}
+
+TEST(Kernel, SystemTimeIsAfter2020) {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    unsigned long long ticks =
+        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    EXPECT_GT(ticks, 132223104000000000ULL);  // 2020-01-01
+    ULONGLONG a = GetTickCount64();
+    Sleep(60);
+    EXPECT_GE(GetTickCount64() - a, 40u);  // the tick is coarse (10-16 ms) on Windows
+}
+
+}  // namespace
