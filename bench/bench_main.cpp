@@ -1,0 +1,59 @@
+// Shared main of the benchmark programs. Memory is retained by the allocator
+// for every side alike: on these machines the first touch of fresh pages costs
+// far more than the code under test, and glibc would otherwise hand large
+// blocks back to the system after each iteration. After the run, pairs of
+// results named <Workload>_<Side> are printed as ratios to our side.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_ratio.h"
+
+namespace {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
+                continue;
+            }
+            double rate = 0;
+            for (const char* counter : {"bytes_per_second", "items_per_second"}) {
+                auto it = run.counters.find(counter);
+                if (it != run.counters.end()) {
+                    rate = it->second;
+                    break;
+                }
+            }
+            // Without a rate, the faster side has the smaller time.
+            double value = rate > 0 ? rate : 1.0 / run.GetAdjustedRealTime();
+            results_[run.benchmark_name()] = value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        bench_ratio::PrintRatios(results_);
+    }
+
+private:
+    std::map<std::string, double> results_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, -1);
+    std::printf("memory retained: M_MMAP_MAX=0, M_TRIM_THRESHOLD=-1 (the same for every side)\n");
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
