@@ -357,10 +357,11 @@ void Reactor::Loop() {
     for (;;) {
         const int count = ::epoll_wait(epoll_, events, 32, -1);
         for (int i = 0; i < count; ++i) {
+            const uint64_t id = events[i].data.u64;  // the event record is packed
             std::shared_ptr<File> file;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                auto it = files_.find(events[i].data.u64);
+                auto it = files_.find(id);
                 if (it != files_.end()) {
                     file = it->second.lock();
                 }

@@ -44,7 +44,7 @@ public:
 // A loop whose pump is the spy, with the delegate operations reachable.
 class SpyLoop : public CMessageLoop {
 public:
-    SpyLoop() : CMessageLoop(static_cast<Type>(99)), spy(new SpyPump) { m_pump.reset(spy); }
+    SpyLoop() : CMessageLoop(static_cast<Type>(3)), spy(new SpyPump) { m_pump.reset(spy); }
     using CMessageLoop::DoDelayedWork;
     using CMessageLoop::DoWork;
     SpyPump* spy;

@@ -81,18 +81,21 @@ TEST(MessagePumpIO, DelayedTaskRunsWhenDueNotBefore) {
 }
 
 TEST(MessagePumpIO, ManyPostsQueueOneWakeUpPacket) {
-    CMessageLoopIO loop;
-    EXPECT_EQ(0, loop.WaitForIOCompletion(0, nullptr));  // empty port, empty saved list
     std::atomic<int> destroyed{0};
-    for (int i = 0; i < 1000; ++i) {
-        loop.PostTask(new FnTask([] {}, &destroyed), 0);
+    {
+        CMessageLoopIO loop;
+        EXPECT_EQ(0, loop.WaitForIOCompletion(0, nullptr));  // empty port, empty saved list
+        for (int i = 0; i < 1000; ++i) {
+            loop.PostTask(new FnTask([] {}, &destroyed), 0);
+        }
+        EXPECT_EQ(1, loop.WaitForIOCompletion(0, nullptr));  // the one wake-up packet
+        EXPECT_EQ(0, loop.WaitForIOCompletion(0, nullptr));
+        loop.PostTask(new FnTask([] {}, &destroyed), 0);  // taking it re-armed the flag
+        EXPECT_EQ(1, loop.WaitForIOCompletion(0, nullptr));
+        EXPECT_EQ(0, loop.WaitForIOCompletion(0, nullptr));
+        EXPECT_EQ(0, destroyed.load());
     }
-    EXPECT_EQ(1, loop.WaitForIOCompletion(0, nullptr));  // the one wake-up packet
-    EXPECT_EQ(0, loop.WaitForIOCompletion(0, nullptr));
-    loop.PostTask(new FnTask([] {}, &destroyed), 0);  // taking it re-armed the flag
-    EXPECT_EQ(1, loop.WaitForIOCompletion(0, nullptr));
-    EXPECT_EQ(0, loop.WaitForIOCompletion(0, nullptr));
-    EXPECT_EQ(0, destroyed.load());
+    EXPECT_EQ(1001, destroyed.load());  // never run, destroyed with the loop
 }
 
 TEST(MessagePumpIO, RunDeliversReadsAndErrorsToTheHandlerOnTheLoopThread) {
