@@ -291,12 +291,18 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
+    if (count == 1) {
+        if (auto self = LookupHandleAs<SelfWaitable>(handles[0])) {
+            return self->Wait(milliseconds);
+        }
+    }
     std::vector<std::shared_ptr<Waitable>> objects;
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         auto object = WaitableFromHandle(handles[i]);
         if (!object) {
-            SetLastError(ERROR_INVALID_HANDLE);
+            const bool self = LookupHandleAs<SelfWaitable>(handles[i]) != nullptr;
+            SetLastError(self ? ERROR_NOT_SUPPORTED : ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         objects.push_back(std::move(object));
