@@ -29,7 +29,8 @@ VIDOZIR_API HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attribu
 VIDOZIR_API HANDLE OpenFileMappingW(DWORD access, BOOL inheritHandle, LPCWSTR name);
 // The offset must be a multiple of the allocation granularity (64 KiB, as on
 // Windows); bytes 0 maps from the offset to the end of the section. A view
-// keeps its section alive after the handle is closed.
+// keeps its memory after the section's handles are closed (the name goes with
+// the last handle, as on Windows).
 VIDOZIR_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
                                  SIZE_T bytes);
 VIDOZIR_API BOOL UnmapViewOfFile(LPCVOID base);

@@ -199,6 +199,9 @@ void LetGo(Hold& hold) {
         return;
     }
     NamesLock lock;
+    // Unlocked explicitly: a view maps the same open file, which would keep
+    // its flock after the descriptor is closed.
+    RetryFlock(hold.fd, LOCK_UN);
     ::close(hold.fd);
     hold.fd = -1;
     if (hold.name.empty()) {
@@ -220,14 +223,11 @@ public:
     bool writable_ = true;
 };
 
-// Views by address; each keeps its section alive until it is unmapped.
-struct View {
-    std::shared_ptr<Section> section;
-    size_t length;
-};
+// The lengths of the views, by address. A view needs neither the descriptor
+// nor the name once it is mapped.
 std::mutex g_viewsMutex;
-std::map<uintptr_t, View>& Views() {
-    static auto* views = new std::map<uintptr_t, View>;
+std::map<uintptr_t, size_t>& Views() {
+    static auto* views = new std::map<uintptr_t, size_t>;
     return *views;
 }
 
@@ -392,24 +392,20 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offse
         return nullptr;
     }
     std::lock_guard<std::mutex> lock(g_viewsMutex);
-    Views()[reinterpret_cast<uintptr_t>(view)] = View{std::move(section), length};
+    Views()[reinterpret_cast<uintptr_t>(view)] = length;
     return view;
 }
 
 BOOL UnmapViewOfFile(LPCVOID base) {
-    View view;
-    {
-        std::lock_guard<std::mutex> lock(g_viewsMutex);
-        auto it = Views().find(reinterpret_cast<uintptr_t>(base));
-        if (it == Views().end()) {
-            SetLastError(ERROR_INVALID_ADDRESS);
-            return FALSE;
-        }
-        view = std::move(it->second);
-        Views().erase(it);
+    std::lock_guard<std::mutex> lock(g_viewsMutex);
+    auto it = Views().find(reinterpret_cast<uintptr_t>(base));
+    if (it == Views().end()) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
     }
-    ::munmap(const_cast<void*>(base), view.length);
-    return TRUE;  // the section goes with the view when no handle is left
+    ::munmap(const_cast<void*>(base), it->second);
+    Views().erase(it);
+    return TRUE;
 }
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
