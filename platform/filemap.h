@@ -35,7 +35,8 @@ VIDOZIR_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
                                  SIZE_T bytes);
 VIDOZIR_API BOOL UnmapViewOfFile(LPCVOID base);
 
-// A mutex is owned by a thread and re-entrant for it. A wait whose previous
+// A mutex is owned by a thread and re-entrant for it; it is always created
+// unowned (initialOwner must be FALSE). A wait whose previous
 // owner ended (thread or process) without releasing it returns WAIT_ABANDONED
 // and owns the mutex. A mutex can only be waited on alone (WaitForSingleObject,
 // or WaitForMultipleObjects with one handle).

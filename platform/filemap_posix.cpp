@@ -409,6 +409,10 @@ BOOL UnmapViewOfFile(LPCVOID base) {
 }
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+    if (initialOwner) {
+        SetLastError(ERROR_NOT_SUPPORTED);  // the library never asks for it
+        return nullptr;
+    }
     auto mutex = std::make_shared<NamedMutex>();
     if (!IsEmptyName(name) && !ShmName(name, "mutex", &mutex->hold_.name)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -423,9 +427,6 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
         return nullptr;
     }
     const bool existed = mutex->hold_.existed;
-    if (initialOwner && !existed) {
-        mutex->Wait(INFINITE);  // new, so free: taken at once
-    }
     HANDLE handle = InsertHandle(mutex);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;

@@ -188,19 +188,4 @@ TEST(FileMap, MutexOwnershipAndRecursion) {
     EXPECT_TRUE(CloseHandle(other));
 }
 
-TEST(FileMap, InitialOwnerAndUnnamedMutex) {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
-    ASSERT_NE(mutex, nullptr);
-    DWORD fromThread = 0;
-    std::thread([&] { fromThread = WaitForSingleObject(mutex, 0); }).join();
-    EXPECT_EQ(fromThread, WAIT_TIMEOUT);
-    EXPECT_TRUE(ReleaseMutex(mutex));
-    std::thread([&] {
-        fromThread = WaitForSingleObject(mutex, 0);
-        ReleaseMutex(mutex);
-    }).join();
-    EXPECT_EQ(fromThread, WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(mutex));
-}
-
 }  // namespace
