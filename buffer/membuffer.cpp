@@ -43,6 +43,16 @@ unsigned char* Reallocate(unsigned char* block, long long size) {
 
 }  // namespace
 
+inline void CMemBuffer::RoomFor(int n) {
+    if (GetCursorPos() + ((static_cast<long long>(n) + 3) & ~3LL) > m_nSize) {
+        Grow(n);
+    }
+}
+
+inline void CMemBuffer::Skip(int n) {
+    m_pCursor += (static_cast<long long>(n) + 3) & ~3LL;
+}
+
 CMemBuffer::CMemBuffer() : m_pBuffer(nullptr), m_pCursor(nullptr), m_nSize(0) {
     m_pBuffer = Reallocate(nullptr, ms_allocUnit);
     m_pCursor = m_pBuffer;
@@ -136,9 +146,9 @@ void CMemBuffer::SetBytes(const unsigned char* src, int n) {
     if (src == nullptr || n <= 0) {
         return;
     }
-    Grow(n);
+    RoomFor(n);
     std::memcpy(m_pCursor, src, static_cast<size_t>(n));
-    SeekNext(n);
+    Skip(n);
 }
 
 void CMemBuffer::GetBytes(unsigned char* dst, int n) {
@@ -149,25 +159,31 @@ void CMemBuffer::GetBytes(unsigned char* dst, int n) {
         return;
     }
     std::memcpy(dst, m_pCursor, static_cast<size_t>(n));
-    SeekNext(n);
+    Skip(n);
 }
 
-namespace {
+void CMemBuffer::PutLength(int32_t length) {
+    RoomFor(4);
+    std::memcpy(m_pCursor, &length, 4);
+    m_pCursor += 4;
+}
 
-// The body length of a string piece whose prefix has just been read, or -1
-// when the piece is damaged: a negative length, or a body that would pass the
-// end. A damaged piece yields an empty string and leaves the cursor just after
-// its length, so the reader sees the short record and the cursor never leaves
-// the block.
-long long BodyBytes(int32_t length, long long unitSize, long long offset, long long size) {
-    if (length <= 0) {
-        return length == 0 ? 0 : -1;
+// A damaged piece (a negative length, or a body that would pass the end)
+// reads as an empty string and leaves the cursor just after its length: the
+// reader sees the short record, and the cursor never leaves the block.
+long long CMemBuffer::TakeBody(int unitSize) {
+    if (static_cast<long long>(GetCursorPos()) + 4 > m_nSize) {
+        return 0;
     }
-    const long long bytes = length * unitSize;
-    return offset + bytes <= size ? bytes : -1;
+    int32_t length;
+    std::memcpy(&length, m_pCursor, 4);
+    m_pCursor += 4;
+    const long long bytes = static_cast<long long>(length) * unitSize;
+    if (bytes <= 0 || GetCursorPos() + bytes > m_nSize) {
+        return 0;
+    }
+    return bytes;
 }
-
-}  // namespace
 
 template <>
 void CMemBuffer::SetBytes<std::string>(const std::string& value) {
@@ -175,40 +191,30 @@ void CMemBuffer::SetBytes<std::string>(const std::string& value) {
         throw std::bad_alloc();  // cannot be described by the 32-bit length
     }
     const int32_t length = static_cast<int32_t>(value.size());
-    Grow(4);
-    std::memcpy(m_pCursor, &length, 4);
-    m_pCursor += 4;
+    PutLength(length);
     if (length == 0) {
         return;
     }
-    Grow(length);
+    RoomFor(length);
     std::memcpy(m_pCursor, value.data(), static_cast<size_t>(length));
-    SeekNext(length);
+    Skip(length);
 }
 
 template <>
 void CMemBuffer::GetBytes<std::string>(std::string& value) {
     value.clear();
-    if (static_cast<long long>(GetCursorPos()) + 4 > m_nSize) {
-        return;
-    }
-    int32_t length;
-    std::memcpy(&length, m_pCursor, 4);
-    m_pCursor += 4;
-    const long long bytes = BodyBytes(length, 1, GetCursorPos(), m_nSize);
-    if (bytes <= 0) {
+    const long long bytes = TakeBody(1);
+    if (bytes == 0) {
         return;
     }
     value.assign(reinterpret_cast<const char*>(m_pCursor), static_cast<size_t>(bytes));
-    SeekNext(length);
+    Skip(static_cast<int>(bytes));
 }
 
 template <>
 void CMemBuffer::SetBytes<CLuStringW>(const CLuStringW& value) {
     const int32_t length = value.GetLength();
-    Grow(4);
-    std::memcpy(m_pCursor, &length, 4);
-    m_pCursor += 4;
+    PutLength(length);
     const wchar_t* units = value.GetString();
     if (length == 0 || units == nullptr) {
         return;
@@ -217,7 +223,7 @@ void CMemBuffer::SetBytes<CLuStringW>(const CLuStringW& value) {
         throw std::bad_alloc();
     }
     const int bytes = 2 * length;
-    Grow(bytes);
+    RoomFor(bytes);
 #if WCHAR_MAX == 0xFFFF
     std::memcpy(m_pCursor, units, static_cast<size_t>(bytes));
 #else
@@ -227,22 +233,17 @@ void CMemBuffer::SetBytes<CLuStringW>(const CLuStringW& value) {
         std::memcpy(m_pCursor + 2 * i, &unit, 2);
     }
 #endif
-    SeekNext(bytes);
+    Skip(bytes);
 }
 
 template <>
 void CMemBuffer::GetBytes<CLuStringW>(CLuStringW& value) {
     value.Empty();
-    if (static_cast<long long>(GetCursorPos()) + 4 > m_nSize) {
+    const long long bytes = TakeBody(2);
+    if (bytes == 0) {
         return;
     }
-    int32_t length;
-    std::memcpy(&length, m_pCursor, 4);
-    m_pCursor += 4;
-    const long long bytes = BodyBytes(length, 2, GetCursorPos(), m_nSize);
-    if (bytes <= 0) {
-        return;
-    }
+    const int length = static_cast<int>(bytes / 2);
 #if WCHAR_MAX == 0xFFFF
     value.Append(reinterpret_cast<const wchar_t*>(m_pCursor), length);
 #else
@@ -254,7 +255,7 @@ void CMemBuffer::GetBytes<CLuStringW>(CLuStringW& value) {
     }
     value.ReleaseBuffer(length);
 #endif
-    SeekNext(static_cast<int>(bytes));
+    Skip(static_cast<int>(bytes));
 }
 
 }  // namespace VidOzir

@@ -84,19 +84,17 @@ void CRollBuffer::GrowBuffer(unsigned int needed) {
     m_nCapacity = larger;
 }
 
-namespace {
-
-// Room for n more bytes after size bytes of content; more than the 32-bit
-// counts can describe is treated as exhausted memory.
-unsigned int NeededFor(unsigned int size, unsigned int n) {
-    const uint64_t needed = static_cast<uint64_t>(size) + n;
+// More than the 32-bit counts can describe is treated as exhausted memory.
+unsigned int CRollBuffer::MakeRoom(unsigned int n) {
+    const uint64_t needed = static_cast<uint64_t>(m_nDataSize) + n;
     if (needed > UINT32_MAX) {
         throw std::bad_alloc();
     }
+    if (m_pBuffer == nullptr || needed > m_nCapacity) {
+        GrowBuffer(static_cast<unsigned int>(needed));
+    }
     return static_cast<unsigned int>(needed);
 }
-
-}  // namespace
 
 // A push of zero bytes does nothing at all, also before the first block
 // exists: it neither allocates nor fixes a capacity of 0.
@@ -104,10 +102,7 @@ void CRollBuffer::PushBack(unsigned char* data, unsigned int n) {
     if (n == 0) {
         return;
     }
-    const unsigned int needed = NeededFor(m_nDataSize, n);
-    if (m_pBuffer == nullptr || needed > m_nCapacity) {
-        GrowBuffer(needed);
-    }
+    const unsigned int needed = MakeRoom(n);
     const unsigned int tail = GetRowIndex(m_nDataSize);
     const unsigned int k = std::min(n, m_nCapacity - tail);
     std::memcpy(m_pBuffer + tail, data, k);
@@ -119,10 +114,7 @@ void CRollBuffer::PushFront(unsigned char* data, unsigned int n) {
     if (n == 0) {
         return;
     }
-    const unsigned int needed = NeededFor(m_nDataSize, n);
-    if (m_pBuffer == nullptr || needed > m_nCapacity) {
-        GrowBuffer(needed);
-    }
+    const unsigned int needed = MakeRoom(n);
     const unsigned int k = std::min(n, m_nHead);
     const unsigned int r = n - k;
     unsigned int head = m_nHead - k;

@@ -9,6 +9,7 @@
 // Wide strings are UTF-16 on every platform, so records travel between builds.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "vidozir/export.h"
@@ -52,6 +53,15 @@ protected:
     static int Align(int value, int unit);
 
 private:
+    // Inline forms of Grow's bound test and of SeekNext for counts >= 0, so
+    // that a piece that fits costs no call.
+    void RoomFor(int n);
+    void Skip(int n);
+    // A string piece's length prefix: written, or read with the byte count of
+    // the body that follows it (0 for an empty or damaged piece).
+    void PutLength(int32_t length);
+    long long TakeBody(int unitSize);
+
     unsigned char* m_pBuffer;
     unsigned char* m_pCursor;
     int m_nSize;

@@ -37,6 +37,8 @@ public:
 private:
     unsigned int GetRowIndex(unsigned int pos) const;
     void GrowBuffer(unsigned int needed);
+    // Grows the block when n more bytes do not fit; returns the new size.
+    unsigned int MakeRoom(unsigned int n);
 
     unsigned char* m_pBuffer;
     unsigned int m_nCapacity;

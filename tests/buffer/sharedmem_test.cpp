@@ -58,6 +58,14 @@ bool WaitUntil(const std::function<bool()>& condition) {
     return true;
 }
 
+// A new section of 4096 bytes, mapped whole; null on failure.
+Shared* CreateShared(CSharedMemory& shm, const std::string& name) {
+    if (shm.Create(Wide(name), 1, 4096) != 1 || shm.Map(0, 0) != 1) {
+        return nullptr;
+    }
+    return static_cast<Shared*>(shm.Memory());
+}
+
 // args: name, flag. Creates the section of 4096 bytes; with the flag 0 it
 // also maps it, checks the parent's text and answers. Exit code: Create's
 // result, plus 10 when the text was seen, plus 20 when Memory() was null
@@ -208,9 +216,8 @@ TEST(SharedMemory, NamespacesAndOddNames) {
 TEST(SharedMemory, LockExcludesTheOtherProcess) {
     const std::string name = UniqueName("count");
     CSharedMemory shm;
-    ASSERT_EQ(shm.Create(Wide(name), 1, 4096), 1);
-    ASSERT_EQ(shm.Map(0, 0), 1);
-    auto* shared = static_cast<Shared*>(shm.Memory());
+    Shared* shared = CreateShared(shm, name);
+    ASSERT_NE(shared, nullptr);
     ChildProcess child("shm_count", {name, "10000"});
     ASSERT_TRUE(child.Started());
     for (int i = 0; i < 10000; ++i) {
@@ -254,9 +261,8 @@ TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
 TEST(SharedMemory, DeadOwnerDoesNotBlockForever) {
     const std::string name = UniqueName("dead");
     CSharedMemory shm;
-    ASSERT_EQ(shm.Create(Wide(name), 1, 4096), 1);
-    ASSERT_EQ(shm.Map(0, 0), 1);
-    auto* shared = static_cast<Shared*>(shm.Memory());
+    Shared* shared = CreateShared(shm, name);
+    ASSERT_NE(shared, nullptr);
     ChildProcess child("shm_die_locked", {name});
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(WaitUntil([&] { return shared->childLocked == 1; }));
