@@ -24,5 +24,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     tour::Foundation(args);
     tour::Buffers(args);
+    tour::Digests(args);
     return 0;
 }
