@@ -73,7 +73,10 @@ CMemBuffer::CMemBuffer(const unsigned char* data, int len)
     m_nSize = static_cast<int>(size);
 }
 
-CMemBuffer::CMemBuffer(const CMemBuffer& other) : CMemBuffer(other.m_pBuffer, other.m_nSize) {}
+CMemBuffer::CMemBuffer(const CMemBuffer& other)
+    : m_pBuffer(nullptr), m_pCursor(nullptr), m_nSize(0) {
+    *this = other;  // the block keeps other's size, also one not a multiple of 4
+}
 
 CMemBuffer& CMemBuffer::operator=(const CMemBuffer& other) {
     // The new block is filled before the old one goes, so assigning a buffer

@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <new>
+#include <random>
 #include <mutex>
 #include <string>
 
@@ -231,43 +234,81 @@ std::map<uintptr_t, size_t>& Views() {
     return *views;
 }
 
-// A mutex in shared memory: recursive (a Windows mutex is re-entrant for its
-// owner), robust (an owner that dies leaves it to the next waiter, who gets
-// EOWNERDEAD) and process-shared.
+// A mutex in shared memory: robust (an owner that dies leaves it to the next
+// waiter, who gets EOWNERDEAD) and process-shared. Windows mutexes are
+// re-entrant and refuse a release by another thread; the owner and the depth
+// beside the pthread mutex give both without asking the pthread mutex to
+// unlock what the caller does not hold.
+struct SharedMutex {
+    pthread_mutex_t mutex;
+    std::atomic<uint64_t> owner;  // the owning thread's token, 0 when free
+    uint32_t depth;               // acquisitions by the owner; owner-only
+};
+
+// A token for the calling thread, unique across processes: kernel thread ids
+// are reused, and a dead owner's id must not pass for a new thread's.
+uint64_t ThreadToken() {
+    thread_local const uint64_t token = [] {
+        std::random_device random;
+        const uint64_t value = (static_cast<uint64_t>(random()) << 32) ^ random() ^
+                               (static_cast<uint64_t>(GetCurrentThreadId()) << 16);
+        return value != 0 ? value : 1;
+    }();
+    return token;
+}
+
+// One mapping of a named mutex per process, shared by all its handles here:
+// every thread of the process then locks the same address, as the thread
+// sanitizer needs to follow ownership.
+struct MutexMapping {
+    ~MutexMapping() {
+        if (shared != nullptr) {
+            ::munmap(shared, sizeof(SharedMutex));
+        }
+        LetGo(hold);
+    }
+    Hold hold;
+    SharedMutex* shared = nullptr;
+};
+
 class NamedMutex : public SelfWaitable {
 public:
-    ~NamedMutex() override {
-        if (mutex_ != nullptr) {
-            ::munmap(mutex_, sizeof(pthread_mutex_t));
-        }
-        LetGo(hold_);
-    }
+    explicit NamedMutex(std::shared_ptr<MutexMapping> mapping)
+        : mapping_(std::move(mapping)), shared_(mapping_->shared) {}
 
     DWORD Wait(DWORD milliseconds) override {
+        const uint64_t self = ThreadToken();
+        if (shared_->owner.load() == self) {
+            ++shared_->depth;
+            return WAIT_OBJECT_0;
+        }
+        pthread_mutex_t* mutex = &shared_->mutex;
         int rc;
         if (milliseconds == INFINITE) {
-            rc = ::pthread_mutex_lock(mutex_);
+            rc = ::pthread_mutex_lock(mutex);
         } else if (milliseconds == 0) {
-            rc = ::pthread_mutex_trylock(mutex_);
+            rc = ::pthread_mutex_trylock(mutex);
         } else {
+            // pthread_mutex_timedlock counts on the real-time clock; unlike
+            // pthread_mutex_clocklock it is known to the thread sanitizer.
             timespec deadline;
-            ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+            ::clock_gettime(CLOCK_REALTIME, &deadline);
             deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
             deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
             if (deadline.tv_nsec >= 1000000000L) {
                 deadline.tv_sec += 1;
                 deadline.tv_nsec -= 1000000000L;
             }
-            rc = ::pthread_mutex_clocklock(mutex_, CLOCK_MONOTONIC, &deadline);
+            rc = ::pthread_mutex_timedlock(mutex, &deadline);
         }
         switch (rc) {
             case 0:
-                return WAIT_OBJECT_0;
+                break;
             case EOWNERDEAD:
                 // Acquired, as an abandoned Windows mutex is; marking it
                 // consistent lets later owners lock it normally.
-                ::pthread_mutex_consistent(mutex_);
-                return WAIT_ABANDONED;
+                ::pthread_mutex_consistent(mutex);
+                break;
             case EBUSY:
             case ETIMEDOUT:
                 return WAIT_TIMEOUT;
@@ -275,33 +316,46 @@ public:
                 SetLastError(ERROR_INVALID_HANDLE);
                 return WAIT_FAILED;
         }
+        shared_->owner.store(self);
+        shared_->depth = 1;
+        return rc == EOWNERDEAD ? WAIT_ABANDONED : WAIT_OBJECT_0;
     }
 
-    bool Release() { return ::pthread_mutex_unlock(mutex_) == 0; }
+    bool Release() {
+        if (shared_->owner.load() != ThreadToken()) {
+            return false;
+        }
+        if (--shared_->depth == 0) {
+            shared_->owner.store(0);
+            ::pthread_mutex_unlock(&shared_->mutex);
+        }
+        return true;
+    }
 
-    Hold hold_;
-    pthread_mutex_t* mutex_ = nullptr;
+private:
+    std::shared_ptr<MutexMapping> mapping_;
+    SharedMutex* shared_;
 };
 
-pthread_mutex_t* MapMutex(int fd) {
-    void* memory =
-        ::mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return memory == MAP_FAILED ? nullptr : static_cast<pthread_mutex_t*>(memory);
+SharedMutex* MapMutex(int fd) {
+    void* memory = ::mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return memory == MAP_FAILED ? nullptr : static_cast<SharedMutex*>(memory);
 }
 
 bool InitMutex(int fd) {
-    pthread_mutex_t* mutex = MapMutex(fd);
-    if (mutex == nullptr) {
+    SharedMutex* shared = MapMutex(fd);
+    if (shared == nullptr) {
         return false;
     }
     pthread_mutexattr_t attr;
     ::pthread_mutexattr_init(&attr);
-    ::pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
     ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
     ::pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    const int rc = ::pthread_mutex_init(mutex, &attr);
+    const int rc = ::pthread_mutex_init(&shared->mutex, &attr);
     ::pthread_mutexattr_destroy(&attr);
-    ::munmap(mutex, sizeof(pthread_mutex_t));
+    new (&shared->owner) std::atomic<uint64_t>(0);  // fresh zeroed memory
+    shared->depth = 0;
+    ::munmap(shared, sizeof(SharedMutex));
     return rc == 0;
 }
 
@@ -408,26 +462,65 @@ BOOL UnmapViewOfFile(LPCVOID base) {
     return TRUE;
 }
 
+namespace vidozir::platform {
+namespace {
+
+std::mutex g_mappingsMutex;
+std::map<std::string, std::weak_ptr<MutexMapping>>& MutexMappings() {
+    static auto* mappings = new std::map<std::string, std::weak_ptr<MutexMapping>>;
+    return *mappings;
+}
+
+// The process's mapping of the mutex called shmName (empty: a new unnamed
+// one); *existed tells whether the mutex was there before.
+std::shared_ptr<MutexMapping> MapNamedMutex(const std::string& shmName, bool* existed,
+                                            DWORD* error) {
+    std::lock_guard<std::mutex> lock(g_mappingsMutex);
+    if (!shmName.empty()) {
+        if (auto known = MutexMappings()[shmName].lock()) {
+            *existed = true;
+            return known;
+        }
+    }
+    auto mapping = std::make_shared<MutexMapping>();
+    mapping->hold.name = shmName;
+    *error = Acquire(mapping->hold, true, sizeof(SharedMutex), InitMutex);
+    if (*error != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    mapping->shared = MapMutex(mapping->hold.fd);
+    if (mapping->shared == nullptr) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    *existed = mapping->hold.existed;
+    if (!shmName.empty()) {
+        MutexMappings()[shmName] = mapping;
+    }
+    return mapping;
+}
+
+}  // namespace
+}  // namespace vidozir::platform
+
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
     if (initialOwner) {
         SetLastError(ERROR_NOT_SUPPORTED);  // the library never asks for it
         return nullptr;
     }
-    auto mutex = std::make_shared<NamedMutex>();
-    if (!IsEmptyName(name) && !ShmName(name, "mutex", &mutex->hold_.name)) {
+    std::string shmName;
+    if (!IsEmptyName(name) && !ShmName(name, "mutex", &shmName)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return nullptr;
     }
-    const DWORD error = Acquire(mutex->hold_, true, sizeof(pthread_mutex_t), InitMutex);
-    if (error == ERROR_SUCCESS) {
-        mutex->mutex_ = MapMutex(mutex->hold_.fd);
-    }
-    if (mutex->mutex_ == nullptr) {
-        SetLastError(error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY);
+    bool existed = false;
+    DWORD error = ERROR_SUCCESS;
+    auto mapping = MapNamedMutex(shmName, &existed, &error);
+    if (!mapping) {
+        SetLastError(error);
         return nullptr;
     }
-    const bool existed = mutex->hold_.existed;
-    HANDLE handle = InsertHandle(mutex);
+    HANDLE handle = InsertHandle(std::make_shared<NamedMutex>(std::move(mapping)));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }

@@ -314,6 +314,10 @@ TEST(MemBuffer, CopiesStartAtZeroWithTheSameBytes) {
     EXPECT_EQ(Bytes(assigned, 0, 80), Bytes(buffer, 0, 80));
     EXPECT_NE(assigned.GetRawData(), buffer.GetRawData());
 
+    CMemBuffer odd;
+    odd.Resize(130);
+    EXPECT_EQ(CMemBuffer(odd).GetSize(), 130);
+
     CMemBuffer& self = assigned;
     assigned.Seek(0, 12);
     assigned = self;
