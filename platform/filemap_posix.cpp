@@ -149,7 +149,7 @@ struct Hold {
 
 // Opens (or, with create, creates with createSize bytes of zeros) the object
 // called hold.name; returns ERROR_SUCCESS or the error. Takes the names lock.
-// onCreate runs on the mapped object when it is made afresh.
+// onCreate prepares the object (given its descriptor) when it is made afresh.
 template <class OnCreate>
 DWORD Acquire(Hold& hold, bool create, uint64_t createSize, OnCreate onCreate) {
     NamesLock lock;
