@@ -50,6 +50,17 @@ private:
     std::vector<Waiter*> waiters_;
 };
 
+// A kind whose state lives outside this process (a named mutex in shared
+// memory) cannot be watched through WaitMutex() and the waiters' condition
+// variables, so it waits through its own primitive. WaitForSingleObject calls
+// Wait; a wait on several objects that includes one fails with
+// ERROR_NOT_SUPPORTED.
+class SelfWaitable : public KernelObject {
+public:
+    // Returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
+    virtual DWORD Wait(DWORD milliseconds) = 0;
+};
+
 // Handle table.
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);

@@ -323,8 +323,13 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         return WAIT_FAILED;
     }
     if (count == 1) {
-        // A wait on one object that is already signalled needs no waiter.
-        auto object = WaitableFromHandle(handles[0]);
+        // Objects that wait by themselves (named mutexes) take the wait; a
+        // wait on one object that is already signalled needs no waiter.
+        std::shared_ptr<KernelObject> found = LookupHandle(handles[0]);
+        if (auto self = std::dynamic_pointer_cast<SelfWaitable>(found)) {
+            return self->Wait(milliseconds);
+        }
+        auto object = std::dynamic_pointer_cast<Waitable>(found);
         if (!object) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
@@ -342,7 +347,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     for (DWORD i = 0; i < count; ++i) {
         auto object = WaitableFromHandle(handles[i]);
         if (!object) {
-            SetLastError(ERROR_INVALID_HANDLE);
+            const bool self = LookupHandleAs<SelfWaitable>(handles[i]) != nullptr;
+            SetLastError(self ? ERROR_NOT_SUPPORTED : ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         objects.push_back(std::move(object));
