@@ -72,6 +72,9 @@ VIDOZIR_API LONG InterlockedIncrement(LONG volatile* target);
 VIDOZIR_API LONG InterlockedDecrement(LONG volatile* target);
 VIDOZIR_API LONG InterlockedExchange(LONG volatile* target, LONG value);
 VIDOZIR_API LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
+VIDOZIR_API void* InterlockedExchangePointer(void* volatile* target, void* value);
+VIDOZIR_API void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange,
+                                                    void* comparand);
 
 VIDOZIR_API void GetSystemTimeAsFileTime(LPFILETIME time);
 VIDOZIR_API DWORD GetTickCount();

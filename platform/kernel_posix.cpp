@@ -430,6 +430,15 @@ LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG compa
     return comparand;
 }
 
+void* InterlockedExchangePointer(void* volatile* target, void* value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange, void* comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 void GetSystemTimeAsFileTime(LPFILETIME time) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
