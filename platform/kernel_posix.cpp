@@ -162,31 +162,39 @@ DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
 
 namespace {
 
-class Event : public Waitable {
+class Event final : public Waitable {
 public:
     Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
-    bool IsSignaledLocked() const override { return signaled_; }
+    bool IsSignaledLocked() const override { return signaled_.load(std::memory_order_relaxed); }
     bool ConsumeLocked() override {
         if (!manualReset_) {
-            signaled_ = false;
+            signaled_.store(false, std::memory_order_relaxed);
         }
         return false;
     }
     void Set() {
+        // Setting a set event changes nothing; a message loop's producers set
+        // its wake event on every post, mostly while it is still set, so that
+        // case skips the process-wide wait mutex. A waiter that consumes the
+        // signal concurrently does so under the mutex before it looks for the
+        // work that the setter published before calling Set, so none is lost.
+        if (signaled_.load(std::memory_order_seq_cst)) {
+            return;
+        }
         std::lock_guard<std::mutex> lock(WaitMutex());
-        if (!signaled_) {
-            signaled_ = true;
+        if (!signaled_.load(std::memory_order_relaxed)) {
+            signaled_.store(true, std::memory_order_seq_cst);
             NotifyLocked();
         }
     }
     void Reset() {
         std::lock_guard<std::mutex> lock(WaitMutex());
-        signaled_ = false;
+        signaled_.store(false, std::memory_order_relaxed);
     }
 
 private:
     const bool manualReset_;
-    bool signaled_;
+    std::atomic<bool> signaled_;  // written under WaitMutex(); read without it by Set
 };
 
 // A thread is signalled once its start routine has returned.
