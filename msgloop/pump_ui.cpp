@@ -107,7 +107,8 @@ struct PumpUIAccess {
         DWORD timeout = pump->m_timeNextDelayed.IsNull()
                             ? kIdleWait
                             : static_cast<DWORD>(DelayUntil(pump->m_timeNextDelayed));
-        DWORD result = MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        DWORD result =
+            MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0) {
             // Mouse input that belongs to another thread's window attached to
             // our input would wake us again and again: wait for real input.
@@ -169,7 +170,9 @@ void CMessagePumpUI::Run(Delegate* delegate) {
     }
 }
 
-void CMessagePumpUI::Quit() { m_bQuit = 1; }
+void CMessagePumpUI::Quit() {
+    m_bQuit = 1;
+}
 
 void CMessagePumpUI::NotifyWork() {
     if (InterlockedExchange(&m_lHaveWork, 1) == 0) {

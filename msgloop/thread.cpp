@@ -1,15 +1,32 @@
 #include "vidozir/thread.h"
 
+#include <mutex>
+
 #include "platform/win32.h"
 
 namespace VidOzir {
 
-// m_spMsgLoop and m_hThread are emptied by the thread at its end while the
-// owner may read them (GetMsgLoop, StopThread, the destructor): they are read
-// and written atomically, so a stop racing the thread's own end is safe.
+namespace {
+
+// m_spMsgLoop is emptied by the thread at its end while the owner may read it
+// (GetMsgLoop, StopThread, the destructor). One lock for all thread objects
+// guards it: a stop posts its quit task under the lock, through the member
+// itself, so the thread's own reference is never outlived by a transient
+// copy and the loop is destroyed on its own thread. m_hThread is read and
+// written atomically.
+std::mutex& LoopReferenceLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+}  // namespace
 
 CThreadBase::CThreadBase(const CLuStringA& name)
-    : m_hThread(nullptr), m_dwThreadId(0), m_eventStarted(0, 0), m_eventStopped(0, 0), m_strName(name) {}
+    : m_hThread(nullptr),
+      m_dwThreadId(0),
+      m_eventStarted(0, 0),
+      m_eventStopped(0, 0),
+      m_strName(name) {}
 
 CThreadBase::~CThreadBase() {
     // The plain wait, for every kind.
@@ -40,7 +57,8 @@ void CThreadBase::StopThread() {
 }
 
 boost::shared_ptr<CMessageLoop> CThreadBase::GetMsgLoop() const {
-    return boost::atomic_load(&m_spMsgLoop);
+    std::lock_guard<std::mutex> lock(LoopReferenceLock());
+    return m_spMsgLoop;
 }
 
 void* CThreadBase::GetThreadHandle() const {
@@ -51,16 +69,26 @@ DWORD WINAPI CThreadBase::ThreadProc(void* thread) {
     return static_cast<CThreadBase*>(thread)->Run();
 }
 
-unsigned int CThreadBase::RunLoop(const boost::shared_ptr<CMessageLoop>& loop) {
-    boost::atomic_store(&m_spMsgLoop, loop);
+unsigned int CThreadBase::RunLoop(CMessageLoop* created) {
+    boost::shared_ptr<CMessageLoop> loop(created);
+    {
+        std::lock_guard<std::mutex> lock(LoopReferenceLock());
+        m_spMsgLoop = loop;
+    }
     if (!m_strName.IsEmpty()) {
         loop->SetThreadName(m_strName);
     }
     m_eventStarted.Signal();
     loop->Run();
+    loop.reset();
     // Our reference is dropped here, on the loop's own thread: when it is the
     // last one, the loop is destroyed on the thread it is bound to.
-    boost::atomic_store(&m_spMsgLoop, boost::shared_ptr<CMessageLoop>());
+    boost::shared_ptr<CMessageLoop> last;
+    {
+        std::lock_guard<std::mutex> lock(LoopReferenceLock());
+        last.swap(m_spMsgLoop);
+    }
+    last.reset();
     HANDLE handle = InterlockedExchangePointer(&m_hThread, nullptr);
     if (handle != nullptr) {
         CloseHandle(handle);
@@ -70,26 +98,28 @@ unsigned int CThreadBase::RunLoop(const boost::shared_ptr<CMessageLoop>& loop) {
 }
 
 bool CThreadBase::PostQuit() {
-    boost::shared_ptr<CMessageLoop> loop = GetMsgLoop();
-    if (!loop) {
+    std::lock_guard<std::mutex> lock(LoopReferenceLock());
+    if (!m_spMsgLoop) {
         return false;
     }
-    loop->PostTask(new CMessageLoop::QuitTask, 0);
+    m_spMsgLoop->PostTask(new CMessageLoop::QuitTask, 0);
     return true;
 }
 
-bool CThreadBase::IsOwnThread() const { return ::GetCurrentThreadId() == m_dwThreadId; }
+bool CThreadBase::IsOwnThread() const {
+    return ::GetCurrentThreadId() == m_dwThreadId;
+}
 
 CThreadDefault::CThreadDefault(const CLuStringA& name) : CThreadBase(name) {}
 CThreadDefault::~CThreadDefault() = default;
 unsigned int CThreadDefault::Run() {
-    return RunLoop(boost::shared_ptr<CMessageLoop>(new CMessageLoop(CMessageLoop::TYPE_DEFAULT)));
+    return RunLoop(new CMessageLoop(CMessageLoop::TYPE_DEFAULT));
 }
 
 CThreadIO::CThreadIO(const CLuStringA& name) : CThreadBase(name) {}
 CThreadIO::~CThreadIO() = default;
 unsigned int CThreadIO::Run() {
-    return RunLoop(boost::shared_ptr<CMessageLoop>(new CMessageLoopIO));
+    return RunLoop(new CMessageLoopIO);
 }
 boost::shared_ptr<CMessageLoopIO> CThreadIO::GetMsgLoop() const {
     return boost::static_pointer_cast<CMessageLoopIO>(CThreadBase::GetMsgLoop());
@@ -98,7 +128,7 @@ boost::shared_ptr<CMessageLoopIO> CThreadIO::GetMsgLoop() const {
 CThreadUI::CThreadUI(const CLuStringA& name) : CThreadBase(name) {}
 CThreadUI::~CThreadUI() = default;
 unsigned int CThreadUI::Run() {
-    return RunLoop(boost::shared_ptr<CMessageLoop>(new CMessageLoopUI));
+    return RunLoop(new CMessageLoopUI);
 }
 boost::shared_ptr<CMessageLoopUI> CThreadUI::GetMsgLoop() const {
     return boost::static_pointer_cast<CMessageLoopUI>(CThreadBase::GetMsgLoop());

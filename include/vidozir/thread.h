@@ -36,8 +36,9 @@ public:
 protected:
     explicit CThreadBase(const CLuStringA& name);
     static DWORD WINAPI ThreadProc(void* thread);
-    // The body shared by the three kinds once each has made its loop.
-    unsigned int RunLoop(const boost::shared_ptr<CMessageLoop>& loop);
+    // The body shared by the three kinds, given the loop each made on the
+    // new thread; takes ownership of it.
+    unsigned int RunLoop(CMessageLoop* created);
     // Posts the quit task; false when there is no loop (never started, or ended).
     bool PostQuit();
     bool IsOwnThread() const;

@@ -47,16 +47,17 @@ TEST(PumpUI, TasksRunInsideAModalLoop) {
     std::thread owner([] {
         CMessageLoopUI loop;
         std::vector<int> order;
-        loop.PostTask(new Fn([&] {
-                          // Posted meanwhile, from another thread and from here.
-                          std::thread poster([&] { loop.PostTask(new Fn([&] { order.push_back(2); }), 0); });
-                          poster.join();
-                          loop.PostTask(new Fn([&] { order.push_back(3); }), 0);
-                          ModalLoop([&] { return order.size() >= 3; });
-                          order.push_back(4);  // the modal loop ended after both ran
-                          loop.PostTask(new CMessageLoop::QuitTask, 0);
-                      }),
-                      0);
+        loop.PostTask(
+            new Fn([&] {
+                // Posted meanwhile, from another thread and from here.
+                std::thread poster([&] { loop.PostTask(new Fn([&] { order.push_back(2); }), 0); });
+                poster.join();
+                loop.PostTask(new Fn([&] { order.push_back(3); }), 0);
+                ModalLoop([&] { return order.size() >= 3; });
+                order.push_back(4);  // the modal loop ended after both ran
+                loop.PostTask(new CMessageLoop::QuitTask, 0);
+            }),
+            0);
         order.push_back(1);
         loop.Run();
         EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
@@ -110,22 +111,23 @@ TEST(PumpUI, ManyPostsWhileBusyQueueOneWorkMessage) {
         CMessageLoopUI loop;
         std::atomic<int> ran{0};
         int workMessages = -1;
-        loop.PostTask(new Fn([&] {
-                          std::thread poster([&] {
-                              for (int i = 0; i < 1000; ++i) {
-                                  loop.PostTask(new Fn([&] { ++ran; }), 0);
-                              }
-                          });
-                          poster.join();
-                          // Count (and consume) the work messages now queued.
-                          workMessages = 0;
-                          MSG msg;
-                          while (PeekMessageW(&msg, nullptr, kWorkMessage, kWorkMessage, PM_REMOVE)) {
-                              ++workMessages;
-                          }
-                          loop.PostTask(new CMessageLoop::QuitTask, 0);
-                      }),
-                      0);
+        loop.PostTask(
+            new Fn([&] {
+                std::thread poster([&] {
+                    for (int i = 0; i < 1000; ++i) {
+                        loop.PostTask(new Fn([&] { ++ran; }), 0);
+                    }
+                });
+                poster.join();
+                // Count (and consume) the work messages now queued.
+                workMessages = 0;
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, kWorkMessage, kWorkMessage, PM_REMOVE)) {
+                    ++workMessages;
+                }
+                loop.PostTask(new CMessageLoop::QuitTask, 0);
+            }),
+            0);
         loop.Run();
         EXPECT_EQ(workMessages, 1);
         EXPECT_EQ(ran.load(), 1000);  // Run's own passes still drain the queue

@@ -18,7 +18,8 @@ namespace {
 template <class F>
 class FnTask : public CTask {
 public:
-    explicit FnTask(F f, std::atomic<int>* destroyed = nullptr) : f_(std::move(f)), destroyed_(destroyed) {}
+    explicit FnTask(F f, std::atomic<int>* destroyed = nullptr)
+        : f_(std::move(f)), destroyed_(destroyed) {}
     ~FnTask() override {
         if (destroyed_ != nullptr) {
             ++*destroyed_;
