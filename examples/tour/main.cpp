@@ -24,5 +24,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     tour::Foundation(args);
     tour::MessageLoop(args);
+    tour::Threads(args);
     return 0;
 }

@@ -11,5 +11,6 @@ void Print(const wchar_t* text);  // UTF-16 text to standard output as UTF-8
 
 void Foundation(const std::vector<std::string>& args);
 void MessageLoop(const std::vector<std::string>& args);
+void Threads(const std::vector<std::string>& args);
 
 }  // namespace tour
