@@ -12,6 +12,8 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -95,6 +97,7 @@ public:
         m_thread.join();
     }
     void Post(Finish* finish) override { m_loop->PostTask(new CountTask(finish), 0); }
+    CMessageLoop* loop() const { return m_loop; }
 
 private:
     CMessageLoop* m_loop = nullptr;
@@ -192,39 +195,6 @@ std::unique_ptr<Side> MakeBare() {
     return std::make_unique<BareQueueSide>();
 }
 
-void CrossThread1_Default(benchmark::State& s) {
-    CrossThread(s, MakeDefault, 1);
-}
-void CrossThread1_IO(benchmark::State& s) {
-    CrossThread(s, MakeIO, 1);
-}
-void CrossThread1_Asio(benchmark::State& s) {
-    CrossThread(s, MakeAsio, 1);
-}
-void CrossThread1_BareQueue(benchmark::State& s) {
-    CrossThread(s, MakeBare, 1);
-}
-void CrossThread2_Default(benchmark::State& s) {
-    CrossThread(s, MakeDefault, 2);
-}
-void CrossThread2_IO(benchmark::State& s) {
-    CrossThread(s, MakeIO, 2);
-}
-void CrossThread2_Asio(benchmark::State& s) {
-    CrossThread(s, MakeAsio, 2);
-}
-void CrossThread2_BareQueue(benchmark::State& s) {
-    CrossThread(s, MakeBare, 2);
-}
-BENCHMARK(CrossThread1_Default)->UseRealTime();
-BENCHMARK(CrossThread1_IO)->UseRealTime();
-BENCHMARK(CrossThread1_Asio)->UseRealTime();
-BENCHMARK(CrossThread1_BareQueue)->UseRealTime();
-BENCHMARK(CrossThread2_Default)->UseRealTime();
-BENCHMARK(CrossThread2_IO)->UseRealTime();
-BENCHMARK(CrossThread2_Asio)->UseRealTime();
-BENCHMARK(CrossThread2_BareQueue)->UseRealTime();
-
 // Posts a batch to the running thread's own loop, then runs it.
 void SameThread(benchmark::State& state, CMessageLoop::Type type) {
     Finish finish;
@@ -240,12 +210,6 @@ void SameThread(benchmark::State& state, CMessageLoop::Type type) {
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
-void SameThread_Default(benchmark::State& s) {
-    SameThread(s, CMessageLoop::TYPE_DEFAULT);
-}
-void SameThread_IO(benchmark::State& s) {
-    SameThread(s, CMessageLoop::TYPE_IO);
-}
 void SameThread_Asio(benchmark::State& state) {
     boost::asio::io_context io;
     Finish finish;
@@ -259,9 +223,6 @@ void SameThread_Asio(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
-BENCHMARK(SameThread_Default);
-BENCHMARK(SameThread_IO);
-BENCHMARK(SameThread_Asio);
 
 // A million tasks with random delays of 1 to 50 ms, inserted and run.
 const int kDelayed = 1000000;
@@ -302,12 +263,6 @@ void Delayed(benchmark::State& state, CMessageLoop::Type type) {
     }
     state.SetItemsProcessed(state.iterations() * kDelayed);
 }
-void Delayed_Default(benchmark::State& s) {
-    Delayed(s, CMessageLoop::TYPE_DEFAULT);
-}
-void Delayed_IO(benchmark::State& s) {
-    Delayed(s, CMessageLoop::TYPE_IO);
-}
 void Delayed_Asio(benchmark::State& state) {
     const std::vector<int> delays = RandomDelays();
     for (auto _ : state) {
@@ -325,9 +280,6 @@ void Delayed_Asio(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kDelayed);
 }
-BENCHMARK(Delayed_Default)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Delayed_IO)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Delayed_Asio)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Post to an idle consumer and time until the task starts: median and 99th
 // percentile in microseconds; items_per_second is the inverse of the median.
@@ -367,33 +319,9 @@ void WakeLatency(benchmark::State& state, PostStamp post) {
 }
 
 void WakeLoop(benchmark::State& state, CMessageLoop::Type type) {
-    std::mutex mutex;
-    std::condition_variable cv;
-    CMessageLoop* loop = nullptr;
-    std::thread thread([&] {
-        CMessageLoop* own =
-            type == CMessageLoop::TYPE_IO ? new VidOzir::CMessageLoopIO : new CMessageLoop(type);
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            loop = own;
-        }
-        cv.notify_all();
-        own->Run();
-        delete own;
-    });
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        cv.wait(lock, [&] { return loop != nullptr; });
-    }
+    LoopSide side(type);
+    CMessageLoop* loop = side.loop();
     WakeLatency(state, [loop](std::atomic<long long>* s) { loop->PostTask(new StampTask(s), 0); });
-    loop->PostTask(new CMessageLoop::QuitTask, 0);
-    thread.join();
-}
-void WakeLatency_Default(benchmark::State& s) {
-    WakeLoop(s, CMessageLoop::TYPE_DEFAULT);
-}
-void WakeLatency_IO(benchmark::State& s) {
-    WakeLoop(s, CMessageLoop::TYPE_IO);
 }
 void WakeLatency_Asio(benchmark::State& state) {
     boost::asio::io_context io;
@@ -405,8 +333,44 @@ void WakeLatency_Asio(benchmark::State& state) {
     guard.reset();
     thread.join();
 }
-BENCHMARK(WakeLatency_Default)->Iterations(3000)->UseRealTime();
-BENCHMARK(WakeLatency_IO)->Iterations(3000)->UseRealTime();
-BENCHMARK(WakeLatency_Asio)->Iterations(3000)->UseRealTime();
+
+// Registered by workload and side so that the sides of a workload pair up.
+const bool kRegistered = [] {
+    using Make = std::unique_ptr<Side> (*)();
+    const std::pair<const char*, Make> sides[] = {
+        {"Default", MakeDefault}, {"IO", MakeIO}, {"Asio", MakeAsio}, {"BareQueue", MakeBare}};
+    for (int producers : {1, 2}) {
+        for (const auto& [side, make] : sides) {
+            const std::string name = "CrossThread" + std::to_string(producers) + "_" + side;
+            benchmark::RegisterBenchmark(name.c_str(), [make = make,
+                                                        producers](benchmark::State& s) {
+                CrossThread(s, make, producers);
+            })->UseRealTime();
+        }
+    }
+    const std::pair<const char*, CMessageLoop::Type> loops[] = {
+        {"Default", CMessageLoop::TYPE_DEFAULT}, {"IO", CMessageLoop::TYPE_IO}};
+    for (const auto& [side, type] : loops) {
+        benchmark::RegisterBenchmark((std::string("SameThread_") + side).c_str(), SameThread, type);
+    }
+    benchmark::RegisterBenchmark("SameThread_Asio", SameThread_Asio);
+    for (const auto& [side, type] : loops) {
+        benchmark::RegisterBenchmark((std::string("Delayed_") + side).c_str(), Delayed, type)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("Delayed_Asio", Delayed_Asio)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    for (const auto& [side, type] : loops) {
+        benchmark::RegisterBenchmark((std::string("WakeLatency_") + side).c_str(), WakeLoop, type)
+            ->Iterations(3000)
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("WakeLatency_Asio", WakeLatency_Asio)
+        ->Iterations(3000)
+        ->UseRealTime();
+    return true;
+}();
 
 }  // namespace

@@ -308,12 +308,28 @@ int CMessageLoop::DeletePendingTasks() {
     return found;
 }
 
+CMessageLoopUI::CMessageLoopUI() : CMessageLoop(TYPE_UI) {}
+
+CMessageLoopUI* CMessageLoopUI::Current() {
+    return static_cast<CMessageLoopUI*>(CMessageLoop::Current());
+}
+
+#if defined(_WIN32) && !defined(_MSC_VER)
+namespace {
+// Without structured handlers, a vectored handler resumes after the naming
+// exception when the debugger passes it back to the program.
+LONG CALLBACK ResumeAfterThreadName(EXCEPTION_POINTERS* info) {
+    return info->ExceptionRecord->ExceptionCode == 0x406D1388 ? EXCEPTION_CONTINUE_EXECUTION
+                                                              : EXCEPTION_CONTINUE_SEARCH;
+}
+}  // namespace
+#endif
+
 void CMessageLoop::SetThreadName(const CLuStringA& name) {
 #if defined(_WIN32)
     // The debugger's naming convention: an exception that an attached
-    // debugger reads and resumes. Without a debugger nobody would catch it,
-    // and mingw has no structured handler to do so, so it is raised only
-    // when a debugger is there to take it.
+    // debugger reads and resumes. It is raised only when a debugger is there
+    // to take it, so it costs nothing otherwise.
     if (IsDebuggerPresent()) {
 #pragma pack(push, 8)
         struct {
@@ -330,7 +346,11 @@ void CMessageLoop::SetThreadName(const CLuStringA& name) {
         } __except (EXCEPTION_EXECUTE_HANDLER) {
         }
 #else
+        PVOID resume = AddVectoredExceptionHandler(1, ResumeAfterThreadName);
         RaiseException(0x406D1388, 0, sizeof(info) / sizeof(ULONG_PTR), args);
+        if (resume != nullptr) {
+            RemoveVectoredExceptionHandler(resume);
+        }
 #endif
     }
     // Newer systems keep a description that every tool shows.

@@ -129,6 +129,12 @@ int CMessagePumpIO::WaitForIOCompletion(unsigned long milliseconds, IOHandler* f
     return 1;
 }
 
+CMessageLoopIO::CMessageLoopIO() : CMessageLoop(TYPE_IO) {}
+
+CMessageLoopIO* CMessageLoopIO::Current() {
+    return static_cast<CMessageLoopIO*>(CMessageLoop::Current());
+}
+
 void CMessageLoopIO::RegisterIOHandler(void* file, CMessagePumpIO::IOHandler* handler) {
     if (GetType() == TYPE_IO && GetPump() != nullptr) {
         static_cast<CMessagePumpIO*>(GetPump())->RegisterIOHandler(file, handler);

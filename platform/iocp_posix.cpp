@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <deque>
@@ -31,11 +32,12 @@ struct Packet {
     DWORD error;
 };
 
-class Port : public KernelObject {
+class Port final : public KernelObject {
 public:
     void Post(const Packet& packet) {
         std::lock_guard<std::mutex> lock(mutex_);
         packets_.push_back(packet);
+        count_.store(packets_.size(), std::memory_order_release);
         if (waiters_ > 0) {
             cv_.notify_one();
         }
@@ -60,13 +62,18 @@ public:
         }
         *packet = packets_.front();
         packets_.pop_front();
+        count_.store(packets_.size(), std::memory_order_release);
         return true;
     }
+
+    // Read without the port's mutex: a poll of an empty port returns at once.
+    bool LooksEmpty() const { return count_.load(std::memory_order_acquire) == 0; }
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Packet> packets_;
+    std::atomic<size_t> count_{0};
     int waiters_ = 0;
 };
 
@@ -461,10 +468,21 @@ BOOL PostQueuedCompletionStatus(HANDLE handle, DWORD bytes, ULONG_PTR key,
 BOOL GetQueuedCompletionStatus(HANDLE handle, LPDWORD bytes, PULONG_PTR key,
                                LPOVERLAPPED* overlapped, DWORD milliseconds) {
     *overlapped = nullptr;
-    auto port = LookupHandleAs<Port>(handle);
-    if (!port) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    std::shared_ptr<Port> port;
+    {
+        // An I/O pump polls its port between every two tasks; an empty port
+        // answers without a reference or its mutex.
+        HandlePeek peek(handle);
+        Port* raw = peek.As<Port>();
+        if (raw == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (milliseconds == 0 && raw->LooksEmpty()) {
+            SetLastError(WAIT_TIMEOUT);
+            return FALSE;
+        }
+        port = peek.Share<Port>();
     }
     Packet packet;
     if (!port->Get(&packet, milliseconds)) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <typeinfo>
 
 namespace vidozir::platform {
 
@@ -84,6 +85,17 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
     std::lock_guard<std::mutex> lock(table.mutex);
     return slot < table.slots.size() ? table.slots[slot] : nullptr;
 }
+
+HandlePeek::HandlePeek(HANDLE handle) : lock_(Table().mutex) {
+    size_t slot;
+    HandleTable& table = Table();
+    if (SlotOf(handle, &slot) && slot < table.slots.size() && table.slots[slot]) {
+        owner_ = &table.slots[slot];
+        object_ = owner_->get();
+    }
+}
+
+HandlePeek::~HandlePeek() = default;
 
 bool RemoveHandle(HANDLE handle) {
     size_t slot;
@@ -172,6 +184,7 @@ public:
         }
         return false;
     }
+    bool IsSet() const { return signaled_.load(std::memory_order_seq_cst); }
     void Set() {
         // Setting a set event changes nothing; a message loop's producers set
         // its wake event on every post, mostly while it is still set, so that
@@ -271,10 +284,20 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE handle) {
-    auto event = LookupHandleAs<Event>(handle);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    // The hot path of every post to a message loop: an event that is already
+    // set needs neither a reference nor the wait mutex.
+    std::shared_ptr<Event> event;
+    {
+        HandlePeek peek(handle);
+        Event* raw = peek.As<Event>();
+        if (raw == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (raw->IsSet()) {
+            return TRUE;
+        }
+        event = peek.Share<Event>();
     }
     event->Set();
     return TRUE;
@@ -298,6 +321,21 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
+    }
+    if (count == 1) {
+        // A wait on one object that is already signalled needs no waiter.
+        auto object = WaitableFromHandle(handles[0]);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        {
+            std::lock_guard<std::mutex> lock(WaitMutex());
+            if (object->IsSignaledLocked()) {
+                return object->ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+            }
+        }
+        return WaitForObjects({std::move(object)}, false, milliseconds);
     }
     std::vector<std::shared_ptr<Waitable>> objects;
     objects.reserve(count);

@@ -25,5 +25,6 @@ int main(int argc, char** argv) {
     tour::Foundation(args);
     tour::MessageLoop(args);
     tour::Threads(args);
+    tour::Digests(args);
     return 0;
 }

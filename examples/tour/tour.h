@@ -10,6 +10,7 @@ void Heading(const char* title);
 void Print(const wchar_t* text);  // UTF-16 text to standard output as UTF-8
 
 void Foundation(const std::vector<std::string>& args);
+void Digests(const std::vector<std::string>& args);
 void MessageLoop(const std::vector<std::string>& args);
 void Threads(const std::vector<std::string>& args);
 

@@ -21,6 +21,13 @@
 #include "vidozir/lustring.h"
 #include "vidozir_wintypes.h"
 
+#if defined(_MSC_VER)
+// Standard and Boost members of exported classes are used only through the
+// classes' own exported functions.
+#pragma warning(push)
+#pragma warning(disable : 4251)
+#endif
+
 namespace VidOzir {
 
 // A unit of work. Created with `new` by the poster; from a successful post on
@@ -246,10 +253,9 @@ private:
 
 class VIDOZIR_API CMessageLoopIO : public CMessageLoop {
 public:
-    CMessageLoopIO() : CMessageLoop(TYPE_IO) {}
-    static CMessageLoopIO* Current() {
-        return static_cast<CMessageLoopIO*>(CMessageLoop::Current());
-    }
+    CMessageLoopIO();
+    // The calling thread's loop as an I/O loop, without a check of its type.
+    static CMessageLoopIO* Current();
 
     void RegisterIOHandler(void* file, CMessagePumpIO::IOHandler* handler);
     int WaitForIOCompletion(unsigned long milliseconds, CMessagePumpIO::IOHandler* filter);
@@ -257,10 +263,13 @@ public:
 
 class VIDOZIR_API CMessageLoopUI : public CMessageLoop {
 public:
-    CMessageLoopUI() : CMessageLoop(TYPE_UI) {}
-    static CMessageLoopUI* Current() {
-        return static_cast<CMessageLoopUI*>(CMessageLoop::Current());
-    }
+    CMessageLoopUI();
+    // The calling thread's loop as a UI loop, without a check of its type.
+    static CMessageLoopUI* Current();
 };
 
 }  // namespace VidOzir
+
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#endif
