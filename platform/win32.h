@@ -9,4 +9,5 @@
 #include <process.h>
 #else
 #include "platform/kernel.h"
+#include "platform/winmsg.h"
 #endif
