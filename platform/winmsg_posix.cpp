@@ -405,8 +405,11 @@ bool Peek(Queue& queue, MSG* out, HWND filter, UINT filterMin, UINT filterMax, b
         return false;
     }
     *out = MakeMessage(due->hwnd, WM_TIMER, due->id, reinterpret_cast<LPARAM>(due->proc));
-    if (remove) {  // the next period starts when this one is taken
-        due->due = now + std::chrono::milliseconds(due->period);
+    if (remove) {
+        // The timer keeps its schedule; periods missed meanwhile give no
+        // further WM_TIMER, as on Windows.
+        const auto period = std::chrono::milliseconds(due->period);
+        due->due += ((now - due->due) / period + 1) * period;
         due->reported = false;
         queue.RecomputeLocked();
     }
