@@ -313,6 +313,47 @@ INSTANTIATE_TEST_SUITE_P(Receivers, WinMsgSend,
                          ::testing::Values(Pump::Get, Pump::Peek, Pump::MsgWait, Pump::WaitMessage),
                          PumpName);
 
+// Several threads post and send to one window at once; the owner pumps the
+// way the UI pump does (wait for available input, then take one message).
+TEST_F(WinMsg, ConcurrentPostsAndSendsAllArrive) {
+    constexpr int kThreads = 4;
+    constexpr int kEach = 300;
+    std::atomic<int> posted{0};
+    std::atomic<int> sent{0};
+    std::atomic<bool> stop{false};
+    WindowThread owner(
+        [&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+            if (message == kMsgA) {
+                ++posted;
+            } else if (message == kMsgB) {
+                ++sent;
+            } else if (message == kStop) {
+                stop = true;
+            }
+            return 1;
+        },
+        [&] { PumpWith(Pump::MsgWait, stop); });
+    std::vector<std::thread> senders;
+    std::atomic<int> answers{0};
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&] {
+            for (int i = 0; i < kEach; ++i) {
+                PostMessageW(owner.get(), kMsgA, 0, 0);
+                if (i % 10 == 0) {
+                    answers += static_cast<int>(SendMessageW(owner.get(), kMsgB, 0, 0));
+                }
+            }
+        });
+    }
+    for (auto& thread : senders) {
+        thread.join();
+    }
+    owner.Join();
+    EXPECT_EQ(posted.load(), kThreads * kEach);
+    EXPECT_EQ(sent.load(), kThreads * kEach / 10);
+    EXPECT_EQ(answers.load(), sent.load());
+}
+
 TEST_F(WinMsg, SendersServeMessagesSentToThemWhileTheyWait) {
     TestWindow mine(
         [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT { return message == kMsgB ? 7 : 0; });
