@@ -28,6 +28,7 @@
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_TIMEOUT 1460L
@@ -79,3 +80,6 @@ VIDOZIR_API void* InterlockedCompareExchangePointer(void* volatile* target, void
 VIDOZIR_API void GetSystemTimeAsFileTime(LPFILETIME time);
 VIDOZIR_API DWORD GetTickCount();
 VIDOZIR_API ULONGLONG GetTickCount64();
+
+// Only the executable's own handle (a null name) is known here.
+VIDOZIR_API HMODULE GetModuleHandleW(LPCWSTR moduleName);

@@ -504,3 +504,13 @@ ULONGLONG GetTickCount64() {
 DWORD GetTickCount() {
     return static_cast<DWORD>(GetTickCount64());
 }
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+    if (moduleName != nullptr) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // A fixed, nonzero value that stands for the executable for the whole run.
+    static char executable;
+    return reinterpret_cast<HMODULE>(&executable);
+}

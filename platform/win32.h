@@ -10,4 +10,5 @@
 #else
 #include "platform/kernel.h"
 #include "platform/iocp.h"
+#include "platform/winmsg.h"
 #endif
