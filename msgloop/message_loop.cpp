@@ -123,9 +123,11 @@ CMessageLoop::CMessageLoop(Type type)
         case TYPE_IO:
             m_pump.reset(new CMessagePumpIO);
             break;
+        case TYPE_UI:
+            m_pump.reset(new CMessagePumpUI);
+            break;
         default:
-            // TYPE_UI's window-message pump is not built yet; such a loop,
-            // like one of an unknown type, has no pump and must not be run.
+            // An unknown type gets no pump; such a loop must not be run.
             break;
     }
 }

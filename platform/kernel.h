@@ -29,6 +29,7 @@
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_TIMEOUT 1460L
@@ -73,7 +74,13 @@ VIDOZIR_API LONG InterlockedIncrement(LONG volatile* target);
 VIDOZIR_API LONG InterlockedDecrement(LONG volatile* target);
 VIDOZIR_API LONG InterlockedExchange(LONG volatile* target, LONG value);
 VIDOZIR_API LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
+VIDOZIR_API void* InterlockedExchangePointer(void* volatile* target, void* value);
+VIDOZIR_API void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange,
+                                                    void* comparand);
 
 VIDOZIR_API void GetSystemTimeAsFileTime(LPFILETIME time);
 VIDOZIR_API DWORD GetTickCount();
 VIDOZIR_API ULONGLONG GetTickCount64();
+
+// Only the executable's own handle (a null name) is known here.
+VIDOZIR_API HMODULE GetModuleHandleW(LPCWSTR moduleName);

@@ -482,6 +482,15 @@ LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG compa
     return comparand;
 }
 
+void* InterlockedExchangePointer(void* volatile* target, void* value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange, void* comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 void GetSystemTimeAsFileTime(LPFILETIME time) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -500,4 +509,14 @@ ULONGLONG GetTickCount64() {
 }
 DWORD GetTickCount() {
     return static_cast<DWORD>(GetTickCount64());
+}
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+    if (moduleName != nullptr) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // A fixed, nonzero value that stands for the executable for the whole run.
+    static char executable;
+    return reinterpret_cast<HMODULE>(&executable);
 }

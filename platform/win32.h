@@ -11,4 +11,5 @@
 #include "platform/kernel.h"
 #include "platform/iocp.h"
 #include "platform/filemap.h"
+#include "platform/winmsg.h"
 #endif

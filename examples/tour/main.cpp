@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     tour::Foundation(args);
     tour::MessageLoop(args);
+    tour::Threads(args);
     tour::Buffers(args);
     tour::Digests(args);
     return 0;

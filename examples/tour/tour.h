@@ -13,5 +13,6 @@ void Foundation(const std::vector<std::string>& args);
 void Buffers(const std::vector<std::string>& args);
 void Digests(const std::vector<std::string>& args);
 void MessageLoop(const std::vector<std::string>& args);
+void Threads(const std::vector<std::string>& args);
 
 }  // namespace tour

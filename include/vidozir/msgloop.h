@@ -138,6 +138,34 @@ private:
     std::list<CompletionItem> m_savedItems;
 };
 
+// Waits on the thread's window messages; announces work with a private
+// message to a message-only window and delayed work with a timer on it, so
+// tasks also run inside message loops that are not this pump's (modal
+// dialogs, message boxes, menus).
+class VIDOZIR_API CMessagePumpUI : public CMessagePump {
+public:
+    CMessagePumpUI();
+    ~CMessagePumpUI() override;
+    CMessagePumpUI(const CMessagePumpUI&) = delete;
+    CMessagePumpUI& operator=(const CMessagePumpUI&) = delete;
+
+    void Run(Delegate* delegate) override;
+    void Quit() override;
+    void NotifyWork() override;
+    void SetNextDelayedTime(const Time& time) override;
+
+    HWND GetMessageWindow() const { return m_hWnd; }
+
+private:
+    friend struct PumpUIAccess;  // the window procedure, in pump_ui.cpp
+
+    int m_bQuit;
+    volatile LONG m_lHaveWork;  // 1 while a work message is on its way
+    Time m_timeNextDelayed;
+    HWND m_hWnd;
+    Delegate* m_pDelegate;
+};
+
 class VIDOZIR_API CMessageLoop : public CMessagePump::Delegate {
 public:
     enum Type { TYPE_DEFAULT = 0, TYPE_UI = 1, TYPE_IO = 2 };

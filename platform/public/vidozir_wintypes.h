@@ -113,4 +113,25 @@ typedef struct _SECURITY_ATTRIBUTES {
 
 typedef void* PSECURITY_DESCRIPTOR;
 
+// Window messages: the parameter and result types of a window procedure and
+// the queued message, which the UI pump's interface may name.
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT, *LPPOINT;
+
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
 #endif

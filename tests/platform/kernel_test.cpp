@@ -106,6 +106,14 @@ TEST(Kernel, ThreadLocalSlotsAndInterlocked) {
     EXPECT_EQ(InterlockedCompareExchange(&value, 20, 9), 10);  // no match: unchanged
     EXPECT_EQ(InterlockedCompareExchange(&value, 20, 10), 10);
     EXPECT_EQ(InterlockedDecrement(&value), 19);
+
+    int a = 1;
+    int b = 2;
+    void* volatile pointer = &a;
+    EXPECT_EQ(InterlockedCompareExchangePointer(&pointer, &b, nullptr), &a);  // no match
+    EXPECT_EQ(InterlockedExchangePointer(&pointer, &b), &a);
+    EXPECT_EQ(InterlockedCompareExchangePointer(&pointer, nullptr, &b), &b);
+    EXPECT_EQ(pointer, nullptr);
 }
 
 TEST(Kernel, BadHandlesFailCleanly) {

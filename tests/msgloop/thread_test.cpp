@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32.h"
+#include "vidozir/thread.h"
+
+using namespace VidOzir;
+
+namespace {
+
+// A task from a function object, for the tests.
+template <class F>
+class FnTask : public CTask {
+public:
+    explicit FnTask(F f, std::atomic<int>* destroyed = nullptr)
+        : f_(std::move(f)), destroyed_(destroyed) {}
+    ~FnTask() override {
+        if (destroyed_ != nullptr) {
+            ++*destroyed_;
+        }
+    }
+    void Run() override { f_(); }
+
+private:
+    F f_;
+    std::atomic<int>* destroyed_;
+};
+template <class F>
+CTask* MakeTask(F f, std::atomic<int>* destroyed = nullptr) {
+    return new FnTask<F>(std::move(f), destroyed);
+}
+
+// Runs `f` on the thread's loop and waits for it.
+template <class Thread, class F>
+void RunOn(Thread& thread, F f) {
+    CWaitableEvent done;
+    thread.GetMsgLoop()->PostTask(MakeTask([&] {
+                                      f();
+                                      done.Signal();
+                                  }),
+                                  0);
+    ASSERT_EQ(done.TimedWait(10000), 1);
+}
+
+template <class T>
+class ThreadKinds : public ::testing::Test {};
+using Kinds = ::testing::Types<CThreadDefault, CThreadIO, CThreadUI>;
+TYPED_TEST_SUITE(ThreadKinds, Kinds);
+
+TYPED_TEST(ThreadKinds, StartRunsTasksOnTheThreadsOwnLoop) {
+    TypeParam thread;
+    EXPECT_FALSE(thread.GetMsgLoop());
+    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
+    ASSERT_EQ(thread.StartThread(), 1);
+    void* handle = thread.GetThreadHandle();
+    EXPECT_NE(handle, nullptr);
+    EXPECT_EQ(thread.StartThread(), 1);  // already running: nothing new starts
+    EXPECT_EQ(thread.GetThreadHandle(), handle);
+    ASSERT_TRUE(thread.GetMsgLoop());
+
+    DWORD ranOn = 0;
+    CMessageLoop* current = nullptr;
+    RunOn(thread, [&] {
+        ranOn = GetCurrentThreadId();
+        current = CMessageLoop::Current();
+    });
+    EXPECT_EQ(ranOn, thread.GetThreadId());
+    EXPECT_EQ(current, thread.GetMsgLoop().get());
+    EXPECT_EQ(CMessageLoop::Self(thread.GetThreadId()), current);
+    EXPECT_TRUE(thread.GetMsgLoop()->GetThreadName().IsEmpty());
+}
+
+TYPED_TEST(ThreadKinds, StopWaitsForSubscribersAndPendingTasks) {
+    TypeParam thread(CLuStringA("vidozir-stop"));
+    ASSERT_EQ(thread.StartThread(), 1);
+    std::atomic<int> notified{0};
+    std::atomic<int> destroyed{0};
+    std::atomic<int> ran{0};
+    {
+        auto loop = thread.GetMsgLoop();
+        EXPECT_EQ(loop->GetThreadName(), "vidozir-stop");
+        loop->SubscribeOnDestroy([&] { ++notified; }, 0);
+        // A delayed task far away is pending when the stop comes.
+        loop->PostTask(MakeTask([&] { ++ran; }, &destroyed), 60000);
+    }
+    DWORD id = thread.GetThreadId();
+    thread.StopThread();
+    EXPECT_EQ(notified.load(), 1);
+    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_FALSE(thread.GetMsgLoop());
+    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
+    EXPECT_EQ(thread.GetThreadId(), id);  // kept after the end
+    EXPECT_EQ(CMessageLoop::Self(id), nullptr);
+    thread.StopThread();  // a second stop does nothing
+
+    // Started again after its end.
+    ASSERT_EQ(thread.StartThread(), 1);
+    EXPECT_NE(thread.GetThreadId(), 0u);
+    thread.StopThread();
+}
+
+TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
+    TypeParam thread;
+    ASSERT_EQ(thread.StartThread(), 1);
+    CWaitableEvent returned;
+    std::atomic<int> afterStop{0};
+    thread.GetMsgLoop()->PostTask(MakeTask([&] {
+                                      thread.StopThread();  // returns at once here
+                                      ++afterStop;
+                                      returned.Signal();
+                                  }),
+                                  0);
+    ASSERT_EQ(returned.TimedWait(10000), 1);
+    EXPECT_EQ(afterStop.load(), 1);
+    // The loop quits after the task; the thread ends by itself.
+    for (int i = 0; i < 1000 && thread.GetThreadHandle() != nullptr; ++i) {
+        Sleep(10);
+    }
+    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
+    EXPECT_FALSE(thread.GetMsgLoop());
+}
+
+TYPED_TEST(ThreadKinds, NeverStartedAndDestroyedWhileRunning) {
+    {
+        TypeParam idle;
+        idle.StopThread();  // never started: nothing happens
+    }
+    std::atomic<int> destroyed{0};
+    {
+        TypeParam running;
+        ASSERT_EQ(running.StartThread(), 1);
+        running.GetMsgLoop()->PostTask(MakeTask([] {}, &destroyed), 60000);
+    }  // the destructor stops the thread and waits for it
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TYPED_TEST(ThreadKinds, StartAndStopManyWithTasksInFlight) {
+    std::atomic<int> destroyed{0};
+    std::atomic<int> ran{0};
+    const int kThreads = 200;
+    for (int i = 0; i < kThreads; ++i) {
+        TypeParam thread;
+        ASSERT_EQ(thread.StartThread(), 1);
+        auto loop = thread.GetMsgLoop();
+        for (int t = 0; t < 5; ++t) {
+            loop->PostTask(MakeTask([&] { ++ran; }, &destroyed), t % 2 == 0 ? 0 : 1000);
+        }
+        loop.reset();
+        thread.StopThread();
+    }
+    // Every task was destroyed exactly once, run or not; the immediate ones ran.
+    EXPECT_EQ(destroyed.load(), kThreads * 5);
+    EXPECT_EQ(ran.load(), kThreads * 3);
+}
+
+#if defined(__linux__)
+TEST(Threads, NamedThreadIsVisibleToTheSystem) {
+    CThreadDefault thread(CLuStringA("vidozir-named-thread-long"));
+    ASSERT_EQ(thread.StartThread(), 1);
+    std::ifstream comm("/proc/self/task/" + std::to_string(thread.GetThreadId()) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    EXPECT_EQ(name, "vidozir-named-t");  // the system keeps 15 bytes
+    thread.StopThread();
+}
+#endif
+
+TEST(Threads, TypedLoopsOfEachKind) {
+    CThreadIO io;
+    CThreadUI ui;
+    ASSERT_EQ(io.StartThread(), 1);
+    ASSERT_EQ(ui.StartThread(), 1);
+    boost::shared_ptr<CMessageLoopIO> ioLoop = io.GetMsgLoop();
+    boost::shared_ptr<CMessageLoopUI> uiLoop = ui.GetMsgLoop();
+    EXPECT_EQ(ioLoop->GetType(), CMessageLoop::TYPE_IO);
+    EXPECT_EQ(uiLoop->GetType(), CMessageLoop::TYPE_UI);
+    ioLoop.reset();
+    uiLoop.reset();
+    io.StopThread();
+    ui.StopThread();
+}
+
+// The caller of CThreadUI::StopThread owns a window to which the stopping
+// thread sends a blocking message while it ends: the caller must keep
+// dispatching its messages while it waits.
+LRESULT CALLBACK CallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER + 7) {
+        return 42;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(Threads, UiStopDispatchesTheCallersMessages) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = CallerWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VidozirTestCallerWindow";
+    RegisterClassExW(&windowClass);
+    HWND window = CreateWindowExW(0, L"VidozirTestCallerWindow", nullptr, 0, 0, 0, 0, 0,
+                                  HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    std::atomic<LRESULT> answer{0};
+    {
+        CThreadUI thread;
+        ASSERT_EQ(thread.StartThread(), 1);
+        // The loop's on-destroy subscriber runs on the stopping thread.
+        thread.GetMsgLoop()->SubscribeOnDestroy(
+            [&] { answer = SendMessageW(window, WM_USER + 7, 0, 0); }, 0);
+        thread.StopThread();
+    }
+    EXPECT_EQ(answer.load(), 42);
+    DestroyWindow(window);
+    UnregisterClassW(L"VidozirTestCallerWindow", windowClass.hInstance);
+}
+
+}  // namespace
