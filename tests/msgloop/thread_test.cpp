@@ -150,7 +150,7 @@ TYPED_TEST(ThreadKinds, StartAndStopManyWithTasksInFlight) {
         ASSERT_EQ(thread.StartThread(), 1);
         auto loop = thread.GetMsgLoop();
         for (int t = 0; t < 5; ++t) {
-            loop->PostTask(MakeTask([&] { ++ran; }, &destroyed), t % 2 == 0 ? 0 : 1000);
+            loop->PostTask(MakeTask([&] { ++ran; }, &destroyed), t % 2 == 0 ? 0 : 60000);
         }
         loop.reset();
         thread.StopThread();
