@@ -92,8 +92,8 @@ TEST(PumpUI, DelayedTaskInsideAModalLoopRunsFromTheShortestTimer) {
 
 TEST(PumpUI, QuitMessageStopsRunAndStaysForTheOuterLoop) {
     std::thread owner([] {
+        std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
         CMessageLoopUI loop;
-        std::atomic<int> destroyed{0};
         int after = 0;
         loop.PostTask(new Fn([] { PostQuitMessage(7); }), 0);
         loop.PostTask(new Fn([&] { ++after; }, &destroyed), 5000);
@@ -163,8 +163,8 @@ TEST(PumpUI, TwoLoopsOnTwoThreads) {
 
 TEST(PumpUI, AfterQuitWorkMessagesRunNothing) {
     std::thread owner([] {
+        std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
         CMessageLoopUI loop;
-        std::atomic<int> destroyed{0};
         int ran = 0;
         loop.PostTask(new Fn([&] {
                           loop.Quit();
