@@ -255,6 +255,18 @@ bool CXmlDoc::SetDoc(const CLuStringW& strDoc) {
     return x_ParseDoc();
 }
 
+const CLuStringW& CXmlDoc::GetDoc() const {
+    return m_strDocText;
+}
+
+int CXmlDoc::GetDocFlags() const {
+    return m_nDocFlags;
+}
+
+const CLuStringW& CXmlDoc::GetResult() const {
+    return m_strResultText;
+}
+
 void CXmlDoc::SetDocFlags(int nFlags) {
     m_nDocFlags = nFlags & ~(DocFlagReadFile | DocFlagWriteFile | DocFlagAppendFile);
 }
@@ -308,6 +320,10 @@ int CXmlDoc::x_ReleasePos(int iPos) {
     elem.nFlagsLevel = ElemReleased;
     m_iReleasedPos = iPos;
     return iNext;
+}
+
+int CXmlDoc::x_GetParent(int iPos) const {
+    return ELEM(iPos).iElemParent;
 }
 
 void CXmlDoc::x_SetPos(int iPosParent, int iPos, int iPosChild) {

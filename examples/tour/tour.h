@@ -10,5 +10,6 @@ void Heading(const char* title);
 void Print(const wchar_t* text);  // UTF-16 text to standard output as UTF-8
 
 void Foundation(const std::vector<std::string>& args);
+void Markup(const std::vector<std::string>& args);
 
 }  // namespace tour

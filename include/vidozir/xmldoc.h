@@ -67,10 +67,10 @@ public:
 
     bool SetDoc(const wchar_t* pDoc);
     bool SetDoc(const CLuStringW& strDoc);
-    const CLuStringW& GetDoc() const { return m_strDocText; }
-    int GetDocFlags() const { return m_nDocFlags; }
+    const CLuStringW& GetDoc() const;
+    int GetDocFlags() const;
     void SetDocFlags(int nFlags);
-    const CLuStringW& GetResult() const { return m_strResultText; }
+    const CLuStringW& GetResult() const;
     bool IsWellFormed();
     bool SetMapSize(int nSize, int nMap = 0);
 
@@ -228,7 +228,7 @@ protected:
     bool x_AllocElemPos(int nNewSize = 0);
     int x_GetFreePos();
     int x_ReleasePos(int iPos);
-    int x_GetParent(int iPos) const { return ELEM(iPos).iElemParent; }
+    int x_GetParent(int iPos) const;
     void x_SetPos(int iPosParent, int iPos, int iPosChild);
     bool x_ParseDoc();
     int x_ParseElem(int iPosParent, TokenPos& token);
