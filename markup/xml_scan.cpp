@@ -116,11 +116,17 @@ int CXmlDoc::TokenPos::ScanNode(NodePos& node) {
     // A name starts at i; reads it and returns false at the end of the text.
     auto readName = [&]() {
         const int nName = i;
-        while (!EndsName(p[i])) {
-            if (p[i] == 0) {
+        for (;; ++i) {
+            const wchar_t c = p[i];
+            if (c > L'>') {  // no character above ">" ends a name
+                continue;
+            }
+            if (EndsName(c)) {
+                break;
+            }
+            if (c == 0) {
                 return false;
             }
-            ++i;
         }
         m_nL = nName;
         m_nR = i - 1;
@@ -217,6 +223,9 @@ int CXmlDoc::TokenPos::ScanNode(NodePos& node) {
             case NodeTypeText:
                 for (;; ++i) {
                     const wchar_t t = p[i];
+                    if (t > L'>') {
+                        continue;
+                    }
                     if (t == L'<') {
                         return finish(i);
                     }
@@ -255,6 +264,9 @@ int CXmlDoc::TokenPos::ScanNode(NodePos& node) {
                 const int nTermLen = nType == NodeTypeProcessingInstruction ? 2 : 3;
                 for (;; ++i) {
                     const wchar_t u = p[i];
+                    if (u > L'>') {
+                        continue;
+                    }
                     if (u == L'>') {
                         if (i > nTermLen && p[i - 1] == t && (nTermLen == 2 || p[i - 2] == t)) {
                             break;
@@ -297,6 +309,9 @@ int CXmlDoc::TokenPos::ScanNode(NodePos& node) {
                 bool bAfterEq = false;
                 for (;; ++i) {
                     wchar_t u = p[i];
+                    if (u > L'>' && !bAfterEq) {  // nothing above ">" matters here
+                        continue;
+                    }
                     if (u == 0) {
                         return endOfText();
                     }
@@ -320,6 +335,9 @@ int CXmlDoc::TokenPos::ScanNode(NodePos& node) {
                     if (u == L'"' || u == L'\'') {
                         const wchar_t q = u;
                         for (++i; p[i] != q; ++i) {
+                            if (p[i] > L'>') {
+                                continue;
+                            }
                             if (p[i] == 0) {
                                 return endOfText();
                             }
@@ -373,12 +391,9 @@ bool CXmlDoc::TokenPos::MatchName(const wchar_t* szName) const {
     if (!szName) {
         return false;
     }
+    // A terminator in szName never equals (nor case-matches) a name character,
+    // so the comparison stops there.
     const int nLength = Length();
-    for (int k = 0; k < nLength; ++k) {
-        if (szName[k] == 0) {
-            return false;
-        }
-    }
     if (!x_NamesEqual(m_pDocText + m_nL, szName, nLength,
                       (m_nTokenFlags & DocFlagIgnoreCase) != 0)) {
         return false;
