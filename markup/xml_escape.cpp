@@ -314,15 +314,9 @@ CLuStringW CXmlDoc::EscapeText(XML_CSTR szText, int nFlags) {
                 break;
             }
             case L'"':
-                if (nFlags & NodeEscapeQuotes) {
-                    put(L"&quot;", 6);
-                } else {
-                    pOut[nOut++] = c;
-                }
-                break;
             case L'\'':
                 if (nFlags & NodeEscapeQuotes) {
-                    put(L"&apos;", 6);
+                    put(c == L'"' ? L"&quot;" : L"&apos;", 6);
                 } else {
                     pOut[nOut++] = c;
                 }

@@ -2,6 +2,7 @@
 
 #include "xml_probe.h"
 
+using xml_test::Repeated;
 using xml_test::Utf8;
 using xml_test::XmlProbe;
 
@@ -200,12 +201,7 @@ TEST(XmlParse, EmptyElementTagRules) {
 }
 
 TEST(XmlParse, ResultTextStopsGrowingAtAThousandCharacters) {
-    CLuStringW text(L"<r>");
-    for (int n = 0; n < 200; ++n) {
-        text += L"</x>";
-    }
-    text += L"</r>";
-    XmlProbe doc(text);
+    XmlProbe doc(Repeated(L"<r>", L"</x>", 200, L"</r>"));
     const int nLength = doc.GetResult().GetLength();
     EXPECT_GE(nLength, 1000);
     EXPECT_LT(nLength, 1100);
@@ -213,10 +209,7 @@ TEST(XmlParse, ResultTextStopsGrowingAtAThousandCharacters) {
 }
 
 TEST(XmlParse, OverlongEndTagClosesNothing) {
-    CLuStringW name;
-    for (int n = 0; n < 1030; ++n) {
-        name += L'n';
-    }
+    const CLuStringW name = Repeated(L"", L"n", 1030, L"");
     CLuStringW text = L"<" + name + L"></" + name + L">";
     XmlProbe doc(text);
     EXPECT_FALSE(doc.IsWellFormed());
@@ -225,14 +218,8 @@ TEST(XmlParse, OverlongEndTagClosesNothing) {
 }
 
 TEST(XmlParse, DeepNestingBeyondTheLevelField) {
-    CLuStringW text;
     const int nDepth = 70000;
-    for (int n = 0; n < nDepth; ++n) {
-        text += L"<a>";
-    }
-    for (int n = 0; n < nDepth; ++n) {
-        text += L"</a>";
-    }
+    CLuStringW text = Repeated(L"", L"<a>", nDepth, L"") + Repeated(L"", L"</a>", nDepth, L"");
     XmlProbe doc(text);
     EXPECT_TRUE(doc.IsWellFormed());
     EXPECT_EQ(doc.Level(doc.At(3 * 65536)), 0);  // levels wrap in their 16 bits

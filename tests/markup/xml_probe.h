@@ -16,6 +16,17 @@ inline std::string Utf8(const wchar_t* text) {
     return narrow.GetString();
 }
 
+// szOpen, nCount copies of szPiece, then szClose.
+inline CLuStringW Repeated(const wchar_t* szOpen, const wchar_t* szPiece, int nCount,
+                           const wchar_t* szClose) {
+    CLuStringW text(szOpen);
+    for (int n = 0; n < nCount; ++n) {
+        text += szPiece;
+    }
+    text += szClose;
+    return text;
+}
+
 class XmlProbe : public CXmlDoc {
 public:
     XmlProbe() = default;

@@ -4,6 +4,7 @@
 
 #include "xml_probe.h"
 
+using xml_test::Repeated;
 using xml_test::Utf8;
 using xml_test::XmlProbe;
 
@@ -67,11 +68,9 @@ TEST(XmlDoc, SetDocReplacesTextAndResult) {
 }
 
 TEST(XmlDoc, TableReservesForTheText) {
-    CLuStringW text(L"<r>");
-    for (int n = 0; n < 1000; ++n) {
-        text += L"<item>a text long enough that the reserve covers every element of it</item>";
-    }
-    text += L"</r>";
+    const CLuStringW text = Repeated(
+        L"<r>", L"<item>a text long enough that the reserve covers every element of it</item>",
+        1000, L"</r>");
     XmlProbe doc(text);
     EXPECT_EQ(doc.Table().m_nSize, text.GetLength() / 64 + 8);
     EXPECT_EQ(doc.NextFree(), 1002);
@@ -140,12 +139,7 @@ TEST(XmlDoc, FreeAndReleasedRecords) {
 
 TEST(XmlDoc, DocumentsOfSeveralSegments) {
     const int nCount = 140000;
-    CLuStringW text(L"<r>");
-    for (int n = 0; n < nCount; ++n) {
-        text += L"<e/>";
-    }
-    text += L"</r>";
-    XmlProbe doc(text);
+    XmlProbe doc(Repeated(L"<r>", L"<e/>", nCount, L"</r>"));
     EXPECT_TRUE(doc.IsWellFormed());
     EXPECT_EQ(doc.NextFree(), nCount + 2);
     EXPECT_GT(doc.Table().m_nSize, 2 * 65536);
@@ -213,12 +207,7 @@ TEST(XmlDoc, SelfAssignmentChangesNothing) {
 }
 
 TEST(XmlDoc, AssignmentCopiesLargeTablesBySegment) {
-    CLuStringW text(L"<r>");
-    for (int n = 0; n < 70000; ++n) {
-        text += L"<e/>";
-    }
-    text += L"</r>";
-    XmlProbe source(text);
+    XmlProbe source(Repeated(L"<r>", L"<e/>", 70000, L"</r>"));
     XmlProbe copy;
     copy = source;
     EXPECT_EQ(copy.Table().m_nSize, source.NextFree());
