@@ -1,14 +1,4 @@
-# Cross-compiling the Windows build with the mingw-w64 posix-thread compilers;
-# ctest runs the resulting programs under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling the Windows build for x86_64 with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VIDOZIR_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VIDOZIR_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VIDOZIR_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${VIDOZIR_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${VIDOZIR_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <typeinfo>
 #include <vector>
 
 #include "platform/kernel.h"
@@ -49,6 +50,17 @@ private:
     std::vector<Waiter*> waiters_;
 };
 
+// A kind whose state lives outside this process (a named mutex in shared
+// memory) cannot be watched through WaitMutex() and the waiters' condition
+// variables, so it waits through its own primitive. WaitForSingleObject calls
+// Wait; a wait on several objects that includes one fails with
+// ERROR_NOT_SUPPORTED.
+class SelfWaitable : public KernelObject {
+public:
+    // Returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
+    virtual DWORD Wait(DWORD milliseconds) = 0;
+};
+
 // Handle table.
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
@@ -57,6 +69,35 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(handle));
 }
 bool RemoveHandle(HANDLE handle);
+
+// Looks at the object of a handle while the handle table holds it, without
+// taking a reference: the cheap path of hot calls whose usual case needs no
+// reference (setting a set event, polling an empty port). Keep the look short
+// and do not touch the handle table while it lasts.
+class HandlePeek {
+public:
+    explicit HandlePeek(HANDLE handle);
+    ~HandlePeek();
+    HandlePeek(const HandlePeek&) = delete;
+    HandlePeek& operator=(const HandlePeek&) = delete;
+
+    // The object when it is exactly of kind T (a final class), else null.
+    template <class T>
+    T* As() const {
+        return object_ != nullptr && typeid(*object_) == typeid(T) ? static_cast<T*>(object_)
+                                                                   : nullptr;
+    }
+    // A reference to the object, for work that must go on after the peek.
+    template <class T>
+    std::shared_ptr<T> Share() const {
+        return std::shared_ptr<T>(*owner_, As<T>());
+    }
+
+private:
+    std::unique_lock<std::mutex> lock_;
+    const std::shared_ptr<KernelObject>* owner_ = nullptr;
+    KernelObject* object_ = nullptr;
+};
 
 // Waits for one (waitAll false) or all objects; returns the WAIT_* result.
 // Other areas wait on their own objects through it too (a thread's message

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <typeinfo>
 
 namespace vidozir::platform {
 
@@ -84,6 +85,17 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
     std::lock_guard<std::mutex> lock(table.mutex);
     return slot < table.slots.size() ? table.slots[slot] : nullptr;
 }
+
+HandlePeek::HandlePeek(HANDLE handle) : lock_(Table().mutex) {
+    size_t slot;
+    HandleTable& table = Table();
+    if (SlotOf(handle, &slot) && slot < table.slots.size() && table.slots[slot]) {
+        owner_ = &table.slots[slot];
+        object_ = owner_->get();
+    }
+}
+
+HandlePeek::~HandlePeek() = default;
 
 bool RemoveHandle(HANDLE handle) {
     size_t slot;
@@ -162,31 +174,40 @@ DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
 
 namespace {
 
-class Event : public Waitable {
+class Event final : public Waitable {
 public:
     Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
-    bool IsSignaledLocked() const override { return signaled_; }
+    bool IsSignaledLocked() const override { return signaled_.load(std::memory_order_relaxed); }
     bool ConsumeLocked() override {
         if (!manualReset_) {
-            signaled_ = false;
+            signaled_.store(false, std::memory_order_relaxed);
         }
         return false;
     }
+    bool IsSet() const { return signaled_.load(std::memory_order_seq_cst); }
     void Set() {
+        // Setting a set event changes nothing; a message loop's producers set
+        // its wake event on every post, mostly while it is still set, so that
+        // case skips the process-wide wait mutex. A waiter that consumes the
+        // signal concurrently does so under the mutex before it looks for the
+        // work that the setter published before calling Set, so none is lost.
+        if (signaled_.load(std::memory_order_seq_cst)) {
+            return;
+        }
         std::lock_guard<std::mutex> lock(WaitMutex());
-        if (!signaled_) {
-            signaled_ = true;
+        if (!signaled_.load(std::memory_order_relaxed)) {
+            signaled_.store(true, std::memory_order_seq_cst);
             NotifyLocked();
         }
     }
     void Reset() {
         std::lock_guard<std::mutex> lock(WaitMutex());
-        signaled_ = false;
+        signaled_.store(false, std::memory_order_relaxed);
     }
 
 private:
     const bool manualReset_;
-    bool signaled_;
+    std::atomic<bool> signaled_;  // written under WaitMutex(); read without it by Set
 };
 
 // A thread is signalled once its start routine has returned.
@@ -263,10 +284,20 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE handle) {
-    auto event = LookupHandleAs<Event>(handle);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    // The hot path of every post to a message loop: an event that is already
+    // set needs neither a reference nor the wait mutex.
+    std::shared_ptr<Event> event;
+    {
+        HandlePeek peek(handle);
+        Event* raw = peek.As<Event>();
+        if (raw == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (raw->IsSet()) {
+            return TRUE;
+        }
+        event = peek.Share<Event>();
     }
     event->Set();
     return TRUE;
@@ -291,12 +322,33 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
+    if (count == 1) {
+        // Objects that wait by themselves (named mutexes) take the wait; a
+        // wait on one object that is already signalled needs no waiter.
+        std::shared_ptr<KernelObject> found = LookupHandle(handles[0]);
+        if (auto self = std::dynamic_pointer_cast<SelfWaitable>(found)) {
+            return self->Wait(milliseconds);
+        }
+        auto object = std::dynamic_pointer_cast<Waitable>(found);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        {
+            std::lock_guard<std::mutex> lock(WaitMutex());
+            if (object->IsSignaledLocked()) {
+                return object->ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+            }
+        }
+        return WaitForObjects({std::move(object)}, false, milliseconds);
+    }
     std::vector<std::shared_ptr<Waitable>> objects;
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         auto object = WaitableFromHandle(handles[i]);
         if (!object) {
-            SetLastError(ERROR_INVALID_HANDLE);
+            const bool self = LookupHandleAs<SelfWaitable>(handles[i]) != nullptr;
+            SetLastError(self ? ERROR_NOT_SUPPORTED : ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         objects.push_back(std::move(object));

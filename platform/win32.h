@@ -9,4 +9,6 @@
 #include <process.h>
 #else
 #include "platform/kernel.h"
+#include "platform/iocp.h"
+#include "platform/filemap.h"
 #endif

@@ -23,6 +23,9 @@ void Print(const wchar_t* text) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     tour::Foundation(args);
+    tour::MessageLoop(args);
+    tour::Buffers(args);
     tour::Markup(args);
+    tour::Digests(args);
     return 0;
 }

@@ -10,6 +10,9 @@ void Heading(const char* title);
 void Print(const wchar_t* text);  // UTF-16 text to standard output as UTF-8
 
 void Foundation(const std::vector<std::string>& args);
+void Buffers(const std::vector<std::string>& args);
+void Digests(const std::vector<std::string>& args);
+void MessageLoop(const std::vector<std::string>& args);
 void Markup(const std::vector<std::string>& args);
 
 }  // namespace tour

@@ -31,6 +31,7 @@ typedef intptr_t LONG_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t INT_PTR;
 typedef ULONG_PTR DWORD_PTR;
+typedef ULONG_PTR* PULONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef unsigned int UINT;
 typedef wchar_t WCHAR;

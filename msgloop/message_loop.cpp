@@ -1,0 +1,388 @@
+// The message loop: posting, the work and delayed queues, the binding of a
+// loop to its thread, and the process-wide state behind that binding.
+#include "vidozir/msgloop.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "platform/win32.h"
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
+namespace VidOzir {
+
+struct CMessageLoop::PostGuard {
+    CLock lock;
+};
+
+namespace {
+
+// The three process-wide objects, created when the library is loaded and
+// released when it is unloaded.
+struct LoopProcessState {
+    DWORD tlsSlot = TlsAlloc();
+
+    boost::recursive_mutex registryMutex;
+    std::map<DWORD, CMessageLoop*> registry;
+
+    // The post-guard table has a mutex of its own for insertion and lookup,
+    // but posts do not search it: a loop keeps the address of its own entry,
+    // looked up once under that mutex when the loop is constructed. Entries
+    // are replaced only by a later loop at the same address, so the address
+    // stays valid for the loop's whole life, and a post takes no
+    // process-wide lock.
+    std::mutex guardMutex;
+    std::map<const void*, std::unique_ptr<CMessageLoop::PostGuard>> guards;
+
+    ~LoopProcessState() {
+        if (tlsSlot != TLS_OUT_OF_INDEXES) {
+            TlsFree(tlsSlot);
+        }
+    }
+
+    void Bind(CMessageLoop* loop) {
+        if (tlsSlot != TLS_OUT_OF_INDEXES) {
+            TlsSetValue(tlsSlot, loop);
+        }
+        boost::recursive_mutex::scoped_lock lock(registryMutex);
+        registry[GetCurrentThreadId()] = loop;
+    }
+
+    CMessageLoop::PostGuard* NewGuard(const CMessageLoop* loop) {
+        auto guard = std::make_unique<CMessageLoop::PostGuard>();
+        CMessageLoop::PostGuard* raw = guard.get();
+        std::lock_guard<std::mutex> lock(guardMutex);
+        guards[loop] = std::move(guard);
+        return raw;
+    }
+};
+
+LoopProcessState g_state;
+
+// Posting a task is refused after Run has ended, or when the quit flag is set.
+class GuardHold {
+public:
+    explicit GuardHold(CMessageLoop::PostGuard* guard) : m_pGuard(guard) {
+        if (m_pGuard != nullptr) {
+            m_pGuard->lock.Lock();
+        }
+    }
+    ~GuardHold() {
+        if (m_pGuard != nullptr) {
+            m_pGuard->lock.Unlock();
+        }
+    }
+    GuardHold(const GuardHold&) = delete;
+    GuardHold& operator=(const GuardHold&) = delete;
+
+private:
+    CMessageLoop::PostGuard* m_pGuard;
+};
+
+const int kMaxDestroyPasses = 100;
+
+}  // namespace
+
+CTask::~CTask() {}
+CMessagePump::~CMessagePump() {}
+CMessagePump::Delegate::~Delegate() {}
+
+bool CMessageLoop::PendingTask::operator<(const PendingTask& other) const {
+    if (m_timeRun != other.m_timeRun) {
+        return m_timeRun > other.m_timeRun;
+    }
+    // The sequence counter wraps; the signed 32-bit difference keeps the
+    // order of entries queued across the wrap.
+    const unsigned int difference =
+        static_cast<unsigned int>(m_nSequence) - static_cast<unsigned int>(other.m_nSequence);
+    return static_cast<int>(difference) > 0;
+}
+
+void CMessageLoop::QuitTask::Run() {
+    CMessageLoop* loop = CMessageLoop::Current();
+    if (loop != nullptr) {
+        loop->Quit();
+    }
+}
+
+CMessageLoop::CMessageLoop(Type type)
+    : m_pSelf(nullptr), m_type(type), m_nNextSequence(0), m_bQuit(0), m_pPostGuard(nullptr) {
+    g_state.Bind(this);
+    m_pPostGuard = g_state.NewGuard(this);
+    m_pSelf.store(this);
+    switch (type) {
+        case TYPE_DEFAULT:
+            m_pump.reset(new CMessagePumpDefault);
+            break;
+        case TYPE_IO:
+            m_pump.reset(new CMessagePumpIO);
+            break;
+        default:
+            // TYPE_UI's window-message pump is not built yet; such a loop,
+            // like one of an unknown type, has no pump and must not be run.
+            break;
+    }
+}
+
+CMessageLoop::~CMessageLoop() {
+    m_onDestroy();
+    for (int pass = 0; pass < kMaxDestroyPasses; ++pass) {
+        // Destructors of pending tasks may post again while the loop still
+        // accepts posts (it never ran): those are caught by the next pass.
+        DeletePendingTasks();
+        ReloadWorkQueue();
+        if (!DeletePendingTasks()) {
+            break;
+        }
+    }
+    if (m_pSelf.load() != nullptr) {
+        StopAcceptingPosts();
+    }
+    if (g_state.tlsSlot != TLS_OUT_OF_INDEXES) {
+        TlsSetValue(g_state.tlsSlot, nullptr);
+    }
+    boost::recursive_mutex::scoped_lock lock(g_state.registryMutex);
+    g_state.registry[GetCurrentThreadId()] = nullptr;
+}
+
+void CMessageLoop::StopAcceptingPosts() {
+    // Waits for posts in progress; later posts see the null and give up.
+    GuardHold hold(m_pPostGuard);
+    m_pSelf.store(nullptr);
+}
+
+void CMessageLoop::PostTask(CTask* task, int delayMilliseconds) {
+    if (m_bQuit) {
+        return;
+    }
+    CMessageLoop* self = m_pSelf.load(std::memory_order_acquire);
+    GuardHold hold(self != nullptr ? self->m_pPostGuard : nullptr);
+    if (self == nullptr || m_pSelf.load(std::memory_order_acquire) == nullptr) {
+        return;
+    }
+    PendingTask pending(task);
+    if (delayMilliseconds > 0) {
+        pending.m_timeRun = Time::Now() + delayMilliseconds;
+    }
+    boost::shared_ptr<CMessagePump> pump;
+    {
+        CAutoLock lock(m_incomingLock);
+        m_incomingQueue.push_back(pending);
+        pump = m_pump;
+    }
+    // Outside the queue lock, inside the guard: the copy keeps the pump
+    // alive even if the loop lets go of it meanwhile.
+    if (pump) {
+        pump->NotifyWork();
+    }
+}
+
+void CMessageLoop::Run() {
+    if (m_bQuit || !m_pump) {
+        return;
+    }
+    m_pump->Run(this);
+    StopAcceptingPosts();
+}
+
+void CMessageLoop::Quit() {
+    if (m_pump) {
+        m_pump->Quit();
+    }
+}
+
+CMessageLoop* CMessageLoop::Current() {
+    if (g_state.tlsSlot == TLS_OUT_OF_INDEXES) {
+        return nullptr;
+    }
+    return static_cast<CMessageLoop*>(TlsGetValue(g_state.tlsSlot));
+}
+
+CMessageLoop* CMessageLoop::Self() {
+    CMessageLoop* loop = Self(GetCurrentThreadId());
+    return loop != nullptr ? loop : Current();
+}
+
+CMessageLoop* CMessageLoop::Self(unsigned long threadId) {
+    boost::recursive_mutex::scoped_lock lock(g_state.registryMutex);
+    auto it = g_state.registry.find(static_cast<DWORD>(threadId));
+    return it != g_state.registry.end() ? it->second : nullptr;
+}
+
+boost::signals2::connection CMessageLoop::SubscribeOnDestroy(
+    const boost::signals2::slot<void(), boost::function<void()>>& slot, int group) {
+    return m_onDestroy.connect(group, slot, boost::signals2::at_back);
+}
+
+void CMessageLoop::AddToDelayedWorkQueue(PendingTask& pending) {
+    PendingTask copy = pending;
+    copy.m_nSequence = m_nNextSequence;
+    m_nNextSequence = static_cast<int>(static_cast<unsigned int>(m_nNextSequence) + 1u);
+    m_delayedQueue.push(copy);
+}
+
+void CMessageLoop::ReloadWorkQueue() {
+    if (!m_workQueue.empty()) {
+        return;
+    }
+    CAutoLock lock(m_incomingLock);
+    if (!m_incomingQueue.empty()) {
+        m_workQueue.swap(m_incomingQueue);
+    }
+}
+
+void CMessageLoop::RunTask(CTask* task) {
+    if (task != nullptr) {
+        task->Run();
+        delete task;
+    }
+}
+
+int CMessageLoop::DoWork() {
+    ReloadWorkQueue();
+    while (!m_workQueue.empty()) {
+        PendingTask pending = m_workQueue.front();
+        m_workQueue.pop_front();
+        if (pending.m_timeRun.IsNull()) {
+            RunTask(pending.m_pTask);
+            return 1;
+        }
+        AddToDelayedWorkQueue(pending);
+        // The new entry is the top when the top carries the sequence number
+        // just given (comparing task pointers would confuse null tasks).
+        const PendingTask& top = m_delayedQueue.top();
+        if (top.m_nSequence == static_cast<int>(static_cast<unsigned int>(m_nNextSequence) - 1u) &&
+            m_pump) {
+            m_pump->SetNextDelayedTime(pending.m_timeRun);
+        }
+    }
+    return 0;
+}
+
+int CMessageLoop::DoDelayedWork(Time* nextDelayedTime) {
+    if (m_delayedQueue.empty()) {
+        *nextDelayedTime = Time();
+        return 0;
+    }
+    const Time now = Time::Now();
+    if (m_delayedQueue.top().m_timeRun > now) {
+        *nextDelayedTime = m_delayedQueue.top().m_timeRun;
+        return 0;
+    }
+    CTask* task = m_delayedQueue.top().m_pTask;
+    m_delayedQueue.pop();
+    if (!m_delayedQueue.empty()) {
+        *nextDelayedTime = m_delayedQueue.top().m_timeRun;
+    }
+    RunTask(task);
+    return 1;
+}
+
+int CMessageLoop::DeletePendingTasks() {
+    int found = m_workQueue.empty() ? 0 : 1;
+    while (!m_workQueue.empty()) {
+        PendingTask pending = m_workQueue.front();
+        m_workQueue.pop_front();
+        if (!pending.m_timeRun.IsNull()) {
+            AddToDelayedWorkQueue(pending);
+        } else {
+            delete pending.m_pTask;
+        }
+    }
+    if (!m_delayedQueue.empty()) {
+        found = 1;
+    }
+    while (!m_delayedQueue.empty()) {
+        CTask* task = m_delayedQueue.top().m_pTask;
+        m_delayedQueue.pop();
+        delete task;
+    }
+    return found;
+}
+
+CMessageLoopUI::CMessageLoopUI() : CMessageLoop(TYPE_UI) {}
+
+CMessageLoopUI* CMessageLoopUI::Current() {
+    return static_cast<CMessageLoopUI*>(CMessageLoop::Current());
+}
+
+#if defined(_WIN32) && !defined(_MSC_VER)
+namespace {
+// Without structured handlers, a vectored handler resumes after the naming
+// exception when the debugger passes it back to the program.
+LONG CALLBACK ResumeAfterThreadName(EXCEPTION_POINTERS* info) {
+    return info->ExceptionRecord->ExceptionCode == 0x406D1388 ? EXCEPTION_CONTINUE_EXECUTION
+                                                              : EXCEPTION_CONTINUE_SEARCH;
+}
+}  // namespace
+#endif
+
+void CMessageLoop::SetThreadName(const CLuStringA& name) {
+#if defined(_WIN32)
+    // The debugger's naming convention: an exception that an attached
+    // debugger reads and resumes. It is raised only when a debugger is there
+    // to take it, so it costs nothing otherwise.
+    if (IsDebuggerPresent()) {
+#pragma pack(push, 8)
+        struct {
+            DWORD dwType;
+            LPCSTR szName;
+            DWORD dwThreadID;
+            DWORD dwFlags;
+        } info = {0x1000, name.GetString(), GetCurrentThreadId(), 0};
+#pragma pack(pop)
+        const ULONG_PTR* args = reinterpret_cast<const ULONG_PTR*>(&info);
+#if defined(_MSC_VER)
+        __try {
+            RaiseException(0x406D1388, 0, sizeof(info) / sizeof(ULONG_PTR), args);
+        } __except (EXCEPTION_EXECUTE_HANDLER) {
+        }
+#else
+        PVOID resume = AddVectoredExceptionHandler(1, ResumeAfterThreadName);
+        RaiseException(0x406D1388, 0, sizeof(info) / sizeof(ULONG_PTR), args);
+        if (resume != nullptr) {
+            RemoveVectoredExceptionHandler(resume);
+        }
+#endif
+    }
+    // Newer systems keep a description that every tool shows.
+    typedef HRESULT(WINAPI * SetDescription)(HANDLE, PCWSTR);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto setDescription = kernel != nullptr
+                              ? reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+                                    GetProcAddress(kernel, "SetThreadDescription")))
+                              : nullptr;
+    if (setDescription != nullptr) {
+        int units = MultiByteToWideChar(CP_UTF8, 0, name.GetString(), -1, nullptr, 0);
+        if (units > 0) {
+            std::vector<wchar_t> wide(static_cast<size_t>(units));
+            MultiByteToWideChar(CP_UTF8, 0, name.GetString(), -1, wide.data(), units);
+            setDescription(GetCurrentThread(), wide.data());
+        }
+    }
+#else
+    // The kernel keeps 15 bytes; cut on a character boundary of the UTF-8 text.
+    const char* text = name.GetString();
+    int length = name.GetLength();
+    if (length > 15) {
+        length = 15;
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+            --length;
+        }
+    }
+    char shortName[16] = {};
+    for (int i = 0; i < length; ++i) {
+        shortName[i] = text[i];
+    }
+    pthread_setname_np(pthread_self(), shortName);
+#endif
+    m_strThreadName = name;
+}
+
+}  // namespace VidOzir

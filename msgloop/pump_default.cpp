@@ -1,0 +1,55 @@
+// The default pump: waits on an auto-reset event between tasks.
+#include "vidozir/msgloop.h"
+
+#include "msgloop/pump_wait.h"
+
+namespace VidOzir {
+
+CMessagePumpDefault::CMessagePumpDefault() : m_bQuit(0), m_event(0, 0) {}
+
+CMessagePumpDefault::~CMessagePumpDefault() {}
+
+void CMessagePumpDefault::Run(Delegate* delegate) {
+    int didWork = delegate->DoWork();
+    if (m_bQuit) {
+        return;
+    }
+    for (;;) {
+        didWork |= delegate->DoDelayedWork(&m_timeNextDelayed);
+        if (m_bQuit) {
+            return;
+        }
+        if (!didWork) {
+            if (m_timeNextDelayed.IsNull()) {
+                m_event.Wait();
+            } else {
+                const int wait = MillisecondsUntil(m_timeNextDelayed);
+                if (wait > 0) {
+                    m_event.TimedWait(wait);
+                } else {
+                    // Less than a millisecond left: poll until it is due.
+                    m_timeNextDelayed = Time();
+                }
+            }
+        }
+        didWork = delegate->DoWork();
+        if (m_bQuit) {
+            return;
+        }
+    }
+}
+
+void CMessagePumpDefault::Quit() {
+    m_bQuit = 1;
+}
+
+void CMessagePumpDefault::NotifyWork() {
+    m_event.Signal();
+}
+
+void CMessagePumpDefault::SetNextDelayedTime(const Time& time) {
+    // Called from the loop's own thread inside DoWork: nothing is waiting.
+    m_timeNextDelayed = time;
+}
+
+}  // namespace VidOzir

@@ -1,0 +1,512 @@
+// I/O completion ports and overlapped I/O on file descriptors (see
+// platform/iocp.h). Operations that cannot complete at once wait in their
+// file's queues; one process-wide epoll thread finishes them when the
+// descriptor is ready and posts the completion packets to the file's port.
+#include "platform/iocp.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <deque>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/handles_posix.h"
+
+namespace vidozir::platform {
+
+namespace {
+
+struct Packet {
+    DWORD bytes;
+    ULONG_PTR key;
+    LPOVERLAPPED overlapped;
+    DWORD error;
+};
+
+class Port final : public KernelObject {
+public:
+    void Post(const Packet& packet) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        packets_.push_back(packet);
+        count_.store(packets_.size(), std::memory_order_release);
+        if (waiters_ > 0) {
+            cv_.notify_one();
+        }
+    }
+
+    bool Get(Packet* packet, DWORD milliseconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (packets_.empty() && milliseconds != 0) {
+            const auto deadline = DeadlineAfter(milliseconds);
+            ++waiters_;
+            while (packets_.empty()) {
+                if (deadline == std::chrono::steady_clock::time_point::max()) {
+                    cv_.wait(lock);
+                } else if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+                    break;
+                }
+            }
+            --waiters_;
+        }
+        if (packets_.empty()) {
+            return false;
+        }
+        *packet = packets_.front();
+        packets_.pop_front();
+        count_.store(packets_.size(), std::memory_order_release);
+        return true;
+    }
+
+    // Read without the port's mutex: a poll of an empty port returns at once.
+    bool LooksEmpty() const { return count_.load(std::memory_order_acquire) == 0; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Packet> packets_;
+    std::atomic<size_t> count_{0};
+    int waiters_ = 0;
+};
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+        case EPIPE:
+        case ECONNRESET:
+            return ERROR_BROKEN_PIPE;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EACCES:
+        case EPERM:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_INVALID_PARAMETER;
+    }
+}
+
+enum class Kind { kStream, kSocket, kRegular };
+
+// A write to a pipe whose reader is gone raises SIGPIPE; the library must not
+// end the process for it, so the signal is held back for this thread and any
+// instance it caused is consumed before it is released.
+ssize_t WriteQuietly(int fd, Kind kind, const void* data, size_t size) {
+    if (kind == Kind::kSocket) {
+        return ::send(fd, data, size, MSG_NOSIGNAL);
+    }
+    sigset_t pipeSet, old;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+    ssize_t done = ::write(fd, data, size);
+    const int error = errno;
+    if (done < 0 && error == EPIPE) {
+        const timespec zero = {0, 0};
+        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return done;
+}
+
+struct Operation {
+    LPOVERLAPPED overlapped;
+    char* buffer;
+    DWORD size;
+    DWORD done;
+};
+
+class File;
+
+// The one epoll thread, started by the first operation that has to wait.
+class Reactor {
+public:
+    static Reactor& Get() {
+        static Reactor* reactor = new Reactor;  // lives until exit
+        return *reactor;
+    }
+
+    uint64_t Add(const std::shared_ptr<File>& file) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const uint64_t id = ++lastId_;
+        files_[id] = file;
+        return id;
+    }
+    void Remove(uint64_t id, int fd) {
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        std::lock_guard<std::mutex> lock(mutex_);
+        files_.erase(id);
+    }
+    // Waits (once) for the events of `interest`, replacing an earlier wish.
+    void Arm(uint64_t id, int fd, uint32_t interest, bool* added) {
+        epoll_event event = {};
+        event.events = interest | EPOLLONESHOT;
+        event.data.u64 = id;
+        if (!*added) {
+            *added = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0;
+        } else {
+            ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
+        }
+    }
+
+private:
+    Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+        std::thread([this] { Loop(); }).detach();
+    }
+    void Loop();
+
+    const int epoll_;
+    std::mutex mutex_;
+    uint64_t lastId_ = 0;
+    std::unordered_map<uint64_t, std::weak_ptr<File>> files_;
+};
+
+class File : public KernelObject, public std::enable_shared_from_this<File> {
+public:
+    File(int fd, Kind kind) : fd_(fd), kind_(kind) {}
+
+    ~File() override {
+        if (id_ != 0) {
+            Reactor::Get().Remove(id_, fd_);
+        }
+        // Closing a handle aborts what is still pending on it.
+        for (auto* queue : {&reads_, &writes_}) {
+            for (const Operation& op : *queue) {
+                CompleteLocked(op, ERROR_OPERATION_ABORTED);
+            }
+        }
+        ::close(fd_);
+    }
+
+    bool Associate(std::shared_ptr<Port> port, ULONG_PTR key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (port_) {
+            return false;
+        }
+        port_ = std::move(port);
+        key_ = key;
+        return true;
+    }
+
+    BOOL Start(bool write, char* buffer, DWORD size, LPDWORD transferred, LPOVERLAPPED overlapped);
+    BOOL Blocking(bool write, char* buffer, DWORD size, LPDWORD transferred);
+    void OnReady();
+
+private:
+    // One attempt: bytes moved, or -1 with errno (EAGAIN: try again later).
+    ssize_t Transfer(bool write, const Operation& op) {
+        char* at = op.buffer + op.done;
+        const size_t left = op.size - op.done;
+        if (kind_ == Kind::kRegular) {
+            const off_t offset = static_cast<off_t>(
+                (static_cast<uint64_t>(op.overlapped->OffsetHigh) << 32 | op.overlapped->Offset) +
+                op.done);
+            return write ? ::pwrite(fd_, at, left, offset) : ::pread(fd_, at, left, offset);
+        }
+        return write ? WriteQuietly(fd_, kind_, at, left) : ::read(fd_, at, left);
+    }
+
+    // Advances one operation; true when it is finished (with *error set).
+    bool Progress(bool write, Operation* op, DWORD* error) {
+        for (;;) {
+            ssize_t n = Transfer(write, *op);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    return false;
+                }
+                *error = ErrorFromErrno(errno);
+                return true;
+            }
+            if (n == 0 && !write) {
+                // End of data: a closed socket reads 0 bytes successfully, a
+                // pipe reports its broken end, a file its end.
+                *error = kind_ == Kind::kSocket   ? 0
+                         : kind_ == Kind::kStream ? ERROR_BROKEN_PIPE
+                                                  : ERROR_HANDLE_EOF;
+                return true;
+            }
+            op->done += static_cast<DWORD>(n);
+            // Reads finish with what arrived; writes when everything is out.
+            if (!write || op->done == op->size) {
+                *error = 0;
+                return true;
+            }
+        }
+    }
+
+    void CompleteLocked(const Operation& op, DWORD error) {
+        const DWORD bytes = error == 0 ? op.done : 0;
+        op.overlapped->Internal = error;
+        op.overlapped->InternalHigh = bytes;
+        if (port_) {
+            port_->Post(Packet{bytes, key_, op.overlapped, error});
+        }
+    }
+
+    void ArmLocked() {
+        uint32_t interest =
+            (reads_.empty() ? 0u : uint32_t{EPOLLIN}) | (writes_.empty() ? 0u : uint32_t{EPOLLOUT});
+        if (interest == 0) {
+            return;
+        }
+        if (id_ == 0) {
+            id_ = Reactor::Get().Add(shared_from_this());
+        }
+        Reactor::Get().Arm(id_, fd_, interest, &added_);
+    }
+
+    void DrainLocked(bool write) {
+        std::deque<Operation>& queue = write ? writes_ : reads_;
+        while (!queue.empty()) {
+            DWORD error = 0;
+            if (!Progress(write, &queue.front(), &error)) {
+                return;
+            }
+            CompleteLocked(queue.front(), error);
+            queue.pop_front();
+        }
+    }
+
+    const int fd_;
+    const Kind kind_;
+    std::mutex mutex_;
+    std::shared_ptr<Port> port_;
+    ULONG_PTR key_ = 0;
+    std::deque<Operation> reads_, writes_;
+    uint64_t id_ = 0;
+    bool added_ = false;
+};
+
+BOOL File::Start(bool write, char* buffer, DWORD size, LPDWORD transferred,
+                 LPOVERLAPPED overlapped) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!port_) {
+        // Overlapped I/O is completed only through a port here.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Operation op{overlapped, buffer, size, 0};
+    overlapped->Internal = ERROR_IO_PENDING;
+    overlapped->InternalHigh = 0;
+    std::deque<Operation>& queue = write ? writes_ : reads_;
+    if (queue.empty() && kind_ != Kind::kRegular) {
+        DWORD error = 0;
+        if (Progress(write, &op, &error)) {
+            if (error != 0) {
+                SetLastError(error);  // failed at once: no packet follows
+                return FALSE;
+            }
+            if (transferred != nullptr) {
+                *transferred = op.done;
+            }
+            CompleteLocked(op, 0);
+            return TRUE;
+        }
+    } else if (kind_ == Kind::kRegular) {
+        DWORD error = 0;
+        Progress(write, &op, &error);
+        if (error != 0) {
+            SetLastError(error);
+            return FALSE;
+        }
+        if (transferred != nullptr) {
+            *transferred = op.done;
+        }
+        CompleteLocked(op, 0);
+        return TRUE;
+    }
+    queue.push_back(op);
+    ArmLocked();
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+BOOL File::Blocking(bool write, char* buffer, DWORD size, LPDWORD transferred) {
+    OVERLAPPED position = {};  // a synchronous file access starts at 0 here
+    Operation op{&position, buffer, size, 0};
+    DWORD error = 0;
+    while (!Progress(write, &op, &error)) {
+        pollfd wait = {fd_, static_cast<short>(write ? POLLOUT : POLLIN), 0};
+        ::poll(&wait, 1, -1);
+    }
+    if (transferred != nullptr) {
+        *transferred = op.done;
+    }
+    if (error != 0 && !(error == ERROR_HANDLE_EOF && !write)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void File::OnReady() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    DrainLocked(false);
+    DrainLocked(true);
+    ArmLocked();
+}
+
+void Reactor::Loop() {
+    epoll_event events[32];
+    for (;;) {
+        const int count = ::epoll_wait(epoll_, events, 32, -1);
+        for (int i = 0; i < count; ++i) {
+            const uint64_t id = events[i].data.u64;  // the event record is packed
+            std::shared_ptr<File> file;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                auto it = files_.find(id);
+                if (it != files_.end()) {
+                    file = it->second.lock();
+                }
+            }
+            if (file) {
+                file->OnReady();
+            }
+        }
+    }
+}
+
+BOOL StartIo(bool write, HANDLE handle, char* buffer, DWORD size, LPDWORD transferred,
+             LPOVERLAPPED overlapped) {
+    auto file = LookupHandleAs<File>(handle);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (transferred != nullptr) {
+        *transferred = 0;
+    }
+    if (overlapped == nullptr) {
+        return file->Blocking(write, buffer, size, transferred);
+    }
+    return file->Start(write, buffer, size, transferred, overlapped);
+}
+
+}  // namespace
+
+HANDLE FileHandleFromDescriptor(int fd) {
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    Kind kind = S_ISREG(info.st_mode)    ? Kind::kRegular
+                : S_ISSOCK(info.st_mode) ? Kind::kSocket
+                                         : Kind::kStream;
+    if (kind != Kind::kRegular) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    return InsertHandle(std::make_shared<File>(fd, kind));
+}
+
+}  // namespace vidozir::platform
+
+using namespace vidozir::platform;
+
+HANDLE CreateIoCompletionPort(HANDLE file, HANDLE existingPort, ULONG_PTR key, DWORD) {
+    std::shared_ptr<Port> port;
+    HANDLE portHandle = existingPort;
+    if (existingPort != nullptr) {
+        port = LookupHandleAs<Port>(existingPort);
+        if (!port) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        if (port) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        return InsertHandle(std::make_shared<Port>());
+    }
+    auto target = LookupHandleAs<File>(file);
+    if (!target) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!port) {
+        port = std::make_shared<Port>();
+        portHandle = InsertHandle(port);
+    }
+    if (!target->Associate(port, key)) {
+        // A handle belongs to one port for its whole life.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        if (existingPort == nullptr) {
+            CloseHandle(portHandle);
+        }
+        return nullptr;
+    }
+    return portHandle;
+}
+
+BOOL PostQueuedCompletionStatus(HANDLE handle, DWORD bytes, ULONG_PTR key,
+                                LPOVERLAPPED overlapped) {
+    auto port = LookupHandleAs<Port>(handle);
+    if (!port) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    port->Post(Packet{bytes, key, overlapped, 0});
+    return TRUE;
+}
+
+BOOL GetQueuedCompletionStatus(HANDLE handle, LPDWORD bytes, PULONG_PTR key,
+                               LPOVERLAPPED* overlapped, DWORD milliseconds) {
+    *overlapped = nullptr;
+    std::shared_ptr<Port> port;
+    {
+        // An I/O pump polls its port between every two tasks; an empty port
+        // answers without a reference or its mutex.
+        HandlePeek peek(handle);
+        Port* raw = peek.As<Port>();
+        if (raw == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (milliseconds == 0 && raw->LooksEmpty()) {
+            SetLastError(WAIT_TIMEOUT);
+            return FALSE;
+        }
+        port = peek.Share<Port>();
+    }
+    Packet packet;
+    if (!port->Get(&packet, milliseconds)) {
+        SetLastError(WAIT_TIMEOUT);
+        return FALSE;
+    }
+    *bytes = packet.bytes;
+    *key = packet.key;
+    *overlapped = packet.overlapped;
+    if (packet.error != 0) {
+        SetLastError(packet.error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+              LPOVERLAPPED overlapped) {
+    return StartIo(false, file, static_cast<char*>(buffer), bytesToRead, bytesRead, overlapped);
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+               LPOVERLAPPED overlapped) {
+    // Writes only read the buffer; the shared operation record is not const.
+    return StartIo(true, file, static_cast<char*>(const_cast<void*>(buffer)), bytesToWrite,
+                   bytesWritten, overlapped);
+}

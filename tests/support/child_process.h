@@ -1,0 +1,32 @@
+// A second copy of the running test program, started in one of its child
+// modes (see VIDOZIR_TEST_CHILD), for tests that need two real processes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vidozir_test {
+
+class ChildProcess {
+public:
+    // Starts SelfPath() with `--child=<mode> args...`; Started() tells whether
+    // that worked.
+    ChildProcess(const std::string& mode, const std::vector<std::string>& args);
+    // A child still running is killed.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const;
+    // The child's exit code, or -1 when it has not ended within timeoutMs (it
+    // keeps running) or could not be waited for.
+    int Wait(int timeoutMs);
+
+private:
+    void* process_ = nullptr;  // the process handle on Windows
+    long pid_ = -1;            // the process id elsewhere
+    bool ended_ = false;
+    int exitCode_ = -1;
+};
+
+}  // namespace vidozir_test

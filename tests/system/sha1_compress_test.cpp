@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "digest_test_util.h"
+#include "system/digest_internal.h"
+
+namespace vd = vidozir::digest;
+
+namespace {
+
+TEST(Sha1Compress, PortablePathGivesTheStandardDigest) {
+    // "abc" padded by hand into one block.
+    unsigned char block[64] = {'a', 'b', 'c', 0x80};
+    block[63] = 24;
+    uint32_t state[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
+    vd::Sha1CompressPortable(state, block, 1);
+    const uint32_t expected[5] = {0xa9993e36, 0x4706816a, 0xba3e2571, 0x7850c26c, 0x9cd0d89d};
+    EXPECT_EQ(std::memcmp(state, expected, sizeof(state)), 0);
+}
+
+TEST(Sha1Compress, ShaInstructionsMatchThePortablePath) {
+    if (!vd::Sha1HasShaNi()) {
+        GTEST_SKIP() << "this processor has no SHA instructions";
+    }
+    std::mt19937 rng(42);
+    for (size_t blocks : {1u, 2u, 7u, 64u}) {
+        auto data = digest_test::RandomBytes(rng, blocks * 64);
+        uint32_t portable[5];
+        for (auto& word : portable) {
+            word = rng();
+        }
+        uint32_t sha[5];
+        std::memcpy(sha, portable, sizeof(sha));
+        vd::Sha1CompressPortable(portable, data.data(), blocks);
+        vd::Sha1CompressShaNi(sha, data.data(), blocks);
+        ASSERT_EQ(std::memcmp(portable, sha, sizeof(sha)), 0) << blocks << " blocks";
+    }
+}
+
+}  // namespace
