@@ -19,7 +19,7 @@ void Markup(const std::vector<std::string>&) {
     Print(broken.GetResult());
 
     Print(CXmlDoc::EscapeText(L"x < y && \"z\"", CXmlDoc::NodeEscapeQuotes));
-    Print(CXmlDoc::UnescapeText(L"&Eacute;t&eacute; &#x263A; &#128512; &nbsp;end", -1, 0));
+    Print(CXmlDoc::UnescapeText(L"&copy; 2026 &mdash; &#x263A; &#128512; &lt;ok&gt;", -1, 0));
 }
 
 }  // namespace tour
