@@ -28,9 +28,29 @@ struct CXmlDoc::OpenTagStack {
             m_nCapacity *= 2;
         }
         Entry& entry = m_pEntries[m_nDepth++];
-        entry.strTagName.Empty();
-        entry.strTagName.Append(pName, nLength);
+        wchar_t* pCopy = entry.strTagName.GetBuffer(nLength);
+        for (int n = 0; n < nLength; ++n) {
+            pCopy[n] = pName[n];
+        }
+        entry.strTagName.ReleaseBuffer(nLength);
         entry.iPos = iPos;
+    }
+
+    // True when the innermost open tag is exactly the scanner's name (the
+    // common case, decided without the general name match).
+    bool TopIs(const TokenPos& token) const {
+        const CLuStringW& strTop = m_pEntries[m_nDepth - 1].strTagName;
+        const int nLength = token.Length();
+        if (strTop.GetLength() != nLength) {
+            return false;
+        }
+        const wchar_t* pName = token.m_pDocText + token.m_nL;
+        for (int n = 0; n < nLength; ++n) {
+            if (pName[n] != strTop[n]) {
+                return false;
+            }
+        }
+        return true;
     }
 
     Entry* m_pEntries;
@@ -123,7 +143,8 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
     for (;;) {
         const int nType = token.ScanNode(node);
         if (nType == NodeTypeElement && node.nLength <= ElemStartTagMax) {
-            const int iPos = x_GetFreePos();
+            const int iPos =
+                m_iNextFreePos < m_pElemTable->m_nSize ? m_iNextFreePos++ : x_GetFreePos();
             ElemPos& elem = ELEM(iPos);
             ElemPos& parent = ELEM(iPosInner);
             int nFlags = 0;
@@ -155,8 +176,12 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
             int nMatch = stack.m_nDepth - 1;
             // An end tag too long for its 10-bit length field closes nothing.
             if (node.nLength <= ElemEndTagMax) {
-                while (nMatch >= 0 && !token.MatchName(stack.m_pEntries[nMatch].strTagName)) {
-                    --nMatch;
+                if (nMatch >= 0 && stack.TopIs(token)) {
+                    // matched at the top
+                } else {
+                    while (nMatch >= 0 && !token.MatchName(stack.m_pEntries[nMatch].strTagName)) {
+                        --nMatch;
+                    }
                 }
             } else {
                 nMatch = -1;

@@ -81,7 +81,9 @@ int CXmlDoc::TokenPos::ScanNode(NodePos& node) {
     const int nStart = m_nNext;
     node.nStart = nStart;
     node.nNodeFlags = 0;
-    node.strMeta.Empty();
+    if (!node.strMeta.IsEmpty()) {
+        node.strMeta.Empty();
+    }
     int i = nStart;
     int nType = NodeTypeScanError;
     unsigned nState = 0;
