@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     tour::MessageLoop(args);
     tour::Threads(args);
     tour::Buffers(args);
+    tour::Markup(args);
     tour::Digests(args);
     return 0;
 }

@@ -14,5 +14,6 @@ void Buffers(const std::vector<std::string>& args);
 void Digests(const std::vector<std::string>& args);
 void MessageLoop(const std::vector<std::string>& args);
 void Threads(const std::vector<std::string>& args);
+void Markup(const std::vector<std::string>& args);
 
 }  // namespace tour

@@ -1,0 +1,336 @@
+// Parsing: the element builder over the scanner, the document parse and the
+// result records that describe what was wrong.
+#include "vidozir/xmldoc.h"
+
+#include <utility>
+
+// The names of the open start tags, innermost last, with their records.
+// Entries are reused: popping keeps each name's buffer for the next push.
+struct CXmlDoc::OpenTagStack {
+    struct Entry {
+        CLuStringW strTagName;
+        int iPos = 0;
+    };
+    OpenTagStack() : m_pEntries(new Entry[7]), m_nCapacity(7), m_nDepth(0) {}
+    ~OpenTagStack() { delete[] m_pEntries; }
+    OpenTagStack(const OpenTagStack&) = delete;
+    OpenTagStack& operator=(const OpenTagStack&) = delete;
+
+    void Push(const wchar_t* pName, int nLength, int iPos) {
+        if (m_nDepth == m_nCapacity) {
+            Entry* pNew = new Entry[m_nCapacity * 2];
+            for (int n = 0; n < m_nDepth; ++n) {
+                pNew[n].strTagName = std::move(m_pEntries[n].strTagName);
+                pNew[n].iPos = m_pEntries[n].iPos;
+            }
+            delete[] m_pEntries;
+            m_pEntries = pNew;
+            m_nCapacity *= 2;
+        }
+        Entry& entry = m_pEntries[m_nDepth++];
+        wchar_t* pCopy = entry.strTagName.GetBuffer(nLength);
+        for (int n = 0; n < nLength; ++n) {
+            pCopy[n] = pName[n];
+        }
+        entry.strTagName.ReleaseBuffer(nLength);
+        entry.iPos = iPos;
+    }
+
+    // True when the innermost open tag is exactly the scanner's name (the
+    // common case, decided without the general name match).
+    bool TopIs(const TokenPos& token) const {
+        const CLuStringW& strTop = m_pEntries[m_nDepth - 1].strTagName;
+        const int nLength = token.Length();
+        if (strTop.GetLength() != nLength) {
+            return false;
+        }
+        const wchar_t* pName = token.m_pDocText + token.m_nL;
+        for (int n = 0; n < nLength; ++n) {
+            if (pName[n] != strTop[n]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    Entry* m_pEntries;
+    int m_nCapacity;
+    int m_nDepth;
+};
+
+// Adds nShift to the level of iPos and of every element below it.
+void CXmlDoc::x_ShiftLevels(int iPos, int nShift) {
+    int i = iPos;
+    for (;;) {
+        ElemPos& elem = ELEM(i);
+        elem.SetLevel(elem.Level() + nShift);
+        if (elem.iElemChild) {
+            i = elem.iElemChild;
+            continue;
+        }
+        while (i != iPos && !ELEM(i).iElemNext) {
+            i = ELEM(i).iElemParent;
+        }
+        if (i == iPos) {
+            return;
+        }
+        i = ELEM(i).iElemNext;
+    }
+}
+
+// Ends every open element above the first nKeep stack entries: each loses
+// its end tag and its children follow it as siblings. Done in one forward
+// pass (the outcome of ending them innermost first), so that a long run of
+// unclosed tags costs linear time.
+void CXmlDoc::x_EndOpenElems(OpenTagStack& stack, int nKeep, int iPosVirtual, int nOffset2) {
+    const int nDepth = stack.m_nDepth;
+    if (nDepth <= nKeep) {
+        return;
+    }
+    OpenTagStack::Entry* pEntries = stack.m_pEntries;
+    const int iPosParent = nKeep ? pEntries[nKeep - 1].iPos : iPosVirtual;
+    ELEM(iPosVirtual).nFlagsLevel |= ElemIllFormed;
+    const int nLevel = ELEM(pEntries[nKeep].iPos).Level();
+    bool bIllData = false;
+    int iPosLast = 0;  // the last element of the flattened run
+    for (int n = nKeep; n < nDepth; ++n) {
+        const int iPos = pEntries[n].iPos;
+        ElemPos& elem = ELEM(iPos);
+        bIllData = bIllData || (elem.nFlagsLevel & ElemIllData);
+        elem.nFlagsLevel = (elem.nFlagsLevel & ~ElemIllData) | ElemNonEnded;
+        elem.SetLevel(nLevel);
+        elem.SetEndTagLen(0);
+        elem.nLength = elem.StartTagLen();
+        iPosLast = iPos;
+        const int iFirst = elem.iElemChild;
+        if (!iFirst) {
+            continue;
+        }
+        // Its children (the last of them the next open element, if any)
+        // move up to follow it.
+        const int iOpenChild = n + 1 < nDepth ? pEntries[n + 1].iPos : 0;
+        const int nShift = nKeep - n - 1;
+        elem.iElemChild = 0;
+        elem.iElemNext = iFirst;
+        ELEM(iFirst).iElemPrev = iPos;
+        ELEM(iFirst).nFlagsLevel &= ~ElemFirst;
+        for (int iChild = iFirst; iChild; iChild = ELEM(iChild).iElemNext) {
+            ELEM(iChild).iElemParent = iPosParent;
+            if (iChild != iOpenChild) {
+                x_ShiftLevels(iChild, nShift);
+            }
+            iPosLast = iChild;
+        }
+    }
+    ELEM(ELEM(iPosParent).iElemChild).iElemPrev = iPosLast;
+    if (bIllData) {
+        ELEM(iPosParent).nFlagsLevel |= ElemIllData;
+    }
+    for (int n = nDepth - 1; n >= nKeep; --n) {
+        x_AppendResult(m_strResultText, L"unended_start_tag", pEntries[n].strTagName, 0,
+                       ELEM(pEntries[n].iPos).nStart, nOffset2);
+    }
+    stack.m_nDepth = nKeep;
+}
+
+int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
+    token.m_nNext = 0;
+    NodePos node;
+    OpenTagStack stack;
+    const int nBaseLevel = ELEM(iPosParent).Level();
+    int iPosInner = iPosParent;
+    int iPosFirst = 0;
+    for (;;) {
+        const int nType = token.ScanNode(node);
+        if (nType == NodeTypeElement && node.nLength <= ElemStartTagMax) {
+            const int iPos =
+                m_iNextFreePos < m_pElemTable->m_nSize ? m_iNextFreePos++ : x_GetFreePos();
+            ElemPos& elem = ELEM(iPos);
+            ElemPos& parent = ELEM(iPosInner);
+            int nFlags = 0;
+            if (!parent.iElemChild) {
+                parent.iElemChild = iPos;
+                elem.iElemPrev = iPos;
+                nFlags = ElemFirst;
+            } else {
+                ElemPos& first = ELEM(parent.iElemChild);
+                ELEM(first.iElemPrev).iElemNext = iPos;
+                elem.iElemPrev = first.iElemPrev;
+                first.iElemPrev = iPos;
+            }
+            elem.iElemParent = iPosInner;
+            elem.iElemNext = 0;
+            elem.iElemChild = 0;
+            elem.nFlagsLevel = nFlags | ((nBaseLevel + stack.m_nDepth) & ElemLevelMask);
+            elem.nStart = node.nStart;
+            elem.nTagLengths = static_cast<unsigned>(node.nLength);
+            elem.nLength = node.nLength;
+            if (!(node.nNodeFlags & NodeFlagEmptyElement)) {
+                stack.Push(token.m_pDocText + token.m_nL, token.Length(), iPos);
+                iPosInner = iPos;
+            }
+            if (!iPosFirst) {
+                iPosFirst = iPos;
+            }
+        } else if (nType == NodeTypeEndTag) {
+            int nMatch = stack.m_nDepth - 1;
+            // An end tag too long for its 10-bit length field closes nothing.
+            if (node.nLength <= ElemEndTagMax) {
+                if (nMatch >= 0 && stack.TopIs(token)) {
+                    // matched at the top
+                } else {
+                    while (nMatch >= 0 && !token.MatchName(stack.m_pEntries[nMatch].strTagName)) {
+                        --nMatch;
+                    }
+                }
+            } else {
+                nMatch = -1;
+            }
+            if (nMatch < 0) {
+                ELEM(iPosParent).nFlagsLevel |= ElemIllFormed;
+                ELEM(iPosInner).nFlagsLevel |= ElemIllData;
+                x_AppendResult(m_strResultText, L"lone_end_tag", token.TokenText(), 0, node.nStart);
+                continue;
+            }
+            const int iPos = stack.m_pEntries[nMatch].iPos;
+            ElemPos& elem = ELEM(iPos);
+            elem.nLength = node.nStart - elem.nStart + node.nLength;
+            elem.SetEndTagLen(node.nLength);
+            x_EndOpenElems(stack, nMatch + 1, iPosParent, node.nStart + 1);
+            stack.m_nDepth = nMatch;
+            iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
+        } else if (nType == NodeTypeScanError || nType == NodeTypeElement) {
+            // A start tag longer than its 22-bit length field cannot be
+            // indexed; it is reported as a tag that could not be read.
+            if (nType == NodeTypeElement) {
+                x_AppendResult(node.strMeta, L"unterminated_tag_syntax", L"start_tag", ResultType,
+                               node.nStart);
+            }
+            ELEM(iPosParent).nFlagsLevel |= ElemIllFormed;
+            ELEM(iPosInner).nFlagsLevel |= ElemIllData;
+            // Like every record, nothing more once the result text is long.
+            if (m_strResultText.GetLength() < 1000) {
+                m_strResultText += node.strMeta;
+            }
+        } else if (nType == NodeTypeScanEnd) {
+            break;
+        }
+    }
+    x_EndOpenElems(stack, 0, iPosParent, token.m_nNext);
+    return iPosFirst;
+}
+
+bool CXmlDoc::x_ParseDoc() {
+    m_pPosMaps->ReleaseMaps();
+    x_SetPos(0, 0, 0);
+    m_iNextFreePos = 1;
+    const int nLength = m_strDocText.GetLength();
+    x_AllocElemPos(nLength / 64 + 8);
+    m_iReleasedPos = 0;
+    ELEM(0).Clear();
+    if (nLength) {
+        TokenPos token(m_strDocText, m_nDocFlags);
+        const int iPosFirst = x_ParseElem(0, token);
+        ELEM(0).nLength = nLength;
+        if (!iPosFirst) {
+            x_AppendResult(m_strResultText, L"no_root_element", nullptr, 0);
+        } else {
+            ELEM(0).iElemChild = iPosFirst;
+            if (ELEM(iPosFirst).iElemNext) {
+                x_AppendResult(m_strResultText, L"root_has_sibling", nullptr, 0);
+            }
+        }
+    }
+    x_SetPos(0, 0, 0);
+    return IsWellFormed();
+}
+
+namespace {
+
+// One attribute of a result record: name and already escaped value.
+struct ResultAttrib {
+    const wchar_t* szName;
+    CLuStringW strValue;
+};
+
+int FindText(const CLuStringW& str, const wchar_t* szFind, int nFrom) {
+    return str.Find(szFind, nFrom);
+}
+
+}  // namespace
+
+void CXmlDoc::x_AppendResult(CLuStringW& strResult, const wchar_t* szId, const wchar_t* szValue,
+                             int nResultFlags, int nValue, int nValue2) {
+    if (strResult.GetLength() >= 1000) {
+        return;
+    }
+    ResultAttrib attribs[3];
+    int nAttribs = 0;
+    if (szValue) {
+        const wchar_t* szName = (nResultFlags & ResultType)       ? L"type"
+                                : (nResultFlags & ResultEncoding) ? L"encoding"
+                                : (nResultFlags & ResultMsg)      ? L"msg"
+                                                                  : L"tagname";
+        attribs[nAttribs++] = {szName, EscapeText(szValue, NodeEscapeQuotes)};
+    }
+    const wchar_t* szNumber = (nResultFlags & ResultNumber)   ? L"n"
+                              : (nResultFlags & ResultCount)  ? L"count"
+                              : (nResultFlags & ResultLength) ? L"length"
+                              : nValue != -1                  ? L"offset"
+                                                              : nullptr;
+    if (szNumber) {
+        attribs[nAttribs].szName = szNumber;
+        attribs[nAttribs++].strValue.Format(L"%d", nValue);
+    }
+    if (nValue2 != -1) {
+        attribs[nAttribs].szName = L"offset2";
+        attribs[nAttribs++].strValue.Format(L"%d", nValue2);
+    }
+
+    if (!(nResultFlags & ResultAmend)) {
+        strResult += L'<';
+        strResult += szId;
+        for (int n = 0; n < nAttribs; ++n) {
+            strResult.AppendFormat(L" %s=\"%s\"", attribs[n].szName,
+                                   attribs[n].strValue.GetString());
+        }
+        strResult += L"/>";
+        return;
+    }
+
+    // Amend the first top-level record named szId: each attribute replaces
+    // the value of one of that name or is added in front of its "/>".
+    const int nIdLength = CLuStringW(szId).GetLength();
+    for (int nRecord = FindText(strResult, L"<", 0); nRecord >= 0;) {
+        const int nEnd = FindText(strResult, L"/>", nRecord);
+        if (nEnd < 0) {
+            return;
+        }
+        const int nAfter = nRecord + 1 + nIdLength;
+        const wchar_t after = nAfter <= nEnd ? strResult[nAfter] : L'\0';
+        if ((after == L' ' || after == L'/') &&
+            x_NamesEqual(strResult.GetString() + nRecord + 1, szId, nIdLength, false)) {
+            int nClose = nEnd;
+            for (int n = 0; n < nAttribs; ++n) {
+                CLuStringW strFind;
+                strFind.Format(L" %s=\"", attribs[n].szName);
+                const int nAttrib = FindText(strResult, strFind, nRecord);
+                if (nAttrib >= 0 && nAttrib < nClose) {
+                    const int nValueStart = nAttrib + strFind.GetLength();
+                    const int nValueEnd = FindText(strResult, L"\"", nValueStart);
+                    strResult.Delete(nValueStart, nValueEnd - nValueStart);
+                    strResult.Insert(nValueStart, attribs[n].strValue);
+                    nClose += attribs[n].strValue.GetLength() - (nValueEnd - nValueStart);
+                } else {
+                    CLuStringW strAttrib;
+                    strAttrib.Format(L" %s=\"%s\"", attribs[n].szName,
+                                     attribs[n].strValue.GetString());
+                    strResult.Insert(nClose, strAttrib);
+                    nClose += strAttrib.GetLength();
+                }
+            }
+            return;
+        }
+        nRecord = FindText(strResult, L"<", nEnd + 2);
+    }
+}

@@ -1,0 +1,336 @@
+// CXmlDoc's document model: members, the segmented element table, the saved
+// position maps, construction, copying and the whole-text operations.
+#include "vidozir/xmldoc.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Flags that stand for the streaming file mode this class never opens.
+constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
+
+}  // namespace
+
+// ---- element table ----
+
+void CXmlDoc::ElemPosTable::Grow(int nNewSize) {
+    if (nNewSize <= m_nSize) {
+        return;
+    }
+    const bool bEmpty = m_nSize == 0;
+    const int nLastSeg = bEmpty ? 0 : (m_nSize - 1) >> SegmentBits;
+    int nWantSeg = (nNewSize - 1) >> SegmentBits;
+    // Never more than one new segment at a time.
+    if (nWantSeg > nLastSeg + 1) {
+        nNewSize = (nLastSeg + 2) * SegmentSize;
+        nWantSeg = nLastSeg + 1;
+    }
+    if (nWantSeg >= m_nSegs) {
+        const int nNewSegs = 4 + 2 * nWantSeg;
+        ElemPos** pNew = new ElemPos*[nNewSegs]();
+        if (m_pSegs) {
+            std::memcpy(pNew, m_pSegs, sizeof(ElemPos*) * m_nSegs);
+            delete[] m_pSegs;
+        }
+        m_pSegs = pNew;
+        m_nSegs = nNewSegs;
+    }
+    if (nWantSeg > nLastSeg || bEmpty) {
+        // Starting a new segment: the current last one becomes a full block.
+        const int nInLast = bEmpty ? 0 : m_nSize - nLastSeg * SegmentSize;
+        if (nWantSeg > nLastSeg && nInLast < SegmentSize) {
+            ElemPos* pFull = new ElemPos[SegmentSize]();
+            if (!bEmpty) {
+                std::memcpy(pFull, m_pSegs[nLastSeg], sizeof(ElemPos) * nInLast);
+                delete[] m_pSegs[nLastSeg];
+            }
+            m_pSegs[nLastSeg] = pFull;
+        }
+    }
+    const int nInNew = nNewSize - nWantSeg * SegmentSize;
+    ElemPos* pBlock = new ElemPos[nInNew]();
+    if (nWantSeg == nLastSeg && !bEmpty) {
+        std::memcpy(pBlock, m_pSegs[nLastSeg],
+                    sizeof(ElemPos) * (m_nSize - nLastSeg * SegmentSize));
+        delete[] m_pSegs[nLastSeg];
+    }
+    m_pSegs[nWantSeg] = pBlock;
+    m_nSize = nNewSize;
+}
+
+void CXmlDoc::ElemPosTable::CopyFrom(const ElemPosTable& source, int nUsed) {
+    Free();
+    const int nSize = std::max(nUsed, 8);
+    const int nSegs = ((nSize - 1) >> SegmentBits) + 1;
+    m_pSegs = new ElemPos*[nSegs]();
+    m_nSegs = nSegs;
+    for (int nSeg = 0; nSeg < nSegs; ++nSeg) {
+        const int nFirst = nSeg * SegmentSize;
+        const int nCount = std::min<int>(SegmentSize, nSize - nFirst);
+        m_pSegs[nSeg] = new ElemPos[nCount]();
+        const int nCopy = std::min(nCount, source.m_nSize - nFirst);
+        if (nCopy > 0) {
+            std::memcpy(m_pSegs[nSeg], source.m_pSegs[nSeg], sizeof(ElemPos) * nCopy);
+        }
+    }
+    m_nSize = nSize;
+}
+
+void CXmlDoc::ElemPosTable::Free() {
+    if (m_pSegs) {
+        const int nUsedSegs = m_nSize ? ((m_nSize - 1) >> SegmentBits) + 1 : 0;
+        for (int nSeg = 0; nSeg < nUsedSegs; ++nSeg) {
+            delete[] m_pSegs[nSeg];
+        }
+        delete[] m_pSegs;
+    }
+    m_pSegs = nullptr;
+    m_nSize = 0;
+    m_nSegs = 0;
+}
+
+// ---- saved position maps ----
+
+CXmlDoc::SavedPosMap::SavedPosMap(int nSize) : pTable(new SavedPos*[nSize]()), nMapSize(nSize) {}
+
+CXmlDoc::SavedPosMap::~SavedPosMap() {
+    for (int nSlot = 0; nSlot < nMapSize; ++nSlot) {
+        delete[] pTable[nSlot];
+    }
+    delete[] pTable;
+}
+
+bool CXmlDoc::SavedPosMapList::GetMap(SavedPosMap*& pMap, int nMap, int nMapSize) {
+    int nCount = 0;
+    while (pMaps && pMaps[nCount]) {
+        ++nCount;
+    }
+    if (nMap < nCount) {
+        pMap = pMaps[nMap];
+        return false;
+    }
+    // A map needs at least one slot: names are hashed modulo its size.
+    nMapSize = std::max(nMapSize, 1);
+    SavedPosMap** pNew = new SavedPosMap*[nMap + 2]();
+    std::copy(pMaps, pMaps + nCount, pNew);
+    for (int n = nCount; n <= nMap; ++n) {
+        pNew[n] = new SavedPosMap(nMapSize);
+    }
+    delete[] pMaps;
+    pMaps = pNew;
+    pMap = pMaps[nMap];
+    return true;
+}
+
+void CXmlDoc::SavedPosMapList::ReleaseMaps() {
+    if (pMaps) {
+        for (SavedPosMap** p = pMaps; *p; ++p) {
+            delete *p;
+        }
+        delete[] pMaps;
+        pMaps = nullptr;
+    }
+}
+
+void CXmlDoc::SavedPosMapList::CopyFrom(const SavedPosMapList& source) {
+    ReleaseMaps();
+    for (int nMap = 0; source.pMaps && source.pMaps[nMap]; ++nMap) {
+        const SavedPosMap* pSource = source.pMaps[nMap];
+        SavedPosMap* pTarget = nullptr;
+        GetMap(pTarget, nMap, pSource->nMapSize);
+        for (int nSlot = 0; nSlot < pSource->nMapSize; ++nSlot) {
+            const SavedPos* pEntries = pSource->pTable[nSlot];
+            if (!pEntries) {
+                continue;
+            }
+            int nUsed = 0;
+            while (pEntries[nUsed].nSavedPosFlags & SavedPosUsed) {
+                ++nUsed;
+                if (pEntries[nUsed - 1].nSavedPosFlags & SavedPosLast) {
+                    break;
+                }
+            }
+            if (nUsed == 0) {
+                continue;
+            }
+            SavedPos* pCopy = new SavedPos[nUsed];
+            for (int n = 0; n < nUsed; ++n) {
+                pCopy[n] = pEntries[n];
+                pCopy[n].nSavedPosFlags &= ~SavedPosLast;
+            }
+            pCopy[nUsed - 1].nSavedPosFlags |= SavedPosLast;
+            pTarget->pTable[nSlot] = pCopy;
+        }
+    }
+}
+
+// ---- construction and copying ----
+
+void CXmlDoc::x_InitDoc() {
+    m_iParentPos = 0;
+    m_iMainPos = 0;
+    m_iChildPos = 0;
+    m_iNextFreePos = 1;
+    m_iReleasedPos = 0;
+    m_nNodeType = 0;
+    m_nNodeStart = 0;
+    m_nNodeLength = 0;
+    m_nDocFlags = 0;
+    m_pPosMaps = new SavedPosMapList;
+    m_pElemTable = new ElemPosTable;
+}
+
+CXmlDoc::CXmlDoc() {
+    x_InitDoc();
+    SetDoc(L"");
+}
+
+CXmlDoc::CXmlDoc(XML_CSTR szDoc) {
+    x_InitDoc();
+    SetDoc(szDoc.pcsz);
+}
+
+CXmlDoc::CXmlDoc(int nDocFlags) {
+    x_InitDoc();
+    SetDoc(L"");
+    m_nDocFlags = nDocFlags;
+}
+
+CXmlDoc::CXmlDoc(const CXmlDoc& other) {
+    x_InitDoc();
+    // When the source is in the (never opened) streaming mode the copy keeps
+    // an empty text over an empty table.
+    *this = other;
+}
+
+void CXmlDoc::operator=(const CXmlDoc& other) {
+    if (this == &other || (m_nDocFlags & kStreamFlags) || (other.m_nDocFlags & kStreamFlags)) {
+        return;
+    }
+    m_iParentPos = other.m_iParentPos;
+    m_iMainPos = other.m_iMainPos;
+    m_iChildPos = other.m_iChildPos;
+    m_iNextFreePos = other.m_iNextFreePos;
+    m_iReleasedPos = other.m_iReleasedPos;
+    m_nNodeType = other.m_nNodeType;
+    m_nNodeStart = other.m_nNodeStart;
+    m_nNodeLength = other.m_nNodeLength;
+    m_strDocText = other.m_strDocText;
+    m_strResultText = other.m_strResultText;
+    m_nDocFlags = other.m_nDocFlags;
+    m_pElemTable->CopyFrom(*other.m_pElemTable, other.m_iNextFreePos);
+    m_pPosMaps->CopyFrom(*other.m_pPosMaps);
+}
+
+CXmlDoc::~CXmlDoc() {
+    delete m_pPosMaps;
+    delete m_pElemTable;
+}
+
+// ---- the whole text ----
+
+bool CXmlDoc::SetDoc(const wchar_t* pDoc) {
+    if (m_nDocFlags & kStreamFlags) {
+        return false;
+    }
+    if (pDoc) {
+        m_strDocText = pDoc;
+    } else {
+        m_strDocText.Empty();
+        m_pElemTable->Free();
+    }
+    m_strResultText.Empty();
+    return x_ParseDoc();
+}
+
+bool CXmlDoc::SetDoc(const CLuStringW& strDoc) {
+    if (m_nDocFlags & kStreamFlags) {
+        return false;
+    }
+    if (&strDoc != &m_strDocText) {
+        m_strDocText = strDoc;
+    }
+    m_strResultText.Empty();
+    return x_ParseDoc();
+}
+
+const CLuStringW& CXmlDoc::GetDoc() const {
+    return m_strDocText;
+}
+
+int CXmlDoc::GetDocFlags() const {
+    return m_nDocFlags;
+}
+
+const CLuStringW& CXmlDoc::GetResult() const {
+    return m_strResultText;
+}
+
+void CXmlDoc::SetDocFlags(int nFlags) {
+    m_nDocFlags = nFlags & ~(DocFlagReadFile | DocFlagWriteFile | DocFlagAppendFile);
+}
+
+bool CXmlDoc::IsWellFormed() {
+    if (m_nDocFlags & DocFlagWriteFile) {
+        return true;
+    }
+    const bool bTable = m_pElemTable->m_nSize > 0;
+    const bool bIllFormed = bTable && (ELEM(0).nFlagsLevel & ElemIllFormed);
+    if (m_nDocFlags & DocFlagReadFile) {
+        return !bIllFormed;
+    }
+    if (!bTable || bIllFormed) {
+        return false;
+    }
+    const int iRoot = ELEM(0).iElemChild;
+    return iRoot != 0 && ELEM(iRoot).iElemNext == 0;
+}
+
+bool CXmlDoc::SetMapSize(int nSize, int nMap) {
+    if ((m_nDocFlags & kStreamFlags) || nMap < 0) {
+        return false;
+    }
+    SavedPosMap* pMap = nullptr;
+    return m_pPosMaps->GetMap(pMap, nMap, nSize);
+}
+
+// ---- record handling ----
+
+bool CXmlDoc::x_AllocElemPos(int nNewSize) {
+    if (nNewSize == 0) {
+        nNewSize = m_iNextFreePos + m_iNextFreePos / 2;
+    }
+    m_pElemTable->Grow(nNewSize);
+    return true;
+}
+
+int CXmlDoc::x_GetFreePos() {
+    if (m_iNextFreePos >= m_pElemTable->m_nSize) {
+        // Half again; a table of fewer than two records grows by at least one.
+        x_AllocElemPos(std::max(m_iNextFreePos + m_iNextFreePos / 2, m_iNextFreePos + 1));
+    }
+    return m_iNextFreePos++;
+}
+
+int CXmlDoc::x_ReleasePos(int iPos) {
+    ElemPos& elem = ELEM(iPos);
+    const int iNext = elem.iElemNext;
+    elem.iElemNext = m_iReleasedPos;
+    elem.nFlagsLevel = ElemReleased;
+    m_iReleasedPos = iPos;
+    return iNext;
+}
+
+int CXmlDoc::x_GetParent(int iPos) const {
+    return ELEM(iPos).iElemParent;
+}
+
+void CXmlDoc::x_SetPos(int iPosParent, int iPos, int iPosChild) {
+    m_iParentPos = iPosParent;
+    m_iMainPos = iPos;
+    m_iChildPos = iPosChild;
+    m_nNodeStart = 0;
+    m_nNodeLength = 0;
+    m_nNodeType = iPos ? NodeTypeElement : 0;
+}
