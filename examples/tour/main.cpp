@@ -23,5 +23,7 @@ void Print(const wchar_t* text) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     tour::Foundation(args);
+    tour::Conversions(args);
+    tour::ClientVersions(args);
     return 0;
 }

@@ -10,5 +10,7 @@ void Heading(const char* title);
 void Print(const wchar_t* text);  // UTF-16 text to standard output as UTF-8
 
 void Foundation(const std::vector<std::string>& args);
+void Conversions(const std::vector<std::string>& args);
+void ClientVersions(const std::vector<std::string>& args);
 
 }  // namespace tour
