@@ -7,9 +7,18 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <winsock2.h>
+#include <winver.h>
 #else
+#include "platform/codepage.h"
 #include "platform/kernel.h"
 #include "platform/iocp.h"
 #include "platform/filemap.h"
 #include "platform/winmsg.h"
+#include "platform/net.h"
+#include "platform/shell.h"
+#include "platform/shlwapi.h"
+#include "platform/version.h"
 #endif

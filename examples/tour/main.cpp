@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
     tour::Threads(args);
     tour::Buffers(args);
     tour::Markup(args);
+    tour::Conversions(args);
+    tour::ClientVersions(args);
     tour::Digests(args);
     return 0;
 }

@@ -15,5 +15,7 @@ void Digests(const std::vector<std::string>& args);
 void MessageLoop(const std::vector<std::string>& args);
 void Threads(const std::vector<std::string>& args);
 void Markup(const std::vector<std::string>& args);
+void Conversions(const std::vector<std::string>& args);
+void ClientVersions(const std::vector<std::string>& args);
 
 }  // namespace tour

@@ -1,0 +1,19 @@
+// File version resources for non-Windows builds: the version block of a PE
+// file, read by the library's own PE reader.
+#pragma once
+
+#include "vidozir_wintypes.h"
+#include "vidozir/export.h"
+
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+
+// The size of the version block (the VS_VERSIONINFO resource) of the file.
+VIDOZIR_API DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
+// Copies at most `length` bytes of the block into `data`.
+VIDOZIR_API BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID data);
+// Looks up "\", "\VarFileInfo\Translation" or "\StringFileInfo\<lang><cp>\<name>"
+// (keys compare without regard to ASCII case). Texts are UTF-16 units of 16
+// bits, as on Windows: `length` counts them; other values count bytes.
+VIDOZIR_API BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* length);

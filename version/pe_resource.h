@@ -1,0 +1,34 @@
+// A reader for the version resource of PE files (32- and 64-bit images), used
+// where the system has no version-information functions. Every offset and
+// length it reads from the file is checked before use: damaged files give
+// "not found", never a read outside the file or the block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "vidozir/export.h"
+
+namespace vidozir::pe {
+
+// Reads `size` bytes at `offset` of the file into `buffer`; false when the
+// file does not hold them all.
+using ReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
+
+enum class FindResult { Found, NotPe, NoVersion };
+
+// Locates the VS_VERSIONINFO resource (type 16, name 1; language neutral,
+// else US English, else the first language) of the image of `fileSize` bytes.
+VIDOZIR_API FindResult FindVersionResource(const ReadAt& read, uint64_t fileSize, uint64_t& offset,
+                                           uint32_t& length);
+
+// Looks up `path` ("\" for the root value, "\VarFileInfo\Translation",
+// "\StringFileInfo\040904b0\FileVersion"; keys compare without regard to ASCII
+// case) in a VS_VERSIONINFO block of `size` bytes. `value` points into the
+// block; `length` is in 16-bit units for texts and in bytes otherwise, and the
+// value always lies inside the block.
+VIDOZIR_API bool QueryVersionValue(const unsigned char* block, size_t size, const wchar_t* path,
+                                   const void*& value, unsigned& length);
+
+}  // namespace vidozir::pe
