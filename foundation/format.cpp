@@ -10,7 +10,7 @@ namespace vidozir::detail {
 
 namespace {
 
-struct Spec {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -98,26 +98,26 @@ void Pad(Out& out, int count, char fill) {
 
 // Places an already-converted body (ASCII) with sign/prefix, precision and width.
 template <class Out>
-void EmitNumber(Out& out, const Spec& spec, const char* prefix, const std::string& digits,
+void EmitNumber(Out& out, const Directive& directive, const char* prefix, const std::string& digits,
                 bool integer) {
     std::string body = digits;
-    if (integer && spec.precision >= 0) {
-        if (spec.precision == 0 && body == "0") {
+    if (integer && directive.precision >= 0) {
+        if (directive.precision == 0 && body == "0") {
             body.clear();
         }
-        if (static_cast<int>(body.size()) < spec.precision) {
-            body.insert(0, static_cast<size_t>(spec.precision) - body.size(), '0');
+        if (static_cast<int>(body.size()) < directive.precision) {
+            body.insert(0, static_cast<size_t>(directive.precision) - body.size(), '0');
         }
     }
     std::string pre = prefix;
     int total = static_cast<int>(pre.size() + body.size());
-    bool zeroPad = spec.zero && !spec.left && !(integer && spec.precision >= 0);
-    if (zeroPad && total < spec.width) {
-        body.insert(0, static_cast<size_t>(spec.width - total), '0');
-        total = spec.width;
+    bool zeroPad = directive.zero && !directive.left && !(integer && directive.precision >= 0);
+    if (zeroPad && total < directive.width) {
+        body.insert(0, static_cast<size_t>(directive.width - total), '0');
+        total = directive.width;
     }
-    if (!spec.left) {
-        Pad(out, spec.width - total, ' ');
+    if (!directive.left) {
+        Pad(out, directive.width - total, ' ');
     }
     for (char c : pre) {
         out.push_back(static_cast<typename Out::value_type>(c));
@@ -125,8 +125,8 @@ void EmitNumber(Out& out, const Spec& spec, const char* prefix, const std::strin
     for (char c : body) {
         out.push_back(static_cast<typename Out::value_type>(c));
     }
-    if (spec.left) {
-        Pad(out, spec.width - total, ' ');
+    if (directive.left) {
+        Pad(out, directive.width - total, ' ');
     }
 }
 
@@ -143,8 +143,8 @@ std::string ToDigits(unsigned long long value, unsigned base, bool upper) {
     return digits;
 }
 
-long long SignedArg(const Spec& spec, va_list& args) {
-    switch (spec.size) {
+long long SignedArg(const Directive& directive, va_list& args) {
+    switch (directive.size) {
         case -2:
             return static_cast<signed char>(va_arg(args, int));
         case -1:
@@ -160,8 +160,8 @@ long long SignedArg(const Spec& spec, va_list& args) {
     }
 }
 
-unsigned long long UnsignedArg(const Spec& spec, va_list& args) {
-    switch (spec.size) {
+unsigned long long UnsignedArg(const Directive& directive, va_list& args) {
+    switch (directive.size) {
         case -2:
             return static_cast<unsigned char>(va_arg(args, unsigned));
         case -1:
@@ -178,14 +178,14 @@ unsigned long long UnsignedArg(const Spec& spec, va_list& args) {
 }
 
 template <class Out>
-void AppendText(Out& out, const Spec& spec, const Out& text) {
+void AppendText(Out& out, const Directive& directive, const Out& text) {
     int length = static_cast<int>(text.size());
-    if (!spec.left) {
-        Pad(out, spec.width - length, ' ');
+    if (!directive.left) {
+        Pad(out, directive.width - length, ' ');
     }
     out += text;
-    if (spec.left) {
-        Pad(out, spec.width - length, ' ');
+    if (directive.left) {
+        Pad(out, directive.width - length, ' ');
     }
 }
 
@@ -229,124 +229,124 @@ void FormatImpl(Out& out, const Ch* format, va_list* argList) {
             ++p;
             continue;
         }
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
             if (*p == '-')
-                spec.left = true;
+                directive.left = true;
             else if (*p == '+')
-                spec.plus = true;
+                directive.plus = true;
             else if (*p == ' ')
-                spec.space = true;
+                directive.space = true;
             else if (*p == '#')
-                spec.alt = true;
+                directive.alt = true;
             else if (*p == '0')
-                spec.zero = true;
+                directive.zero = true;
             else
                 break;
         }
         if (*p == '*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            directive.width = va_arg(args, int);
+            if (directive.width < 0) {
+                directive.left = true;
+                directive.width = -directive.width;
             }
             ++p;
         } else {
             while (*p >= '0' && *p <= '9') {
-                spec.width = spec.width * 10 + (*p++ - '0');
+                directive.width = directive.width * 10 + (*p++ - '0');
             }
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
+            directive.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(args, int);
+                directive.precision = va_arg(args, int);
                 ++p;
             } else {
                 while (*p >= '0' && *p <= '9') {
-                    spec.precision = spec.precision * 10 + (*p++ - '0');
+                    directive.precision = directive.precision * 10 + (*p++ - '0');
                 }
             }
         }
-        // 0 none, 'h', 'l' for the text width of %s/%c; spec.size for numbers.
+        // 0 none, 'h', 'l' for the text width of %s/%c; directive.size for numbers.
         char textWidth = 0;
         if (*p == 'h') {
             ++p;
-            spec.size = -1;
+            directive.size = -1;
             textWidth = 'h';
             if (*p == 'h') {
                 ++p;
-                spec.size = -2;
+                directive.size = -2;
             }
         } else if (*p == 'l') {
             ++p;
-            spec.size = 1;
+            directive.size = 1;
             textWidth = 'l';
             if (*p == 'l') {
                 ++p;
-                spec.size = 2;
+                directive.size = 2;
             }
         } else if (*p == 'w') {
             ++p;
             textWidth = 'l';
         } else if (*p == 'L' || *p == 'q') {
             ++p;
-            spec.size = 2;
+            directive.size = 2;
         } else if (*p == 'z' || *p == 't' || *p == 'j') {
-            spec.size = *p == 'j' ? 2 : 3;
+            directive.size = *p == 'j' ? 2 : 3;
             ++p;
         } else if (*p == 'I') {
             if (p[1] == '6' && p[2] == '4') {
                 p += 3;
-                spec.size = 2;
+                directive.size = 2;
             } else if (p[1] == '3' && p[2] == '2') {
                 p += 3;
             } else {
                 ++p;
-                spec.size = 3;
+                directive.size = 3;
             }
         }
-        spec.conv = static_cast<char>(*p);
+        directive.conv = static_cast<char>(*p);
         if (*p != 0) {
             ++p;
         }
-        switch (spec.conv) {
+        switch (directive.conv) {
             case 'd':
             case 'i': {
-                long long v = SignedArg(spec, args);
+                long long v = SignedArg(directive, args);
                 unsigned long long magnitude = v < 0 ? 0ull - static_cast<unsigned long long>(v)
                                                      : static_cast<unsigned long long>(v);
-                const char* sign = v < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-                EmitNumber(out, spec, sign, ToDigits(magnitude, 10, false), true);
+                const char* sign = v < 0 ? "-" : directive.plus ? "+" : directive.space ? " " : "";
+                EmitNumber(out, directive, sign, ToDigits(magnitude, 10, false), true);
                 break;
             }
             case 'u':
             case 'x':
             case 'X':
             case 'o': {
-                unsigned long long v = UnsignedArg(spec, args);
-                unsigned base = spec.conv == 'u' ? 10 : spec.conv == 'o' ? 8 : 16;
+                unsigned long long v = UnsignedArg(directive, args);
+                unsigned base = directive.conv == 'u' ? 10 : directive.conv == 'o' ? 8 : 16;
                 const char* prefix = "";
-                if (spec.alt && v != 0) {
-                    prefix = spec.conv == 'x'   ? "0x"
-                             : spec.conv == 'X' ? "0X"
-                             : spec.conv == 'o' ? "0"
-                                                : "";
+                if (directive.alt && v != 0) {
+                    prefix = directive.conv == 'x'   ? "0x"
+                             : directive.conv == 'X' ? "0X"
+                             : directive.conv == 'o' ? "0"
+                                                     : "";
                 }
-                EmitNumber(out, spec, prefix, ToDigits(v, base, spec.conv == 'X'), true);
+                EmitNumber(out, directive, prefix, ToDigits(v, base, directive.conv == 'X'), true);
                 break;
             }
             case 'p': {
                 auto v = reinterpret_cast<uintptr_t>(va_arg(args, void*));
                 std::string digits = ToDigits(v, 16, true);
                 digits.insert(0, sizeof(void*) * 2 - digits.size(), '0');
-                EmitNumber(out, spec, "", digits, false);
+                EmitNumber(out, directive, "", digits, false);
                 break;
             }
             case 'c':
             case 'C': {
                 int unit = va_arg(args, int);
-                bool wideArg = spec.conv == 'C'
+                bool wideArg = directive.conv == 'C'
                                    ? !kWideOut
                                    : (textWidth == 'l' || (kWideOut && textWidth != 'h'));
                 Out text;
@@ -360,22 +360,22 @@ void FormatImpl(Out& out, const Ch* format, va_list* argList) {
                 if (unit == 0) {
                     text.assign(1, 0);
                 }
-                AppendText(out, spec, text);
+                AppendText(out, directive, text);
                 break;
             }
             case 's':
             case 'S': {
                 const void* arg = va_arg(args, const void*);
-                bool wideArg = spec.conv == 'S'
+                bool wideArg = directive.conv == 'S'
                                    ? !kWideOut
                                    : (textWidth == 'l' || (kWideOut && textWidth != 'h'));
                 Out text;
                 if (arg == nullptr) {
-                    ConvertText(text, false, "(null)", spec.precision);
+                    ConvertText(text, false, "(null)", directive.precision);
                 } else {
-                    ConvertText(text, wideArg, arg, spec.precision);
+                    ConvertText(text, wideArg, arg, directive.precision);
                 }
-                AppendText(out, spec, text);
+                AppendText(out, directive, text);
                 break;
             }
             case 'e':
@@ -386,24 +386,24 @@ void FormatImpl(Out& out, const Ch* format, va_list* argList) {
             case 'G':
             case 'a':
             case 'A': {
-                double v = spec.size == 2 ? static_cast<double>(va_arg(args, long double))
-                                          : va_arg(args, double);
+                double v = directive.size == 2 ? static_cast<double>(va_arg(args, long double))
+                                               : va_arg(args, double);
                 std::string c_format = "%";
-                if (spec.left)
+                if (directive.left)
                     c_format += '-';
-                if (spec.plus)
+                if (directive.plus)
                     c_format += '+';
-                if (spec.space)
+                if (directive.space)
                     c_format += ' ';
-                if (spec.alt)
+                if (directive.alt)
                     c_format += '#';
-                if (spec.zero)
+                if (directive.zero)
                     c_format += '0';
-                c_format += std::to_string(spec.width);
-                if (spec.precision >= 0) {
-                    c_format += '.' + std::to_string(spec.precision);
+                c_format += std::to_string(directive.width);
+                if (directive.precision >= 0) {
+                    c_format += '.' + std::to_string(directive.precision);
                 }
-                c_format += spec.conv;
+                c_format += directive.conv;
                 int n = std::snprintf(nullptr, 0, c_format.c_str(), v);
                 std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
                 std::snprintf(&text[0], text.size() + 1, c_format.c_str(), v);

@@ -14,10 +14,10 @@ extern "C" {
 #endif
 
 typedef struct md5_context {
-    uint32_t state[4];      /* chaining values A, B, C, D */
-    uint32_t count_low;     /* bytes compressed so far, low word */
-    uint32_t count_high;    /* ... and high word */
-    uint32_t buffered;      /* bytes waiting in buffer (0 to 64 between calls) */
+    uint32_t state[4];         /* chaining values A, B, C, D */
+    uint32_t count_low;        /* bytes compressed so far, low word */
+    uint32_t count_high;       /* ... and high word */
+    uint32_t buffered;         /* bytes waiting in buffer (0 to 64 between calls) */
     unsigned char buffer[128]; /* room for the two blocks of the final padding */
 } md5_context;
 
