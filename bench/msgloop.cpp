@@ -23,6 +23,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 
 #include "vidozir/msgloop.h"
+#include "vidozir/thread.h"
 
 namespace {
 
@@ -188,6 +189,9 @@ std::unique_ptr<Side> MakeDefault() {
 std::unique_ptr<Side> MakeIO() {
     return std::make_unique<LoopSide>(CMessageLoop::TYPE_IO);
 }
+std::unique_ptr<Side> MakeUI() {
+    return std::make_unique<LoopSide>(CMessageLoop::TYPE_UI);
+}
 std::unique_ptr<Side> MakeAsio() {
     return std::make_unique<AsioSide>();
 }
@@ -334,11 +338,26 @@ void WakeLatency_Asio(benchmark::State& state) {
     thread.join();
 }
 
+// The cost of a thread of each kind: start (its loop exists) and stop (its
+// loop is destroyed on it).
+template <class Thread>
+void StartStop(benchmark::State& state) {
+    for (auto _ : state) {
+        Thread thread;
+        thread.StartThread();
+        thread.StopThread();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 // Registered by workload and side so that the sides of a workload pair up.
 const bool kRegistered = [] {
     using Make = std::unique_ptr<Side> (*)();
-    const std::pair<const char*, Make> sides[] = {
-        {"Default", MakeDefault}, {"IO", MakeIO}, {"Asio", MakeAsio}, {"BareQueue", MakeBare}};
+    const std::pair<const char*, Make> sides[] = {{"Default", MakeDefault},
+                                                  {"IO", MakeIO},
+                                                  {"UI", MakeUI},
+                                                  {"Asio", MakeAsio},
+                                                  {"BareQueue", MakeBare}};
     for (int producers : {1, 2}) {
         for (const auto& [side, make] : sides) {
             const std::string name = "CrossThread" + std::to_string(producers) + "_" + side;
@@ -370,6 +389,10 @@ const bool kRegistered = [] {
     benchmark::RegisterBenchmark("WakeLatency_Asio", WakeLatency_Asio)
         ->Iterations(3000)
         ->UseRealTime();
+    benchmark::RegisterBenchmark("StartStop_Default", StartStop<VidOzir::CThreadDefault>)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("StartStop_IO", StartStop<VidOzir::CThreadIO>)->UseRealTime();
+    benchmark::RegisterBenchmark("StartStop_UI", StartStop<VidOzir::CThreadUI>)->UseRealTime();
     return true;
 }();
 
