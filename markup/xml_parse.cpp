@@ -161,6 +161,7 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
             elem.iElemParent = iPosInner;
             elem.iElemNext = 0;
             elem.iElemChild = 0;
+            // Levels have 16 bits; deeper nesting wraps rather than spill into the flags.
             elem.nFlagsLevel = nFlags | ((nBaseLevel + stack.m_nDepth) & ElemLevelMask);
             elem.nStart = node.nStart;
             elem.nTagLengths = static_cast<unsigned>(node.nLength);
