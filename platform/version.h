@@ -9,9 +9,10 @@
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 
-// The size of the version block (the VS_VERSIONINFO resource) of the file.
+// The buffer size for the version block (the VS_VERSIONINFO resource) of the
+// file: twice the block.
 VIDOZIR_API DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
-// Copies at most `length` bytes of the block into `data`.
+// Copies the block into the first half of `data` at most, zeros the rest.
 VIDOZIR_API BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID data);
 // Looks up "\", "\VarFileInfo\Translation" or "\StringFileInfo\<lang><cp>\<name>"
 // (keys compare without regard to ASCII case). Texts are UTF-16 units of 16

@@ -90,11 +90,15 @@ DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle) {
     File file(fileName);
     uint64_t offset = 0;
     uint32_t length = 0;
-    return file.FindVersion(offset, length) ? length : 0;
+    // Twice the block, as the system also asks for more than the block: a
+    // caller that reads a binary value as text (its length then counts bytes,
+    // read as 16-bit units) still stays inside the buffer, whose second half
+    // is zeros.
+    return file.FindVersion(offset, length) ? 2 * length : 0;
 }
 
 BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID data) {
-    if (!data || length < 6) {
+    if (!data || length < 12) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -103,10 +107,12 @@ BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD, DWORD length, LPVOID data) {
     uint32_t size = 0;
     if (!file.FindVersion(offset, size))
         return FALSE;
-    const uint32_t copied = size < length ? size : length;
+    // At most half the buffer holds the block; the rest is zeros (see above).
+    const uint32_t copied = size < length / 2 ? size : length / 2;
     auto* block = static_cast<unsigned char*>(data);
-    if (!file.ReadAt(offset, block, copied)) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    std::memset(block, 0, length);
+    if (copied < 6 || !file.ReadAt(offset, block, copied)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     // VerQueryValueW knows the block only by its root length: keep that

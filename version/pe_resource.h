@@ -27,7 +27,8 @@ VIDOZIR_API FindResult FindVersionResource(const ReadAt& read, uint64_t fileSize
 // "\StringFileInfo\040904b0\FileVersion"; keys compare without regard to ASCII
 // case) in a VS_VERSIONINFO block of `size` bytes. `value` points into the
 // block; `length` is in 16-bit units for texts and in bytes otherwise, and the
-// value always lies inside the block.
+// value always lies inside the block. (A binary value read as text covers
+// up to twice its bytes: within twice the block's size.)
 VIDOZIR_API bool QueryVersionValue(const unsigned char* block, size_t size, const wchar_t* path,
                                    const void*& value, unsigned& length);
 

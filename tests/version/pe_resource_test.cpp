@@ -80,20 +80,24 @@ bool QueryText(const std::vector<unsigned char>& block, const wchar_t* path, std
     return true;
 }
 
-// Every query answers inside the block, whatever the block holds.
+// Every query answers inside the block, whatever the block holds. The block
+// lies in a buffer of twice its size whose second half is zeros, as the
+// version functions hand it out, so a value read as 16-bit text (its length
+// counting bytes when the value is binary) stays inside too.
 void QueryEverything(const std::vector<unsigned char>& block) {
+    std::vector<unsigned char> buffer(block.size() * 2, 0);
+    std::copy(block.begin(), block.end(), buffer.begin());
     for (const wchar_t* path : kQueries) {
         const void* value = nullptr;
         unsigned length = 0;
-        if (!QueryVersionValue(block.data(), block.size(), path, value, length))
+        if (!QueryVersionValue(buffer.data(), block.size(), path, value, length))
             continue;
         const auto* start = static_cast<const unsigned char*>(value);
-        ASSERT_GE(start, block.data());
-        const bool text = std::wstring(path).find(L"StringFileInfo\\0") != std::wstring::npos &&
-                          std::wstring(path).rfind(L'\\') > 16;
-        const size_t bytes = text ? size_t(length) * 2 : length;
-        ASSERT_LE(size_t(start - block.data()) + bytes, block.size()) << "query past the block";
-        Text(value, text ? length : length / 2);  // touches every byte the answer claims
+        ASSERT_GE(start, buffer.data());
+        ASSERT_LE(start, buffer.data() + block.size());
+        ASSERT_LE(size_t(start - buffer.data()) + size_t(length) * 2, buffer.size())
+            << "query past the buffer";
+        Text(value, length);  // touches every unit the answer claims
     }
 }
 
