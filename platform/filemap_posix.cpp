@@ -418,9 +418,8 @@ HANDLE OpenFileMappingW(DWORD access, BOOL, LPCWSTR name) {
 
 LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
                      SIZE_T bytes) {
-    auto section = LookupHandleAs<Section>(mapping);
+    auto section = RequireHandle<Section>(mapping);
     if (!section) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     const bool write = (access & FILE_MAP_WRITE) != 0;
@@ -526,9 +525,8 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
 }
 
 BOOL ReleaseMutex(HANDLE handle) {
-    auto mutex = LookupHandleAs<NamedMutex>(handle);
+    auto mutex = RequireHandle<NamedMutex>(handle);
     if (!mutex) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (!mutex->Release()) {

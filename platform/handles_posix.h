@@ -69,6 +69,16 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(handle));
 }
 bool RemoveHandle(HANDLE handle);
+// The object of the kind a call needs, or null with ERROR_INVALID_HANDLE set,
+// as every call given a wrong or stale handle answers.
+template <class T>
+std::shared_ptr<T> RequireHandle(HANDLE handle) {
+    auto object = LookupHandleAs<T>(handle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return object;
+}
 
 // Looks at the object of a handle while the handle table holds it, without
 // taking a reference: the cheap path of hot calls whose usual case needs no

@@ -382,9 +382,8 @@ void Reactor::Loop() {
 
 BOOL StartIo(bool write, HANDLE handle, char* buffer, DWORD size, LPDWORD transferred,
              LPOVERLAPPED overlapped) {
-    auto file = LookupHandleAs<File>(handle);
+    auto file = RequireHandle<File>(handle);
     if (!file) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (transferred != nullptr) {
@@ -421,9 +420,8 @@ HANDLE CreateIoCompletionPort(HANDLE file, HANDLE existingPort, ULONG_PTR key, D
     std::shared_ptr<Port> port;
     HANDLE portHandle = existingPort;
     if (existingPort != nullptr) {
-        port = LookupHandleAs<Port>(existingPort);
+        port = RequireHandle<Port>(existingPort);
         if (!port) {
-            SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
     }
@@ -434,9 +432,8 @@ HANDLE CreateIoCompletionPort(HANDLE file, HANDLE existingPort, ULONG_PTR key, D
         }
         return InsertHandle(std::make_shared<Port>());
     }
-    auto target = LookupHandleAs<File>(file);
+    auto target = RequireHandle<File>(file);
     if (!target) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     if (!port) {
@@ -456,9 +453,8 @@ HANDLE CreateIoCompletionPort(HANDLE file, HANDLE existingPort, ULONG_PTR key, D
 
 BOOL PostQueuedCompletionStatus(HANDLE handle, DWORD bytes, ULONG_PTR key,
                                 LPOVERLAPPED overlapped) {
-    auto port = LookupHandleAs<Port>(handle);
+    auto port = RequireHandle<Port>(handle);
     if (!port) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     port->Post(Packet{bytes, key, overlapped, 0});

@@ -304,9 +304,8 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 BOOL ResetEvent(HANDLE handle) {
-    auto event = LookupHandleAs<Event>(handle);
+    auto event = RequireHandle<Event>(handle);
     if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     event->Reset();
@@ -412,9 +411,8 @@ DWORD GetCurrentThreadId() {
 }
 
 DWORD GetThreadId(HANDLE handle) {
-    auto thread = LookupHandleAs<Thread>(handle);
+    auto thread = RequireHandle<Thread>(handle);
     if (!thread) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
     return thread->id_.load();

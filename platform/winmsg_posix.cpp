@@ -805,9 +805,8 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD mill
     std::vector<std::shared_ptr<Waitable>> objects;
     objects.reserve(count + 1);
     for (DWORD i = 0; i < count; ++i) {
-        auto object = LookupHandleAs<Waitable>(handles[i]);
+        auto object = RequireHandle<Waitable>(handles[i]);
         if (!object) {
-            SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         objects.push_back(std::move(object));

@@ -58,4 +58,27 @@ inline std::string Sha1(const void* data, size_t n) {
     return Hex(out, 20);
 }
 
+// The digests of `data` fed in random pieces of up to `maxPiece` bytes.
+inline std::string Md5InPieces(std::mt19937& rng, const std::vector<unsigned char>& data,
+                               size_t maxPiece) {
+    md5_context context;
+    md5_init(&context);
+    FeedInPieces(rng, data, maxPiece,
+                 [&](const unsigned char* p, uint32_t n) { md5_process(&context, p, n); });
+    unsigned char out[16];
+    md5_finish(&context, out);
+    return Hex(out, 16);
+}
+
+inline std::string Sha1InPieces(std::mt19937& rng, const std::vector<unsigned char>& data,
+                                size_t maxPiece) {
+    sha_context context;
+    sha_init(&context);
+    FeedInPieces(rng, data, maxPiece,
+                 [&](const unsigned char* p, uint32_t n) { sha_update(&context, p, n); });
+    unsigned char out[20];
+    sha_final(out, &context);
+    return Hex(out, 20);
+}
+
 }  // namespace digest_test

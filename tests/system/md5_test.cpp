@@ -66,14 +66,8 @@ TEST(Md5, PiecesOfAnySizeGiveTheSameDigest) {
         auto data = digest_test::RandomBytes(rng, length);
         std::string once = Md5(data.data(), data.size());
         for (size_t maxPiece : {1u, 64u, 65u, 127u, 200u}) {
-            md5_context context;
-            md5_init(&context);
-            digest_test::FeedInPieces(rng, data, maxPiece, [&](const unsigned char* p, uint32_t n) {
-                md5_process(&context, p, n);
-            });
-            unsigned char out[16];
-            md5_finish(&context, out);
-            ASSERT_EQ(Hex(out, 16), once) << "length " << length << " pieces up to " << maxPiece;
+            ASSERT_EQ(digest_test::Md5InPieces(rng, data, maxPiece), once)
+                << "length " << length << " pieces up to " << maxPiece;
         }
     }
 }
@@ -103,14 +97,7 @@ TEST(Md5, AgreesWithOpenSsl) {
         unsigned char theirs[EVP_MAX_MD_SIZE];
         unsigned int n = 0;
         EVP_Digest(data.data(), data.size(), theirs, &n, EVP_md5(), nullptr);
-        md5_context context;
-        md5_init(&context);
-        digest_test::FeedInPieces(rng, data, 90, [&](const unsigned char* p, uint32_t k) {
-            md5_process(&context, p, k);
-        });
-        unsigned char ours[16];
-        md5_finish(&context, ours);
-        ASSERT_EQ(Hex(ours, 16), Hex(theirs, n)) << "length " << length;
+        ASSERT_EQ(digest_test::Md5InPieces(rng, data, 90), Hex(theirs, n)) << "length " << length;
     }
 }
 #endif

@@ -67,14 +67,8 @@ TEST(Sha1, PiecesAndPaddingBoundaries) {
         auto data = digest_test::RandomBytes(rng, length);
         std::string once = Sha1(data.data(), data.size());
         for (size_t maxPiece : {1u, 63u, 64u, 65u, 127u}) {
-            sha_context context;
-            sha_init(&context);
-            digest_test::FeedInPieces(rng, data, maxPiece, [&](const unsigned char* p, uint32_t n) {
-                sha_update(&context, p, n);
-            });
-            unsigned char out[20];
-            sha_final(out, &context);
-            ASSERT_EQ(Hex(out, 20), once) << "length " << length << " pieces up to " << maxPiece;
+            ASSERT_EQ(digest_test::Sha1InPieces(rng, data, maxPiece), once)
+                << "length " << length << " pieces up to " << maxPiece;
         }
     }
     EXPECT_EQ(Sha1Of(std::string(64, 'a')), "0098ba824b5c16427bd7a1122a5a442a25ec644d");
@@ -89,13 +83,7 @@ TEST(Sha1, AgreesWithOpenSsl) {
         unsigned char theirs[EVP_MAX_MD_SIZE];
         unsigned int n = 0;
         EVP_Digest(data.data(), data.size(), theirs, &n, EVP_sha1(), nullptr);
-        sha_context context;
-        sha_init(&context);
-        digest_test::FeedInPieces(
-            rng, data, 90, [&](const unsigned char* p, uint32_t k) { sha_update(&context, p, k); });
-        unsigned char ours[20];
-        sha_final(ours, &context);
-        ASSERT_EQ(Hex(ours, 20), Hex(theirs, n)) << "length " << length;
+        ASSERT_EQ(digest_test::Sha1InPieces(rng, data, 90), Hex(theirs, n)) << "length " << length;
     }
 }
 #endif
