@@ -1,9 +1,8 @@
 // CXmlDoc: one XML document held as a single UTF-16 text plus a compact index
 // of its elements (eight 32-bit words per element, in large segments).
 //
-// This header declares the document model, parsing, escaping and the
-// internals they share. Navigation, editing and file reading are added to the
-// same class by their own sources.
+// Navigation moves three cursors (parent, main and child element) over the
+// index; editing splices the text and repairs the index in place.
 #pragma once
 
 #include "vidozir/export.h"
@@ -73,6 +72,67 @@ public:
     const CLuStringW& GetResult() const;
     bool IsWellFormed();
     bool SetMapSize(int nSize, int nMap = 0);
+
+    // ---- navigation ----
+    void ResetPos();
+    void ResetMainPos();
+    void ResetChildPos();
+    bool FindElem(XML_CSTR szName = XML_CSTR());
+    bool FindChildElem(XML_CSTR szName = XML_CSTR());
+    bool IntoElem();
+    bool OutOfElem();
+    int FindNode(int nType = 0);
+    int GetNodeType() const;
+
+    // ---- reading ----
+    CLuStringW GetTagName() const;
+    CLuStringW GetChildTagName() const;
+    CLuStringW GetAttrib(XML_CSTR szAttrib) const;
+    CLuStringW GetChildAttrib(XML_CSTR szAttrib) const;
+    CLuStringW GetAttribName(int n) const;
+    bool GetNthAttrib(int n, CLuStringW& strName, CLuStringW& strValue) const;
+    CLuStringW GetData();
+    CLuStringW GetChildData();
+    CLuStringW GetElemContent() const;
+    CLuStringW GetSubDoc();
+    CLuStringW GetChildSubDoc();
+    CLuStringW GetError() const;
+
+    // ---- saved positions ----
+    bool SavePos(XML_CSTR szPosName = XML_CSTR(L""), int nMap = 0);
+    bool RestorePos(XML_CSTR szPosName = XML_CSTR(L""), int nMap = 0);
+
+    // ---- editing ----
+    bool AddElem(XML_CSTR szName, XML_CSTR szValue = XML_CSTR(), int nFlags = 0);
+    bool AddElem(XML_CSTR szName, int nValue, int nFlags = 0);
+    bool InsertElem(XML_CSTR szName, XML_CSTR szValue = XML_CSTR(), int nFlags = 0);
+    bool InsertElem(XML_CSTR szName, int nValue, int nFlags = 0);
+    bool AddChildElem(XML_CSTR szName, XML_CSTR szValue = XML_CSTR(), int nFlags = 0);
+    bool AddChildElem(XML_CSTR szName, int nValue, int nFlags = 0);
+    bool InsertChildElem(XML_CSTR szName, XML_CSTR szValue = XML_CSTR(), int nFlags = 0);
+    bool InsertChildElem(XML_CSTR szName, int nValue, int nFlags = 0);
+    bool AddNode(int nType, XML_CSTR szText);
+    bool InsertNode(int nType, XML_CSTR szText);
+    bool AddSubDoc(XML_CSTR szSubDoc);
+    bool InsertSubDoc(XML_CSTR szSubDoc);
+    bool AddChildSubDoc(XML_CSTR szSubDoc);
+    bool InsertChildSubDoc(XML_CSTR szSubDoc);
+    bool SetAttrib(XML_CSTR szAttrib, XML_CSTR szValue, int nFlags = 0);
+    bool SetAttrib(XML_CSTR szAttrib, int nValue, int nFlags = 0);
+    bool SetChildAttrib(XML_CSTR szAttrib, XML_CSTR szValue, int nFlags = 0);
+    bool SetChildAttrib(XML_CSTR szAttrib, int nValue, int nFlags = 0);
+    bool AddAttrib(XML_CSTR szAttrib, XML_CSTR szValue);
+    bool AddAttrib(XML_CSTR szAttrib, int nValue);
+    bool AddChildAttrib(XML_CSTR szAttrib, XML_CSTR szValue);
+    bool AddChildAttrib(XML_CSTR szAttrib, int nValue);
+    bool SetData(XML_CSTR szData, int nFlags = 0);
+    bool SetData(int nValue);
+    bool SetChildData(XML_CSTR szData, int nFlags = 0);
+    bool SetChildData(int nValue);
+    bool SetElemContent(XML_CSTR szContent);
+    bool RemoveElem();
+    bool RemoveChildElem();
+    bool RemoveNode();
 
     static CLuStringW EscapeText(XML_CSTR szText, int nFlags = 0);
     static CLuStringW UnescapeText(XML_CSTR szText, int nTextLength = -1, int nFlags = 0);
@@ -219,6 +279,35 @@ protected:
         int m_nPreSpaceLength;
     };
 
+    // A path argument of FindElem and FindChildElem, checked once on
+    // construction. Only a relative path's first step takes part in a search.
+    struct VIDOZIR_API PathPos {
+        enum {
+            PathAny = 0,
+            PathRelative = 1,
+            PathAbsolute = 2,
+            PathAnywhere = 3,
+            PathInvalid = -1
+        };
+        explicit PathPos(const wchar_t* szPath);
+        bool IsAny() const { return nPathType == PathAny; }
+        bool IsRelative() const { return nPathType == PathRelative; }
+        const wchar_t* FirstStep() const { return pPath + iPathStart; }
+
+        int nPathType;
+        bool bReader;  // no reader mode here: always false
+        const wchar_t* pPath;
+        int i;                // current index into the path
+        int iPathAttribName;  // a trailing "/@name", 0 when none
+        int iPathStart;       // where the first step begins
+        int nLength;
+
+    private:
+        bool ParseStep();
+        int ParseName();
+        bool ParsePredicate();
+    };
+
     // Compares n code units of two names, forgiving ASCII case differences
     // under bIgnoreCase until equal units at or above 128 have been passed.
     static bool x_NamesEqual(const wchar_t* a, const wchar_t* b, int n, bool bIgnoreCase);
@@ -235,6 +324,44 @@ protected:
     static void x_AppendResult(CLuStringW& strResult, const wchar_t* szId, const wchar_t* szValue,
                                int nResultFlags, int nValue = -1, int nValue2 = -1);
     static CLuStringW x_EncodeCDATASection(const wchar_t* szData);
+
+    // Reading.
+    CLuStringW x_GetTagName(int iPos) const;
+    CLuStringW x_GetAttrib(int iPos, const wchar_t* szAttrib) const;
+    CLuStringW x_GetData(int iPos);
+    CLuStringW x_GetElemContent(int iPos) const;
+    CLuStringW x_GetSubDoc(int iPos);
+    CLuStringW x_GetPath(int iPos) const;
+    int x_FindElem(int iPosParent, int iPos, PathPos& path) const;
+    // Scans the tag that starts at the scanner's next offset for attribute
+    // szAttrib (or, when szAttrib is null, for attribute number n); on success
+    // the scanner's name span is the value (or the bare name).
+    static bool x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n = 0);
+    // The tag name of the text at nOffset, as reading a tag name goes.
+    static CLuStringW x_TagNameAt(const wchar_t* pText, int nOffset);
+    bool x_CheckSavedPos();
+
+    // Editing.
+    void x_DocChange(int nLeft, int nReplace, const CLuStringW& strInsert);
+    void x_Adjust(int iPos, int nShift, bool bAfterPos = false);
+    void x_AdjustForNode(int iPosParent, int iPos, int nShift);
+    int x_InsertNew(int iPosParent, int& iPosRel, NodePos& node);
+    void x_LinkElem(int iPosParent, int iPosBefore, int iPos);
+    int x_UnlinkElem(int iPos);
+    int x_ReleaseSubDoc(int iPos);
+    static bool x_CreateNode(CLuStringW& strNode, int nNodeType, const wchar_t* szText);
+    bool x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlags);
+    bool x_AddElem(const wchar_t* szName, int nValue, int nFlags);
+    bool x_AddNode(int nNodeType, const wchar_t* szText, int nNodeFlags);
+    bool x_AddSubDoc(const wchar_t* szSubDoc, int nFlags);
+    bool x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szValue, int nFlags = 0);
+    bool x_SetAttrib(int iPos, const wchar_t* szAttrib, int nValue, int nFlags = 0);
+    bool x_SetData(int iPos, const wchar_t* szData, int nFlags);
+    bool x_SetData(int iPos, int nValue);
+    bool x_SetElemContent(const wchar_t* szContent);
+    int x_RemoveElem(int iPos);
+    void x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNodeOffset,
+                      int& nNodeLength);
     // Debugging aid for the tests and the fuzzer: checks every link, flag,
     // level and span of the element index; on failure describes the first
     // problem in *pstrProblem.
