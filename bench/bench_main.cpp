@@ -2,7 +2,8 @@
 // for every side alike: on these machines the first touch of fresh pages costs
 // far more than the code under test, and glibc would otherwise hand large
 // blocks back to the system after each iteration. After the run, pairs of
-// results named <Workload>_<Side> are printed as ratios to our side.
+// results named <Workload>_<Side> are printed as ratios to our side, and the
+// growth of the time per item of workloads run at several sizes.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -22,6 +23,10 @@ public:
             if (run.run_type != Run::RT_Iteration || run.error_occurred) {
                 continue;
             }
+            auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end()) {
+                itemRates_[run.benchmark_name()] = items->second;
+            }
             double rate = 0;
             for (const char* counter : {"bytes_per_second", "items_per_second"}) {
                 auto it = run.counters.find(counter);
@@ -39,10 +44,12 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         bench_ratio::PrintRatios(results_);
+        bench_ratio::PrintGrowth(itemRates_);
     }
 
 private:
     std::map<std::string, double> results_;
+    std::map<std::string, double> itemRates_;
 };
 
 }  // namespace
