@@ -20,12 +20,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
+            // With --benchmark_repetitions the median, which comes after the
+            // single runs, stands for the benchmark.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) {
                 continue;
             }
+            const std::string name = run.run_name.str();
             auto items = run.counters.find("items_per_second");
             if (items != run.counters.end()) {
-                itemRates_[run.benchmark_name()] = items->second;
+                itemRates_[name] = items->second;
             }
             double rate = 0;
             for (const char* counter : {"bytes_per_second", "items_per_second"}) {
@@ -37,7 +41,7 @@ public:
             }
             // Without a rate, the faster side has the smaller time.
             double value = rate > 0 ? rate : 1.0 / run.GetAdjustedRealTime();
-            results_[run.benchmark_name()] = value;
+            results_[name] = value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
