@@ -272,12 +272,12 @@ TEST(XmlNavigate, AbsolutePathsCountSameNamedSiblings) {
     EXPECT_EQ(S(doc.x_GetPath(doc.At(6))), "/list/item");
     EXPECT_EQ(S(doc.x_GetPath(doc.At(13))), "/list/other");
     EXPECT_EQ(S(doc.x_GetPath(doc.At(21))), "/list/item[2]");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(29))), "/list/item[3]");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(35))), "/list/item[3]/x");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(39))), "/list/item[3]/x[2]");
+    EXPECT_EQ(S(doc.x_GetPath(doc.At(28))), "/list/item[3]");
+    EXPECT_EQ(S(doc.x_GetPath(doc.At(34))), "/list/item[3]/x");
+    EXPECT_EQ(S(doc.x_GetPath(doc.At(38))), "/list/item[3]/x[2]");
     // "a]" is no valid path step: no count is written for it.
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(50))), "/list/a]");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(55))), "/list/a]");
+    EXPECT_EQ(S(doc.x_GetPath(doc.At(49))), "/list/a]");
+    EXPECT_EQ(S(doc.x_GetPath(doc.At(54))), "/list/a]");
     EXPECT_EQ(S(doc.x_GetPath(0)), "");
 
     // The count uses the name comparison of the document.
