@@ -346,6 +346,15 @@ int CXmlDoc::FindNode(int nType) {
         } else if (nFound == NodeTypeScanError) {
             nFound = NodeTypeError;
         }
+        // An element the index holds inside this node's text (inserted
+        // markup that the text around it turned into, say, a CDATA section)
+        // is passed with it, so the main position stays the element before
+        // the node in the text.
+        for (int iPosNext = iPosLast ? ELEM(iPosLast).iElemNext : parent.iElemChild;
+             iPosNext && ELEM(iPosNext).nStart < token.m_nNext;
+             iPosNext = ELEM(iPosNext).iElemNext) {
+            iPosLast = iPosNext;
+        }
         if (nType == 0 || (nType & nFound)) {
             m_iMainPos = iPosLast;
             m_iChildPos = 0;
@@ -494,6 +503,9 @@ CLuStringW CXmlDoc::x_GetAttrib(int iPos, const wchar_t* szAttrib) const {
         return CLuStringW();
     }
     TokenPos token(m_strDocText, m_nDocFlags);
+    // While the cursor stands on another kind of node, the main position is
+    // only the element before it: like setting one, reading an attribute
+    // then gives nothing.
     if (iPos == m_iMainPos && m_nNodeType == NodeTypeProcessingInstruction) {
         token.m_nNext = m_nNodeStart + 2;
     } else if (iPos && m_nNodeType == NodeTypeElement) {
