@@ -315,7 +315,7 @@ int CXmlDoc::FindNode(int nType) {
     } else {
         nStart = m_nNodeStart;
     }
-    const int nParentEnd = m_iParentPos ? parent.StartAfter() - parent.EndTagLen() : -1;
+    const int nParentEnd = parent.StartEndTag();
     TokenPos token(m_strDocText, m_nDocFlags);
     token.m_nNext = nStart;
     NodePos node;
@@ -346,15 +346,13 @@ int CXmlDoc::FindNode(int nType) {
         } else if (nFound == NodeTypeScanError) {
             nFound = NodeTypeError;
         }
-        // An element the index holds inside this node's text (inserted
-        // markup that the text around it turned into, say, a CDATA section)
-        // is passed with it, so the main position stays the element before
-        // the node in the text.
-        for (int iPosNext = iPosLast ? ELEM(iPosLast).iElemNext : parent.iElemChild;
-             iPosNext && ELEM(iPosNext).nStart < token.m_nNext;
-             iPosNext = ELEM(iPosNext).iElemNext) {
-            iPosLast = iPosNext;
+        // A node that would run past the parent's content (an unterminated
+        // one in markup inserted as it was) ends there.
+        const bool bClamped = node.nStart + node.nLength > nParentEnd;
+        if (bClamped) {
+            node.nLength = nParentEnd - node.nStart;
         }
+        iPosLast = x_ElemBefore(m_iParentPos, iPosLast, node.nStart + node.nLength);
         if (nType == 0 || (nType & nFound)) {
             m_iMainPos = iPosLast;
             m_iChildPos = 0;
@@ -363,7 +361,22 @@ int CXmlDoc::FindNode(int nType) {
             m_nNodeLength = node.nLength;
             return nFound;
         }
+        if (bClamped) {
+            return 0;
+        }
     }
+}
+
+// The last sibling from iPos on (from the parent's first child when iPos is
+// 0) that starts before nOffset. The index can hold an element inside a
+// node's text, where inserted markup was taken into, say, a CDATA section by
+// the text around it; such an element counts as passed with the node.
+int CXmlDoc::x_ElemBefore(int iPosParent, int iPos, int nOffset) const {
+    for (int i = iPos ? ELEM(iPos).iElemNext : ELEM(iPosParent).iElemChild;
+         i && ELEM(i).nStart < nOffset; i = ELEM(i).iElemNext) {
+        iPos = i;
+    }
+    return iPos;
 }
 
 // ---- reading ----
