@@ -265,7 +265,9 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
             nOffset = i;
         }
     }
-    if (!node.nLength) {
+    if (node.nLength && !bEmptyParent) {
+        iPosRel = x_ElemBefore(iPosParent, iPosRel, nOffset);
+    } else if (!node.nLength) {
         if (!iPosRel && !bInsert) {
             const int iFirst = parent.iElemChild;
             iPosRel = iFirst ? ELEM(iFirst).iElemPrev : 0;
@@ -800,9 +802,7 @@ bool CXmlDoc::RemoveChildElem() {
 // rewritten (see x_ElemBefore) go with it; iPos becomes the last element
 // before the node.
 void CXmlDoc::x_ReleaseHidden(int iPosParent, int& iPos, int nStart, int nEnd) {
-    while (iPos && ELEM(iPos).nStart >= nStart) {
-        iPos = (ELEM(iPos).nFlagsLevel & ElemFirst) ? 0 : ELEM(iPos).iElemPrev;
-    }
+    iPos = x_ElemBefore(iPosParent, iPos, nStart);
     bool bReleased = false;
     for (int i = iPos ? ELEM(iPos).iElemNext : ELEM(iPosParent).iElemChild;
          i && ELEM(i).nStart < nEnd;) {

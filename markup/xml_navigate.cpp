@@ -367,11 +367,15 @@ int CXmlDoc::FindNode(int nType) {
     }
 }
 
-// The last sibling from iPos on (from the parent's first child when iPos is
-// 0) that starts before nOffset. The index can hold an element inside a
-// node's text, where inserted markup was taken into, say, a CDATA section by
-// the text around it; such an element counts as passed with the node.
+// The last child of iPosParent that starts before nOffset, searched from its
+// sibling iPos (0: from the first child). The index can hold an element
+// inside a node's text, where inserted markup was taken into, say, a CDATA
+// section by the text around it; such an element counts as passed with the
+// node.
 int CXmlDoc::x_ElemBefore(int iPosParent, int iPos, int nOffset) const {
+    while (iPos && ELEM(iPos).nStart >= nOffset) {
+        iPos = (ELEM(iPos).nFlagsLevel & ElemFirst) ? 0 : ELEM(iPos).iElemPrev;
+    }
     for (int i = iPos ? ELEM(iPos).iElemNext : ELEM(iPosParent).iElemChild;
          i && ELEM(i).nStart < nOffset; i = ELEM(i).iElemNext) {
         iPos = i;
