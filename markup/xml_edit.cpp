@@ -10,6 +10,8 @@
 
 namespace {
 
+// The (never opened) streaming mode refuses what needs the whole document:
+// replacing content and removing. Additions and changes in place go ahead.
 constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
 constexpr int kTokenQuoted = 0x8000;
 const wchar_t kLineEnd[] = L"\r\n";
@@ -331,7 +333,7 @@ void CXmlDoc::x_EditTarget(int nFlags, int& iPosParent, int& iPosBefore, NodePos
 }
 
 bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlags) {
-    if ((m_nDocFlags & kStreamFlags) || !szName || !*szName) {
+    if (!szName || !*szName) {
         return false;
     }
     const bool bValue = szValue && *szValue;
@@ -421,7 +423,7 @@ bool CXmlDoc::InsertChildElem(XML_CSTR szName, int nValue, int nFlags) {
 // ---- nodes ----
 
 bool CXmlDoc::x_AddNode(int nNodeType, const wchar_t* szText, int nNodeFlags) {
-    if ((m_nDocFlags & kStreamFlags) || !szText) {
+    if (!szText) {
         return false;
     }
     NodePos node(nNodeFlags);
@@ -490,7 +492,7 @@ int CXmlDoc::x_ParseFragment(const wchar_t* szText, int nLevel) {
 }
 
 bool CXmlDoc::x_AddSubDoc(const wchar_t* szSubDoc, int nFlags) {
-    if ((m_nDocFlags & kStreamFlags) || !szSubDoc) {
+    if (!szSubDoc) {
         return false;
     }
     m_strResultText.Empty();
@@ -609,7 +611,7 @@ bool CXmlDoc::SetElemContent(XML_CSTR szContent) {
 // ---- attributes ----
 
 bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szValue, int nFlags) {
-    if ((m_nDocFlags & kStreamFlags) || !szAttrib || !*szAttrib) {
+    if (!szAttrib || !*szAttrib) {
         return false;
     }
     TokenPos token(m_strDocText, m_nDocFlags);
@@ -705,9 +707,6 @@ bool CXmlDoc::AddChildAttrib(XML_CSTR szAttrib, int nValue) {
 // ---- data ----
 
 bool CXmlDoc::x_SetData(int iPos, const wchar_t* szData, int nFlags) {
-    if (m_nDocFlags & kStreamFlags) {
-        return false;
-    }
     if (!szData) {
         szData = L"";
     }
