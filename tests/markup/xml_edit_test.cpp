@@ -1325,7 +1325,7 @@ private:
         }
         m_log.push_back(what);
         m_before = std::wstring(m_doc.GetDoc());
-        Verify(false);
+        VerifyCursor();  // the text is unchanged, and so is its fresh parse
     }
 
     void RestoreSaved(const wchar_t* name) {
@@ -1362,7 +1362,7 @@ private:
                 return;
             }
         }
-        Verify(false);
+        VerifyCursor();
     }
 
     // ---- edits ----
@@ -1818,6 +1818,10 @@ private:
             Fail(m_log.back() + ": " + same.message());
             return;
         }
+        VerifyCursor();
+    }
+
+    void VerifyCursor() {
         const std::string cursor = CursorProblem();
         if (!cursor.empty()) {
             Fail(m_log.back() + ": " + cursor);
