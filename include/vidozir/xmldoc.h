@@ -362,6 +362,10 @@ protected:
     int x_RemoveElem(int iPos);
     void x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNodeOffset,
                       int& nNodeLength);
+    void x_ShiftStarts(int iPos, int nShift);
+    int x_ParseFragment(const wchar_t* szText, int nLevel);
+    void x_EditTarget(int nFlags, int& iPosParent, int& iPosBefore, NodePos& node) const;
+    bool x_ContentScansClean(int iPosParent) const;
     // Debugging aid for the tests and the fuzzer: checks every link, flag,
     // level and span of the element index; on failure describes the first
     // problem in *pstrProblem.

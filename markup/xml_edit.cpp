@@ -1,0 +1,889 @@
+// Editing: every change splices the document text once and then repairs the
+// element index in place (shifted starts behind the splice, grown or shrunk
+// lengths of the elements around it, new or removed links) instead of
+// parsing the document again.
+#include "vidozir/xmldoc.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
+constexpr int kTokenQuoted = 0x8000;
+const wchar_t kLineEnd[] = L"\r\n";
+
+inline bool IsSpace(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
+}
+
+CLuStringW NumberText(int nValue) {
+    CLuStringW str;
+    str.Format(L"%d", nValue);
+    return str;
+}
+
+}  // namespace
+
+// ---- text and records ----
+
+void CXmlDoc::x_DocChange(int nLeft, int nReplace, const CLuStringW& strInsert) {
+    const int nDocLength = m_strDocText.GetLength();
+    const int nInsert = strInsert.GetLength();
+    const int nNewLength = nDocLength - nReplace + nInsert;
+    // Growing by half again (plus a little) keeps a run of additions from
+    // reallocating every time.
+    const int nRequest =
+        nNewLength > m_strDocText.GetAllocLength() ? nNewLength + nNewLength / 2 + 128 : nNewLength;
+    wchar_t* pDoc = m_strDocText.GetBuffer(nRequest);
+    const int nTail = nDocLength - nLeft - nReplace;
+    if (nTail > 0 && nInsert != nReplace) {
+        std::memmove(pDoc + nLeft + nInsert, pDoc + nLeft + nReplace, sizeof(wchar_t) * nTail);
+    }
+    if (nInsert) {
+        std::memcpy(pDoc + nLeft, strInsert.GetString(), sizeof(wchar_t) * nInsert);
+    }
+    m_strDocText.ReleaseBuffer(nNewLength);
+}
+
+void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
+    if (!nShift) {
+        return;
+    }
+    // Elements that contain iPos get the change in their length (the next of
+    // them up the chain is iAncestor); everything after it moves.
+    int iAncestor = ELEM(iPos).iElemParent;
+    int i = iPos;
+    bool bDescend = !bAfterPos;
+    for (;;) {
+        if (bDescend && ELEM(i).iElemChild) {
+            i = ELEM(i).iElemChild;
+            ELEM(i).nStart += nShift;
+            continue;
+        }
+        bDescend = true;
+        while (!ELEM(i).iElemNext) {
+            i = ELEM(i).iElemParent;
+            if (i == iAncestor) {
+                ELEM(i).nLength += nShift;
+                if (!i) {
+                    return;
+                }
+                iAncestor = ELEM(i).iElemParent;
+            }
+        }
+        i = ELEM(i).iElemNext;
+        ELEM(i).nStart += nShift;
+    }
+}
+
+void CXmlDoc::x_AdjustForNode(int iPosParent, int iPos, int nShift) {
+    if (iPos) {
+        x_Adjust(iPos, nShift, true);
+        return;
+    }
+    const int iFirst = ELEM(iPosParent).iElemChild;
+    if (iFirst) {
+        ELEM(iFirst).nStart += nShift;
+        x_Adjust(iFirst, nShift, false);
+    } else {
+        ELEM(iPosParent).nLength += nShift;
+        if (iPosParent) {
+            x_Adjust(iPosParent, nShift, true);
+        }
+    }
+}
+
+// Moves the start of iPos and of everything below it by nShift.
+void CXmlDoc::x_ShiftStarts(int iPos, int nShift) {
+    int i = iPos;
+    for (;;) {
+        ELEM(i).nStart += nShift;
+        if (ELEM(i).iElemChild) {
+            i = ELEM(i).iElemChild;
+            continue;
+        }
+        while (i != iPos && !ELEM(i).iElemNext) {
+            i = ELEM(i).iElemParent;
+        }
+        if (i == iPos) {
+            return;
+        }
+        i = ELEM(i).iElemNext;
+    }
+}
+
+void CXmlDoc::x_LinkElem(int iPosParent, int iPosBefore, int iPos) {
+    ElemPos& elem = ELEM(iPos);
+    elem.iElemParent = iPosParent;
+    if (iPosBefore) {
+        elem.nFlagsLevel &= ~ElemFirst;
+        ElemPos& before = ELEM(iPosBefore);
+        const int iNext = before.iElemNext;
+        elem.iElemNext = iNext;
+        elem.iElemPrev = iPosBefore;
+        before.iElemNext = iPos;
+        if (iNext) {
+            ELEM(iNext).iElemPrev = iPos;
+        } else {
+            ELEM(ELEM(iPosParent).iElemChild).iElemPrev = iPos;
+        }
+    } else {
+        const int iFirst = ELEM(iPosParent).iElemChild;
+        if (iFirst) {
+            ElemPos& first = ELEM(iFirst);
+            elem.iElemPrev = first.iElemPrev;
+            first.iElemPrev = iPos;
+            first.nFlagsLevel &= ~ElemFirst;
+        } else {
+            elem.iElemPrev = iPos;
+        }
+        elem.iElemNext = iFirst;
+        elem.nFlagsLevel |= ElemFirst;
+        ELEM(iPosParent).iElemChild = iPos;
+    }
+    if (iPosParent) {
+        elem.SetLevel(ELEM(iPosParent).Level() + 1);
+    }
+}
+
+int CXmlDoc::x_UnlinkElem(int iPos) {
+    ElemPos& elem = ELEM(iPos);
+    ElemPos& parent = ELEM(elem.iElemParent);
+    const int iNext = elem.iElemNext;
+    if (elem.nFlagsLevel & ElemFirst) {
+        parent.iElemChild = iNext;
+        if (iNext) {
+            ELEM(iNext).iElemPrev = elem.iElemPrev;
+            ELEM(iNext).nFlagsLevel |= ElemFirst;
+        }
+        return 0;
+    }
+    const int iPrev = elem.iElemPrev;
+    ELEM(iPrev).iElemNext = iNext;
+    if (iNext) {
+        ELEM(iNext).iElemPrev = iPrev;
+    } else {
+        ELEM(parent.iElemChild).iElemPrev = iPrev;
+    }
+    return iPrev;
+}
+
+int CXmlDoc::x_ReleaseSubDoc(int iPos) {
+    // Depth first: the deepest first descendant goes first, then its
+    // siblings' subtrees, then their parent.
+    int i = iPos;
+    while (ELEM(i).iElemChild) {
+        i = ELEM(i).iElemChild;
+    }
+    for (;;) {
+        const int iParent = ELEM(i).iElemParent;
+        const bool bTop = i == iPos;
+        const int iNext = x_ReleasePos(i);
+        if (bTop) {
+            return iNext;
+        }
+        if (iNext) {
+            i = iNext;
+            while (ELEM(i).iElemChild) {
+                i = ELEM(i).iElemChild;
+            }
+        } else {
+            i = iParent;
+        }
+    }
+}
+
+bool CXmlDoc::x_CreateNode(CLuStringW& strNode, int nNodeType, const wchar_t* szText) {
+    strNode.Empty();
+    switch (nNodeType) {
+        case NodeTypeElement:
+            strNode = CLuStringW(L"<") + szText + L"/>";
+            break;
+        case NodeTypeText:
+        case NodeTypeWhitespace:
+            strNode = EscapeText(szText, 0);
+            break;
+        case NodeTypeCdataSection:
+            if (std::wcsstr(szText, L"]]>")) {
+                return false;
+            }
+            strNode = CLuStringW(L"<![CDATA[") + szText + L"]]>";
+            break;
+        case NodeTypeProcessingInstruction:
+            strNode = CLuStringW(L"<?") + szText + L"?>";
+            break;
+        case NodeTypeComment:
+            strNode = CLuStringW(L"<!--") + szText + L"-->";
+            break;
+        case NodeTypeDocumentType:
+            strNode = szText;
+            break;
+        case NodeTypeLoneEndTag:
+            strNode = CLuStringW(L"</") + szText + L">";
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+// ---- placing new text ----
+
+int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
+    const int nFlags = node.nNodeFlags;
+    const bool bInsert = (nFlags & NodeInsert) != 0;
+    const bool bReplace = (nFlags & NodeReplace) != 0;
+    const bool bNoLines = (nFlags & NodeWithNoLines) != 0;
+    const wchar_t* p = m_strDocText;
+    // The document level has no tags: it is never an empty or contentless
+    // parent, so a first element goes in as "<root/>" and a line end.
+    const ElemPos parent = ELEM(iPosParent);
+    const bool bEmptyParent = iPosParent && parent.IsEmptyElement();
+    const bool bContentless = iPosParent && !bEmptyParent && parent.ContentLen() == 0;
+    const bool bNonEnded =
+        bEmptyParent && ((parent.nFlagsLevel & ElemNonEnded) || p[parent.StartAfter() - 2] != L'/');
+
+    int nOffset;
+    if (iPosRel && !node.nLength) {
+        nOffset = bInsert ? ELEM(iPosRel).nStart : ELEM(iPosRel).StartAfter();
+    } else if (bEmptyParent) {
+        // The "/" of "/>", or in front of the ">" of a start tag without end tag.
+        nOffset = parent.StartAfter() - (bNonEnded ? 1 : 2);
+    } else if (node.nLength) {
+        nOffset = bInsert ? node.nStart : node.nStart + node.nLength;
+    } else {
+        nOffset = (bInsert || bReplace) ? parent.StartContent()
+                                        : parent.StartAfter() - parent.EndTagLen();
+    }
+    if (!bNoLines && !bReplace && !bEmptyParent) {
+        int i = nOffset;
+        while (IsSpace(p[i])) {
+            ++i;
+        }
+        if (p[i] == L'<' || p[i] == 0) {
+            nOffset = i;
+        }
+    }
+    if (!node.nLength) {
+        if (!iPosRel && !bInsert) {
+            const int iFirst = parent.iElemChild;
+            iPosRel = iFirst ? ELEM(iFirst).iElemPrev : 0;
+        } else if (iPosRel && bInsert) {
+            iPosRel = (ELEM(iPosRel).nFlagsLevel & ElemFirst) ? 0 : ELEM(iPosRel).iElemPrev;
+        }
+    }
+
+    CLuStringW& strText = node.strMeta;
+    node.nLength = strText.GetLength();
+    if (!bNoLines) {
+        strText += kLineEnd;
+    }
+    CLuStringW strInsert;
+    int nPrefix = 0;
+    int nReplace = 0;
+    if (bEmptyParent) {
+        strInsert = bNoLines ? L">" : L">\r\n";
+        nPrefix = strInsert.GetLength();
+        const CLuStringW strName = x_GetTagName(iPosParent);
+        strInsert += strText;
+        strInsert += L"</";
+        strInsert += strName;
+        ElemPos& split = ELEM(iPosParent);
+        if (bNonEnded) {
+            split.nFlagsLevel &= ~ElemNonEnded;
+        } else {
+            nReplace = 1;
+            split.SetStartTagLen(split.StartTagLen() - 1);
+        }
+        split.SetEndTagLen(strName.GetLength() + 3);
+    } else if (bReplace) {
+        nReplace = parent.ContentLen();
+        strInsert = strText;
+    } else if (bContentless && !bNoLines) {
+        strInsert = kLineEnd;
+        nPrefix = 2;
+        strInsert += strText;
+    } else {
+        strInsert = strText;
+    }
+    x_DocChange(nOffset, nReplace, strInsert);
+    node.nStart = nOffset + nPrefix;
+    return nReplace;
+}
+
+// ---- elements ----
+
+// Where an element or subdocument goes: one level down (under the main
+// element, next to the child) or beside the main element or current node.
+void CXmlDoc::x_EditTarget(int nFlags, int& iPosParent, int& iPosBefore, NodePos& node) const {
+    if (nFlags & NodeChild) {
+        iPosParent = m_iMainPos;
+        iPosBefore = m_iChildPos;
+    } else {
+        iPosParent = m_iParentPos;
+        iPosBefore = m_iMainPos;
+        node.nStart = m_nNodeStart;
+        node.nLength = m_nNodeLength;
+    }
+}
+
+bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlags) {
+    if ((m_nDocFlags & kStreamFlags) || !szName || !*szName) {
+        return false;
+    }
+    const bool bValue = szValue && *szValue;
+    if (((nFlags & NodeWithNoEnd) && bValue) || ((nFlags & NodeChild) && !m_iMainPos)) {
+        return false;
+    }
+    int iPosParent, iPosBefore;
+    NodePos node(nFlags);
+    x_EditTarget(nFlags, iPosParent, iPosBefore, node);
+    const CLuStringW strName(szName);
+    CLuStringW& strText = node.strMeta;
+    strText = L"<";
+    strText += strName;
+    int nStartTag, nEndTag = 0, nElemFlags = 0;
+    if (!bValue) {
+        if (nFlags & NodeWithNoEnd) {
+            strText += L">";
+            nElemFlags = ElemNonEnded;
+        } else {
+            strText += (nFlags & NodeWithXhtmlSpace) ? L" />" : L"/>";
+        }
+        nStartTag = strText.GetLength();
+    } else {
+        strText += L">";
+        strText +=
+            (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : EscapeText(szValue, nFlags);
+        strText += L"</";
+        strText += strName;
+        strText += L">";
+        nStartTag = strName.GetLength() + 2;
+        nEndTag = strName.GetLength() + 3;
+    }
+    const int nLength = strText.GetLength();
+    if (nStartTag > ElemStartTagMax || nEndTag > ElemEndTagMax) {
+        return false;
+    }
+    const int iPos = x_GetFreePos();
+    const int nDocLength = m_strDocText.GetLength();
+    x_InsertNew(iPosParent, iPosBefore, node);
+    ElemPos& elem = ELEM(iPos);
+    elem.nStart = node.nStart;
+    elem.nLength = nLength;
+    elem.nTagLengths = 0;
+    elem.SetStartTagLen(nStartTag);
+    elem.SetEndTagLen(nEndTag);
+    elem.nFlagsLevel = nElemFlags;
+    elem.iElemChild = 0;
+    x_LinkElem(iPosParent, iPosBefore, iPos);
+    x_Adjust(iPos, m_strDocText.GetLength() - nDocLength, true);
+    if (nFlags & NodeChild) {
+        x_SetPos(m_iParentPos, m_iMainPos, iPos);
+    } else {
+        x_SetPos(iPosParent, iPos, 0);
+    }
+    return true;
+}
+
+bool CXmlDoc::x_AddElem(const wchar_t* szName, int nValue, int nFlags) {
+    return x_AddElem(szName, NumberText(nValue), nFlags);
+}
+
+bool CXmlDoc::AddElem(XML_CSTR szName, XML_CSTR szValue, int nFlags) {
+    return x_AddElem(szName, szValue, nFlags);
+}
+bool CXmlDoc::AddElem(XML_CSTR szName, int nValue, int nFlags) {
+    return x_AddElem(szName, nValue, nFlags);
+}
+bool CXmlDoc::InsertElem(XML_CSTR szName, XML_CSTR szValue, int nFlags) {
+    return x_AddElem(szName, szValue, nFlags | NodeInsert);
+}
+bool CXmlDoc::InsertElem(XML_CSTR szName, int nValue, int nFlags) {
+    return x_AddElem(szName, nValue, nFlags | NodeInsert);
+}
+bool CXmlDoc::AddChildElem(XML_CSTR szName, XML_CSTR szValue, int nFlags) {
+    return x_AddElem(szName, szValue, nFlags | NodeChild);
+}
+bool CXmlDoc::AddChildElem(XML_CSTR szName, int nValue, int nFlags) {
+    return x_AddElem(szName, nValue, nFlags | NodeChild);
+}
+bool CXmlDoc::InsertChildElem(XML_CSTR szName, XML_CSTR szValue, int nFlags) {
+    return x_AddElem(szName, szValue, nFlags | NodeChild | NodeInsert);
+}
+bool CXmlDoc::InsertChildElem(XML_CSTR szName, int nValue, int nFlags) {
+    return x_AddElem(szName, nValue, nFlags | NodeChild | NodeInsert);
+}
+
+// ---- nodes ----
+
+bool CXmlDoc::x_AddNode(int nNodeType, const wchar_t* szText, int nNodeFlags) {
+    if ((m_nDocFlags & kStreamFlags) || !szText) {
+        return false;
+    }
+    NodePos node(nNodeFlags);
+    // A type with no text of its own (or an empty text) would leave the
+    // cursor on a node of no length, which reads as no node at all: refused.
+    if (!x_CreateNode(node.strMeta, nNodeType, szText) || node.strMeta.IsEmpty()) {
+        return false;
+    }
+    if (nNodeType != NodeTypeProcessingInstruction && nNodeType != NodeTypeComment &&
+        nNodeType != NodeTypeDocumentType) {
+        node.nNodeFlags |= NodeWithNoLines;
+    }
+    const bool bElement = nNodeType == NodeTypeElement;
+    if (bElement && node.strMeta.GetLength() > ElemStartTagMax) {
+        return false;
+    }
+    const int iPos = bElement ? x_GetFreePos() : 0;
+    const int iPosParent = m_iParentPos;
+    int iPosBefore = m_iMainPos;
+    node.nStart = m_nNodeStart;
+    node.nLength = m_nNodeLength;
+    const int nDocLength = m_strDocText.GetLength();
+    x_InsertNew(iPosParent, iPosBefore, node);
+    const int nShift = m_strDocText.GetLength() - nDocLength;
+    if (bElement) {
+        ElemPos& elem = ELEM(iPos);
+        elem.nStart = node.nStart;
+        elem.nLength = node.nLength;
+        elem.nTagLengths = 0;
+        elem.SetStartTagLen(node.nLength);
+        elem.nFlagsLevel = 0;
+        elem.iElemChild = 0;
+        x_LinkElem(iPosParent, iPosBefore, iPos);
+        x_AdjustForNode(iPosParent, iPos, nShift);
+        x_SetPos(iPosParent, iPos, 0);
+        return true;
+    }
+    x_AdjustForNode(iPosParent, iPosBefore, nShift);
+    m_iMainPos = iPosBefore;
+    m_iChildPos = 0;
+    m_nNodeType = nNodeType;
+    m_nNodeStart = node.nStart;
+    m_nNodeLength = node.nLength;
+    return true;
+}
+
+bool CXmlDoc::AddNode(int nType, XML_CSTR szText) {
+    return x_AddNode(nType, szText, 0);
+}
+bool CXmlDoc::InsertNode(int nType, XML_CSTR szText) {
+    return x_AddNode(nType, szText, NodeInsert);
+}
+
+// ---- subdocuments and content ----
+
+// Parses szText by itself under a new temporary record at nLevel; the parse
+// records go into the result text. Returns the temporary record.
+int CXmlDoc::x_ParseFragment(const wchar_t* szText, int nLevel) {
+    const int iPosVirtual = x_GetFreePos();
+    ElemPos& virt = ELEM(iPosVirtual);
+    virt.Clear();
+    virt.SetLevel(nLevel);
+    TokenPos token(szText, m_nDocFlags);
+    x_ParseElem(iPosVirtual, token);
+    return iPosVirtual;
+}
+
+bool CXmlDoc::x_AddSubDoc(const wchar_t* szSubDoc, int nFlags) {
+    if ((m_nDocFlags & kStreamFlags) || !szSubDoc) {
+        return false;
+    }
+    m_strResultText.Empty();
+    if ((nFlags & NodeChild) && !m_iMainPos) {
+        return false;
+    }
+    int iPosParent, iPosBefore;
+    NodePos node(nFlags);
+    x_EditTarget(nFlags, iPosParent, iPosBefore, node);
+    // Elements at the document level are level 0, like a parse gives them.
+    const int nLevel = iPosParent ? ELEM(iPosParent).Level() + 1 : 0;
+    const int iPosVirtual = x_ParseFragment(szSubDoc, nLevel);
+    const int nVirtualFlags = ELEM(iPosVirtual).nFlagsLevel;
+    const int iPosFirst = ELEM(iPosVirtual).iElemChild;
+    if (nVirtualFlags & ElemIllData) {
+        ELEM(iPosParent).nFlagsLevel |= ElemIllData;
+    }
+    const bool bWellFormed = iPosFirst && !(nVirtualFlags & ElemIllFormed);
+    bool bResult = bWellFormed;
+    int nSpanStart = 0;
+    int nSpanEnd = static_cast<int>(std::wcslen(szSubDoc));
+    if (bWellFormed) {
+        nSpanStart = ELEM(iPosFirst).nStart;
+        nSpanEnd = ELEM(ELEM(iPosFirst).iElemPrev).StartAfter();
+        bResult = !ELEM(iPosFirst).iElemNext;
+    } else {
+        node.nNodeFlags |= NodeWithNoLines;
+    }
+    node.strMeta = CLuStringW(szSubDoc + nSpanStart, nSpanEnd - nSpanStart);
+    const int nDocLength = m_strDocText.GetLength();
+    x_InsertNew(iPosParent, iPosBefore, node);
+    const int nShift = m_strDocText.GetLength() - nDocLength;
+    const int nDelta = node.nStart - nSpanStart;
+    int iPosLast = 0;
+    for (int i = iPosFirst; i;) {
+        const int iNext = ELEM(i).iElemNext;
+        x_ShiftStarts(i, nDelta);
+        x_LinkElem(iPosParent, iPosBefore, i);
+        iPosBefore = i;
+        iPosLast = i;
+        i = iNext;
+    }
+    x_ReleasePos(iPosVirtual);
+    if (iPosLast) {
+        x_Adjust(iPosLast, nShift, true);
+    } else {
+        // Nothing was linked: the text went in as a node behind iPosBefore,
+        // the last element before the insertion point.
+        x_AdjustForNode(iPosParent, iPosBefore, nShift);
+    }
+    if (nFlags & NodeChild) {
+        x_SetPos(m_iParentPos, m_iMainPos, iPosFirst);
+    } else {
+        x_SetPos(iPosParent, iPosFirst, 0);
+    }
+    return bResult;
+}
+
+bool CXmlDoc::AddSubDoc(XML_CSTR szSubDoc) {
+    return x_AddSubDoc(szSubDoc, 0);
+}
+bool CXmlDoc::InsertSubDoc(XML_CSTR szSubDoc) {
+    return x_AddSubDoc(szSubDoc, NodeInsert);
+}
+bool CXmlDoc::AddChildSubDoc(XML_CSTR szSubDoc) {
+    return x_AddSubDoc(szSubDoc, NodeChild);
+}
+bool CXmlDoc::InsertChildSubDoc(XML_CSTR szSubDoc) {
+    return x_AddSubDoc(szSubDoc, NodeChild | NodeInsert);
+}
+
+bool CXmlDoc::x_SetElemContent(const wchar_t* szContent) {
+    if ((m_nDocFlags & kStreamFlags) || !m_iMainPos || m_nNodeType != NodeTypeElement) {
+        return false;
+    }
+    if (!szContent) {
+        szContent = L"";
+    }
+    m_strResultText.Empty();
+    const int iPos = m_iMainPos;
+    const int iFirstOld = ELEM(iPos).iElemChild;
+    for (int i = iFirstOld; i;) {
+        i = x_ReleaseSubDoc(i);
+    }
+    ELEM(iPos).iElemChild = 0;
+    if (iFirstOld) {
+        x_CheckSavedPos();
+    }
+    const int iPosVirtual = x_ParseFragment(szContent, ELEM(iPos).Level() + 1);
+    const int nVirtualFlags = ELEM(iPosVirtual).nFlagsLevel;
+    ElemPos& elem = ELEM(iPos);
+    elem.nFlagsLevel = (elem.nFlagsLevel & ~ElemIllData) | (nVirtualFlags & ElemIllData);
+    NodePos node(NodeReplace | NodeWithNoLines);
+    node.strMeta = szContent;
+    int iPosRel = 0;
+    const int nDocLength = m_strDocText.GetLength();
+    x_InsertNew(iPos, iPosRel, node);
+    const int nShift = m_strDocText.GetLength() - nDocLength;
+    const int iFirst = ELEM(iPosVirtual).iElemChild;
+    for (int i = iFirst; i; i = ELEM(i).iElemNext) {
+        x_ShiftStarts(i, node.nStart);
+        ELEM(i).iElemParent = iPos;
+    }
+    ELEM(iPos).iElemChild = iFirst;
+    ELEM(iPos).nLength += nShift;
+    x_ReleasePos(iPosVirtual);
+    x_Adjust(iPos, nShift, true);
+    x_SetPos(m_iParentPos, iPos, 0);
+    return !(nVirtualFlags & ElemIllFormed);
+}
+
+bool CXmlDoc::SetElemContent(XML_CSTR szContent) {
+    return x_SetElemContent(szContent);
+}
+
+// ---- attributes ----
+
+bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szValue, int nFlags) {
+    if ((m_nDocFlags & kStreamFlags) || !szAttrib || !*szAttrib) {
+        return false;
+    }
+    TokenPos token(m_strDocText, m_nDocFlags);
+    bool bNode = false;
+    if (iPos && m_nNodeType == NodeTypeElement) {
+        token.m_nNext = ELEM(iPos).nStart + 1;
+    } else if (iPos == m_iMainPos && m_nNodeType == NodeTypeProcessingInstruction) {
+        token.m_nNext = m_nNodeStart + 2;
+        bNode = true;
+    } else {
+        return false;
+    }
+    const CLuStringW strValue = EscapeText(szValue ? szValue : L"", nFlags | NodeEscapeQuotes);
+    CLuStringW strInsert;
+    int nInsertAt, nReplace = 0;
+    const wchar_t* p = m_strDocText;
+    if (x_FindAttrib(token, szAttrib)) {
+        nInsertAt = token.m_nL;
+        nReplace = token.Length();
+        int i = token.m_nL - 1;
+        while (i >= 0 && IsSpace(p[i]) && !(token.m_nTokenFlags & kTokenQuoted)) {
+            --i;
+        }
+        if (token.m_nTokenFlags & kTokenQuoted) {
+            // The value with its quotes (an unclosed one has no closing quote).
+            const wchar_t quote = p[token.m_nL - 1];
+            --nInsertAt;
+            nReplace += p[token.m_nR + 1] == quote ? 2 : 1;
+            strInsert = L"\"";
+        } else if (i >= 0 && p[i] == L'=') {
+            strInsert = L"\"";
+        } else {
+            // A bare name keeps its place and gets the value behind it.
+            nInsertAt = token.m_nR + 1;
+            nReplace = 0;
+            strInsert = L"=\"";
+        }
+    } else {
+        nInsertAt = token.m_nNext;
+        strInsert = L" ";
+        strInsert += szAttrib;
+        strInsert += L"=\"";
+    }
+    strInsert += strValue;
+    strInsert += L"\"";
+    const int nShift = strInsert.GetLength() - nReplace;
+    if (!bNode) {
+        ElemPos& elem = ELEM(iPos);
+        if (elem.StartTagLen() + nShift > ElemStartTagMax) {
+            return false;
+        }
+        x_DocChange(nInsertAt, nReplace, strInsert);
+        elem.SetStartTagLen(elem.StartTagLen() + nShift);
+        elem.nLength += nShift;
+        x_Adjust(iPos, nShift, false);
+    } else {
+        x_DocChange(nInsertAt, nReplace, strInsert);
+        m_nNodeLength += nShift;
+        x_AdjustForNode(m_iParentPos, m_iMainPos, nShift);
+    }
+    return true;
+}
+
+bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, int nValue, int nFlags) {
+    return x_SetAttrib(iPos, szAttrib, NumberText(nValue), nFlags);
+}
+
+bool CXmlDoc::SetAttrib(XML_CSTR szAttrib, XML_CSTR szValue, int nFlags) {
+    return x_SetAttrib(m_iMainPos, szAttrib, szValue, nFlags);
+}
+bool CXmlDoc::SetAttrib(XML_CSTR szAttrib, int nValue, int nFlags) {
+    return x_SetAttrib(m_iMainPos, szAttrib, nValue, nFlags);
+}
+bool CXmlDoc::SetChildAttrib(XML_CSTR szAttrib, XML_CSTR szValue, int nFlags) {
+    return m_iChildPos && x_SetAttrib(m_iChildPos, szAttrib, szValue, nFlags);
+}
+bool CXmlDoc::SetChildAttrib(XML_CSTR szAttrib, int nValue, int nFlags) {
+    return m_iChildPos && x_SetAttrib(m_iChildPos, szAttrib, nValue, nFlags);
+}
+bool CXmlDoc::AddAttrib(XML_CSTR szAttrib, XML_CSTR szValue) {
+    return x_SetAttrib(m_iMainPos, szAttrib, szValue, 0);
+}
+bool CXmlDoc::AddAttrib(XML_CSTR szAttrib, int nValue) {
+    return x_SetAttrib(m_iMainPos, szAttrib, nValue, 0);
+}
+bool CXmlDoc::AddChildAttrib(XML_CSTR szAttrib, XML_CSTR szValue) {
+    return m_iChildPos && x_SetAttrib(m_iChildPos, szAttrib, szValue, 0);
+}
+bool CXmlDoc::AddChildAttrib(XML_CSTR szAttrib, int nValue) {
+    return m_iChildPos && x_SetAttrib(m_iChildPos, szAttrib, nValue, 0);
+}
+
+// ---- data ----
+
+bool CXmlDoc::x_SetData(int iPos, const wchar_t* szData, int nFlags) {
+    if (m_nDocFlags & kStreamFlags) {
+        return false;
+    }
+    if (!szData) {
+        szData = L"";
+    }
+    if (iPos == m_iMainPos && m_nNodeType > NodeTypeElement) {
+        CLuStringW strNode;
+        // As when adding a node: a node cannot be rewritten to nothing.
+        if (!x_CreateNode(strNode, m_nNodeType, szData) || strNode.IsEmpty()) {
+            return false;
+        }
+        x_DocChange(m_nNodeStart, m_nNodeLength, strNode);
+        x_AdjustForNode(m_iParentPos, m_iMainPos, strNode.GetLength() - m_nNodeLength);
+        m_nNodeLength = strNode.GetLength();
+        return true;
+    }
+    if (!iPos || ELEM(iPos).iElemChild) {
+        return false;
+    }
+    NodePos node(NodeReplace | NodeWithNoLines);
+    node.strMeta =
+        (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szData) : EscapeText(szData, nFlags);
+    int iPosRel = 0;
+    const int nDocLength = m_strDocText.GetLength();
+    x_InsertNew(iPos, iPosRel, node);
+    const int nShift = m_strDocText.GetLength() - nDocLength;
+    ElemPos& elem = ELEM(iPos);
+    elem.nLength += nShift;
+    elem.nFlagsLevel &= ~ElemIllData;
+    x_Adjust(iPos, nShift, true);
+    return true;
+}
+
+bool CXmlDoc::x_SetData(int iPos, int nValue) {
+    return x_SetData(iPos, NumberText(nValue), 0);
+}
+
+bool CXmlDoc::SetData(XML_CSTR szData, int nFlags) {
+    return x_SetData(m_iMainPos, szData, nFlags);
+}
+bool CXmlDoc::SetData(int nValue) {
+    return x_SetData(m_iMainPos, nValue);
+}
+bool CXmlDoc::SetChildData(XML_CSTR szData, int nFlags) {
+    return m_iChildPos && x_SetData(m_iChildPos, szData, nFlags);
+}
+bool CXmlDoc::SetChildData(int nValue) {
+    return m_iChildPos && x_SetData(m_iChildPos, nValue);
+}
+
+// ---- removal ----
+
+int CXmlDoc::x_RemoveElem(int iPos) {
+    const ElemPos& elem = ELEM(iPos);
+    const wchar_t* p = m_strDocText;
+    const int nStart = elem.nStart;
+    int nEnd = elem.StartAfter();
+    int i = nEnd;
+    while (IsSpace(p[i])) {
+        ++i;
+    }
+    if (p[i] == L'<' || p[i] == 0) {
+        nEnd = i;
+    }
+    const int nLength = nEnd - nStart;
+    x_DocChange(nStart, nLength, CLuStringW());
+    x_Adjust(iPos, -nLength, true);
+    const int iPrev = x_UnlinkElem(iPos);
+    x_ReleaseSubDoc(iPos);
+    x_CheckSavedPos();
+    return iPrev;
+}
+
+bool CXmlDoc::RemoveElem() {
+    if ((m_nDocFlags & kStreamFlags) || !m_iMainPos || m_nNodeType != NodeTypeElement) {
+        return false;
+    }
+    const int iPrev = x_RemoveElem(m_iMainPos);
+    x_SetPos(m_iParentPos, iPrev, 0);
+    return true;
+}
+
+bool CXmlDoc::RemoveChildElem() {
+    if ((m_nDocFlags & kStreamFlags) || !m_iChildPos) {
+        return false;
+    }
+    const int iPrev = x_RemoveElem(m_iChildPos);
+    x_SetPos(m_iParentPos, m_iMainPos, iPrev);
+    return true;
+}
+
+// Whether the parent's content scans to its end with no malformed node and no
+// lone end tag, passing over its element children.
+bool CXmlDoc::x_ContentScansClean(int iPosParent) const {
+    const ElemPos& parent = ELEM(iPosParent);
+    const int nEnd = iPosParent ? parent.StartAfter() - parent.EndTagLen() : parent.nLength;
+    TokenPos token(m_strDocText, m_nDocFlags);
+    token.m_nNext = parent.StartContent();
+    NodePos node;
+    int iChild = parent.iElemChild;
+    while (token.m_nNext < nEnd) {
+        const int nType = token.ScanNode(node);
+        if (nType == NodeTypeScanEnd) {
+            break;
+        }
+        if (nType == NodeTypeElement && iChild) {
+            token.m_nNext = ELEM(iChild).StartAfter();
+            iChild = ELEM(iChild).iElemNext;
+        } else if (nType == NodeTypeScanError || nType == NodeTypeEndTag ||
+                   nType == NodeTypeElement) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CXmlDoc::x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNodeOffset,
+                           int& nNodeLength) {
+    const int nRemovedType = nNodeType;
+    int iPosBefore = iPos;  // the last element before the removed text
+    if (nNodeType == NodeTypeElement) {
+        nNodeOffset = ELEM(iPos).nStart;
+        nNodeLength = ELEM(iPos).nLength;
+        x_Adjust(iPos, -nNodeLength, true);
+        iPosBefore = x_UnlinkElem(iPos);
+        x_ReleaseSubDoc(iPos);
+        x_CheckSavedPos();
+    } else {
+        x_AdjustForNode(iPosParent, iPos, -nNodeLength);
+    }
+    x_DocChange(nNodeOffset, nNodeLength, CLuStringW());
+
+    // The cursor goes to the node just before the removed one.
+    const ElemPos& parent = ELEM(iPosParent);
+    TokenPos token(m_strDocText, m_nDocFlags);
+    token.m_nNext = iPosBefore ? ELEM(iPosBefore).StartAfter() : parent.StartContent();
+    NodePos node;
+    int nLastType = 0, nLastStart = 0, nLastLength = 0;
+    while (token.m_nNext < nNodeOffset) {
+        int nType = token.ScanNode(node);
+        if (nType == NodeTypeScanEnd) {
+            break;
+        }
+        if (nType == NodeTypeEndTag) {
+            nType = NodeTypeLoneEndTag;
+        } else if (nType == NodeTypeScanError || nType == NodeTypeElement) {
+            nType = NodeTypeError;
+        }
+        nLastType = nType;
+        nLastStart = node.nStart;
+        nLastLength = node.nLength;
+    }
+    iPos = iPosBefore;
+    if (nLastType) {
+        nNodeType = nLastType;
+        nNodeOffset = nLastStart;
+        nNodeLength = nLastLength;
+    } else {
+        nNodeType = iPosBefore ? NodeTypeElement : 0;
+        nNodeOffset = 0;
+        nNodeLength = 0;
+    }
+    if (nRemovedType == NodeTypeLoneEndTag && x_ContentScansClean(iPosParent)) {
+        ELEM(iPosParent).nFlagsLevel &= ~ElemIllData;
+    }
+}
+
+bool CXmlDoc::RemoveNode() {
+    if ((m_nDocFlags & kStreamFlags) || (!m_iMainPos && m_nNodeType <= NodeTypeElement)) {
+        return false;
+    }
+    int iPos = m_iMainPos;
+    int nNodeType = m_nNodeType;
+    int nNodeOffset = m_nNodeStart;
+    int nNodeLength = m_nNodeLength;
+    x_RemoveNode(m_iParentPos, iPos, nNodeType, nNodeOffset, nNodeLength);
+    m_iMainPos = iPos;
+    m_iChildPos = 0;
+    m_nNodeType = nNodeType;
+    m_nNodeStart = nNodeOffset;
+    m_nNodeLength = nNodeLength;
+    return true;
+}
