@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -953,6 +954,32 @@ TEST(XmlEditRemoveNode, RemovingTheLastLoneEndTagClearsTheMark) {
     EXPECT_TRUE(Reparses(top));
 }
 
+TEST(XmlEditLarge, EditsAcrossRecordSegments) {
+    // Records 65,536 and up live in a second segment; edits shift, link and
+    // take records on both sides of the boundary.
+    const int nChildren = 65530;
+    XmlProbe doc(xml_test::Repeated(L"<r>", L"<a/>", nChildren, L"</r>"));
+    ASSERT_TRUE(doc.FindElem());
+    for (int n = 0; n < 20; ++n) {  // the next free record crosses into the second segment
+        ASSERT_TRUE(doc.AddChildElem(L"b", n, CXmlDoc::NodeWithNoLines));
+    }
+    EXPECT_GT(doc.NextFree(), 65536);
+    doc.ResetChildPos();
+    ASSERT_TRUE(doc.InsertChildElem(L"c", L"", CXmlDoc::NodeWithNoLines));
+    EXPECT_EQ(doc.Elem(doc.ChildPos()).nStart, 3);
+    ASSERT_TRUE(doc.SetAttrib(L"k", L"v"));  // shifts every record
+    doc.ResetChildPos();
+    ASSERT_TRUE(doc.FindChildElem(L"b"));
+    ASSERT_TRUE(doc.SetChildData(L"xyz"));
+    ASSERT_TRUE(doc.RemoveChildElem());
+    ASSERT_TRUE(doc.IntoElem());
+    ASSERT_TRUE(doc.FindElem(L"b"));
+    ASSERT_TRUE(doc.SetElemContent(L"<d/><d/>"));
+    EXPECT_EQ(doc.Elem(doc.At(0)).nLength, doc.GetDoc().GetLength());
+    EXPECT_TRUE(doc.RecordsAccounted());
+    EXPECT_TRUE(Reparses(doc));
+}
+
 // ---- the text buffer and the document flags ----
 
 TEST(XmlEditSplice, BufferGrowsByHalfAgainPlus128) {
@@ -995,7 +1022,11 @@ TEST(XmlEditFlags, ReadAndWriteFileFlagsRefuseRemovalsAndContent) {
         EXPECT_FALSE(doc.RemoveNode()) << nFlag;
         EXPECT_TRUE(Unchanged(doc, onNode)) << nFlag;
     }
-    // Adding is not among the refused operations.
+}
+
+// Only the operations that need the whole document in memory refuse under
+// these flags; adding is not one of them.
+TEST(XmlEditFlags, AddingIsNotRefusedUnderFileFlags) {
     XmlProbe doc(32);
     ASSERT_TRUE(doc.AddElem(L"r"));
     ASSERT_TRUE(doc.AddChildElem(L"a"));
@@ -1099,7 +1130,7 @@ public:
     }
 
     std::wstring Document(bool bDirty) {
-        int nBudget = 3 + m_rng.Below(40);
+        int nBudget = 3 + m_rng.Below(80);
         std::wstring text;
         if (m_rng.OneIn(3)) {
             text += L"<?xml version=\"1.0\"?>\r\n";
@@ -1430,7 +1461,7 @@ private:
         std::string check;  // a fault found by the step's own check
         bool bResult = false;
 
-        switch (m_rng.Below(14)) {
+        switch (m_rng.Below(15)) {
             case 0:
             case 1: {  // elements
                 const int nKind = m_rng.Below(4);
@@ -1702,8 +1733,7 @@ private:
                 }
                 break;
             }
-            case 11:
-            case 12: {  // RemoveNode
+            case 11: {  // RemoveNode
                 int nStart = m_doc.NodeStart(), nLength = m_doc.NodeLength();
                 if (nType == 1 && iMain) {
                     nStart = m_doc.Elem(iMain).nStart;
@@ -1736,13 +1766,13 @@ private:
                 }
                 break;
             }
-            default: {  // well-formed edits on the current element, for coverage of
-                        // the plain cases the rest dilutes
-                if (!iMain || nType != 1) {
-                    return;
-                }
-                bResult = m_doc.AddChildElem(m_rng.Pick(kNames), Value().c_str());
-                what = "AddChildElem(...) -> " + std::to_string(bResult);
+            default: {  // plain additions, so that documents grow as well as shrink
+                const bool bChild = iMain && nType == 1;
+                const std::wstring name = m_rng.Pick(kNames), value = Value();
+                bResult = bChild ? m_doc.AddChildElem(name.c_str(), value.c_str())
+                                 : m_doc.AddElem(name.c_str(), value.c_str());
+                what = std::string(bChild ? "AddChildElem(" : "AddElem(") + Utf8(name.c_str()) +
+                       ", " + Quoted(value) + ") -> " + std::to_string(bResult);
                 nExpected = 1;
                 break;
             }
@@ -1928,16 +1958,20 @@ uint64_t EnvNumber(const char* szName, uint64_t nDefault) {
 }
 
 // XML_EDIT_SEED picks the first sequence's seed (sequence n uses seed + n);
-// XML_EDIT_SEQUENCES and XML_EDIT_STEPS size the run.
+// XML_EDIT_SEQUENCES and XML_EDIT_STEPS size the run; XML_EDIT_TRACE=1 prints
+// each sequence's steps.
 TEST(XmlEditOracle, RandomEditsKeepTheIndexOfAFreshParse) {
     const uint64_t seed = EnvNumber("XML_EDIT_SEED", 0x5EED0001);
-    const int nSequences = static_cast<int>(EnvNumber("XML_EDIT_SEQUENCES", 40));
-    const int nSteps = static_cast<int>(EnvNumber("XML_EDIT_STEPS", 250));
+    const int nSequences = static_cast<int>(EnvNumber("XML_EDIT_SEQUENCES", 300));
+    const int nSteps = static_cast<int>(EnvNumber("XML_EDIT_STEPS", 300));
     int nEdits = 0;
     for (int n = 0; n < nSequences; ++n) {
         EditOracle oracle(seed + static_cast<uint64_t>(n));
         const bool bOk = oracle.Run(nSteps);
         nEdits += oracle.Edits();
+        if (EnvNumber("XML_EDIT_TRACE", 0)) {
+            std::printf("%s\n", oracle.Report().c_str());
+        }
         ASSERT_TRUE(bOk) << "sequence seed " << seed + static_cast<uint64_t>(n)
                          << " (XML_EDIT_SEED=" << seed + static_cast<uint64_t>(n)
                          << " XML_EDIT_SEQUENCES=1 repeats it)\n"

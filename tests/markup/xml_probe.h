@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,12 @@ public:
 // Compares two indexes record by record in document order: spans, tag
 // lengths, levels, links and the record flags outside nIgnoreFlags.
 // nIgnoreFlagsDoc is masked out on the document record only.
+inline std::string Hex(int n) {
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%x", static_cast<unsigned>(n));
+    return sz;
+}
+
 inline ::testing::AssertionResult SameIndex(const XmlProbe& actual, const XmlProbe& expected,
                                             int nIgnoreFlags, int nIgnoreFlagsDoc) {
     const std::vector<XmlProbe::WalkEntry> a = actual.Walk(), e = expected.Walk();
@@ -223,13 +230,12 @@ inline ::testing::AssertionResult SameIndex(const XmlProbe& actual, const XmlPro
             return ::testing::AssertionFailure()
                    << szField << " differs at walk position " << i << " (edited record "
                    << x.iRecord << ": start " << x.nStart << " length " << x.nLength << " tags "
-                   << x.nStartTag << "/" << x.nEndTag << " level " << x.nLevel << " flags 0x"
-                   << std::hex << x.nFlags << std::dec << " links " << x.nParent << "/" << x.nChild
-                   << "/" << x.nNext << "/" << x.nPrev << "; fresh parse: start " << y.nStart
-                   << " length " << y.nLength << " tags " << y.nStartTag << "/" << y.nEndTag
-                   << " level " << y.nLevel << " flags 0x" << std::hex << y.nFlags << std::dec
-                   << " links " << y.nParent << "/" << y.nChild << "/" << y.nNext << "/" << y.nPrev
-                   << ")";
+                   << x.nStartTag << "/" << x.nEndTag << " level " << x.nLevel << " flags "
+                   << Hex(x.nFlags) << " links " << x.nParent << "/" << x.nChild << "/" << x.nNext
+                   << "/" << x.nPrev << "; fresh parse: start " << y.nStart << " length "
+                   << y.nLength << " tags " << y.nStartTag << "/" << y.nEndTag << " level "
+                   << y.nLevel << " flags " << Hex(y.nFlags) << " links " << y.nParent << "/"
+                   << y.nChild << "/" << y.nNext << "/" << y.nPrev << ")";
         }
     }
     if (a.size() != e.size()) {
