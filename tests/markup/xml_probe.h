@@ -173,29 +173,17 @@ public:
         }
         return walk;
     }
-    // The walk position of record iPos (0 for record 0 or a record not in the tree).
-    int WalkPosOf(int iPos) const {
-        if (iPos <= 0) {
-            return 0;
-        }
-        const std::vector<WalkEntry> walk = Walk();
-        for (size_t n = 0; n < walk.size(); ++n) {
-            if (walk[n].iRecord == iPos) {
-                return static_cast<int>(n);
-            }
-        }
-        return 0;
-    }
 };
 
-// Compares two indexes record by record in document order: spans, tag
-// lengths, levels, links and the record flags outside nIgnoreFlags.
-// nIgnoreFlagsDoc is masked out on the document record only.
 inline std::string Hex(int n) {
     char sz[16];
     std::snprintf(sz, sizeof sz, "0x%x", static_cast<unsigned>(n));
     return sz;
 }
+
+// Compares two indexes record by record in document order: spans, tag
+// lengths, levels, links and the record flags outside nIgnoreFlags.
+// nIgnoreFlagsDoc is masked out on the document record only.
 
 inline ::testing::AssertionResult SameIndex(const XmlProbe& actual, const XmlProbe& expected,
                                             int nIgnoreFlags, int nIgnoreFlagsDoc) {
