@@ -458,6 +458,19 @@ TEST(XmlEditSubDoc, WellFormedSubDocumentIsIndexedInPlace) {
     EXPECT_TRUE(doc.RecordsAccounted());
 }
 
+TEST(XmlEditSubDoc, ParseRecordsOfTheDocumentMakeWayForThoseOfTheSubDocument) {
+    XmlProbe doc(L"<r><a></r>");
+    ASSERT_FALSE(doc.GetResult().IsEmpty());
+    ASSERT_TRUE(doc.FindElem());
+    ASSERT_TRUE(doc.AddChildSubDoc(L"<b/>"));
+    EXPECT_EQ(Utf8(doc.GetResult()), "");
+    EXPECT_FALSE(doc.AddChildSubDoc(L"</zz>"));
+    EXPECT_EQ(Utf8(doc.GetResult()), "<lone_end_tag tagname=\"zz\" offset=\"0\"/>");
+    ASSERT_TRUE(doc.SetElemContent(L"<c/>"));
+    EXPECT_EQ(Utf8(doc.GetResult()), "");
+    EXPECT_TRUE(Reparses(doc));
+}
+
 TEST(XmlEditSubDoc, TwoTopLevelElementsAreBothLinkedButReportFalse) {
     XmlProbe doc(L"<r/>");
     ASSERT_TRUE(doc.FindElem());
@@ -568,6 +581,12 @@ TEST(XmlEditAttrib, ExistingValueIsReplacedNotDuplicated) {
     ASSERT_TRUE(doc.SetAttrib(L"c", L"&amp;&<", CXmlDoc::NodeWithRefs));
     EXPECT_EQ(Text(doc), "<e a=\"n\" b=\"3\" c=\"&amp;&amp;&lt;\">t</e>");
     EXPECT_TRUE(Reparses(doc));
+
+    XmlProbe unquoted(L"<e a=x b='y'>t</e>");  // an unquoted value gets quotes
+    ASSERT_TRUE(unquoted.FindElem());
+    ASSERT_TRUE(unquoted.SetAttrib(L"a", L"1"));
+    EXPECT_EQ(Text(unquoted), "<e a=\"1\" b='y'>t</e>");
+    EXPECT_TRUE(Reparses(unquoted));
 }
 
 TEST(XmlEditAttrib, ChildAttributesAndProcessingInstructions) {
@@ -580,6 +599,13 @@ TEST(XmlEditAttrib, ChildAttributesAndProcessingInstructions) {
     EXPECT_EQ(Utf8(doc.GetAttrib(L"encoding")), "UTF-8");
     EXPECT_EQ(doc.ChildStarts(0), (std::vector<int>{40}));
     EXPECT_TRUE(Reparses(doc));
+
+    XmlProbe bare(L"<?p?><r/>");
+    ASSERT_EQ(bare.FindNode(16), 16);
+    ASSERT_TRUE(bare.SetAttrib(L"a", 1));
+    EXPECT_EQ(Text(bare), "<?p a=\"1\"?><r/>");
+    EXPECT_EQ(bare.NodeLength(), 11);
+    EXPECT_TRUE(Reparses(bare));
 
     ASSERT_TRUE(doc.FindElem(L"r"));
     ASSERT_TRUE(doc.FindChildElem(L"c"));
@@ -783,8 +809,13 @@ TEST(XmlEditRemove, LoopOfFindAndRemoveTakesEveryMatch) {
     EXPECT_EQ(nRemoved, 3);
     EXPECT_EQ(Text(doc), "<r><y/><w/></r>");
     EXPECT_EQ(ReleasedCount(doc), 4);
+    EXPECT_EQ(doc.NextFree(), 8);  // removing never hands records back
     EXPECT_TRUE(doc.RecordsAccounted());
     EXPECT_TRUE(Reparses(doc));
+    EXPECT_TRUE(doc.SetDoc(doc.GetDoc()));  // a parse numbers from 1 again
+    EXPECT_EQ(Text(doc), "<r><y/><w/></r>");
+    EXPECT_EQ(doc.NextFree(), 4);
+    EXPECT_EQ(doc.Released(), 0);
 }
 
 TEST(XmlEditRemove, CursorFallsBackToThePreviousSibling) {
