@@ -1084,6 +1084,10 @@ TEST(XmlEditFlags, AddingIsNotRefusedUnderFileFlags) {
 //   tags without end tag with unique names (never used as an end tag). The
 //   same holds for elements written with NodeWithNoEnd: a unique name, or the
 //   first end tag of that name behind it would close it in a fresh parse.
+//   (The fragment "x < y" is unterminated by itself, but its error node stops
+//   at the next "<" in the document as well, so it swallows no tag.)
+// - Documents that end in an unterminated construct: what is added at the
+//   end of the document would go into it. Generated documents end cleanly.
 // - Node texts that break out of their node: comment and processing
 //   instruction texts never hold ">", so "-->" or "?>" cannot end them early.
 // - ElemIllFormed on the document record: no edit clears it, so it is not
@@ -1167,7 +1171,7 @@ public:
             text += L"<?xml version=\"1.0\"?>\r\n";
         }
         if (m_rng.OneIn(4)) {
-            text += L"<!DOCTYPE r>\r\n";
+            text += m_rng.OneIn(2) ? L"<!DOCTYPE r>\r\n" : L"<!DOCTYPE r [<!ENTITY e '<x>'>]>\r\n";
         }
         if (m_rng.OneIn(3)) {
             text += L"<!--head-->\r\n";
@@ -1491,6 +1495,7 @@ private:
         bool bStale = false;
         std::string check;  // a fault found by the step's own check
         bool bResult = false;
+        bool bKeepsCursor = false;  // attributes and data change no cursor
 
         switch (m_rng.Below(15)) {
             case 0:
@@ -1550,8 +1555,11 @@ private:
                                    L"</" + name + L">";
                     }
                     check = ElementTextIs(iNew, expected);
-                    if (check.empty() && (bChild ? m_doc.MainPos() != iMain : false)) {
-                        check = "the main position moved";
+                    if (check.empty() &&
+                        (m_doc.ParentPos() != before.cursor[0] ||
+                         (bChild ? m_doc.MainPos() != iMain : m_doc.ChildPos() != 0))) {
+                        check = bChild ? "the parent or main position moved"
+                                       : "the parent moved or the child is not 0";
                     }
                     if (check.empty() && m_doc.NodeType() != 1) {
                         check = "node type is not 1";
@@ -1619,6 +1627,7 @@ private:
                 break;
             }
             case 6: {  // attributes
+                bKeepsCursor = true;
                 static const wchar_t* const kAttribNames[] = {L"id", L"k", L"new", L"ID"};
                 const std::wstring name = m_rng.Pick(kAttribNames);
                 const std::wstring value = Value();
@@ -1657,6 +1666,7 @@ private:
                 break;
             }
             case 7: {  // data
+                bKeepsCursor = true;
                 const bool bChild = m_rng.OneIn(3);
                 if (nType == 32768 && !bChild) {
                     return;  // what rewriting an error node gives is not settled
@@ -1807,6 +1817,12 @@ private:
                 nExpected = 1;
                 break;
             }
+        }
+        if (bKeepsCursor && bResult && check.empty() &&
+            (m_doc.ParentPos() != before.cursor[0] || m_doc.MainPos() != iMain ||
+             m_doc.ChildPos() != iChild || m_doc.NodeType() != nType ||
+             m_doc.NodeStart() != before.cursor[4])) {
+            check = "the cursor moved";
         }
         m_log.push_back(what);
         if (nExpected != kEither && static_cast<int>(bResult) != nExpected) {
