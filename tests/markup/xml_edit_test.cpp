@@ -1521,6 +1521,21 @@ private:
                         value.clear();
                     }
                 }
+                std::wstring expected;
+                if (value.empty()) {
+                    expected = L"<" + name +
+                               (nFlags & CXmlDoc::NodeWithNoEnd        ? L">"
+                                : nFlags & CXmlDoc::NodeWithXhtmlSpace ? L" />"
+                                                                       : L"/>");
+                } else {
+                    expected = L"<" + name + L">" +
+                               std::wstring(nFlags & CXmlDoc::NodeWithCdata
+                                                ? XmlProbe::x_EncodeCDATASection(value.c_str())
+                                                : CXmlDoc::EscapeText(value.c_str(), nFlags)) +
+                               L"</" + name + L">";
+                }
+                const std::wstring placed =
+                    Placed(bChild, bInsert, nFlags & CXmlDoc::NodeWithNoLines, expected);
                 if (bInt) {
                     bResult = bChild
                                   ? (bInsert ? m_doc.InsertChildElem(name.c_str(), nValue, nFlags)
@@ -1541,20 +1556,10 @@ private:
                             (!bChild || iMain != 0);
                 if (bResult) {
                     const int iNew = bChild ? m_doc.ChildPos() : m_doc.MainPos();
-                    std::wstring expected;
-                    if (value.empty()) {
-                        expected = L"<" + name +
-                                   (nFlags & CXmlDoc::NodeWithNoEnd        ? L">"
-                                    : nFlags & CXmlDoc::NodeWithXhtmlSpace ? L" />"
-                                                                           : L"/>");
-                    } else {
-                        expected = L"<" + name + L">" +
-                                   std::wstring(nFlags & CXmlDoc::NodeWithCdata
-                                                    ? XmlProbe::x_EncodeCDATASection(value.c_str())
-                                                    : CXmlDoc::EscapeText(value.c_str(), nFlags)) +
-                                   L"</" + name + L">";
+                    check = TextIs(placed);
+                    if (check.empty()) {
+                        check = ElementTextIs(iNew, expected);
                     }
-                    check = ElementTextIs(iNew, expected);
                     if (check.empty() &&
                         (m_doc.ParentPos() != before.cursor[0] ||
                          (bChild ? m_doc.MainPos() != iMain : m_doc.ChildPos() != 0))) {
@@ -1573,6 +1578,9 @@ private:
                 const int nNodeType = m_rng.Pick(kTypes);
                 const std::wstring text = NodeValue(nNodeType);
                 const bool bInsert = m_rng.OneIn(2);
+                const bool bLines = nNodeType == 16 || nNodeType == 32 || nNodeType == 64;
+                const std::wstring placed =
+                    Placed(false, bInsert, !bLines, NodeText(nNodeType, text));
                 bResult = bInsert ? m_doc.InsertNode(nNodeType, text.c_str())
                                   : m_doc.AddNode(nNodeType, text.c_str());
                 what = std::string(bInsert ? "InsertNode(" : "AddNode(") +
@@ -1582,7 +1590,10 @@ private:
                 bStale = nNodeType == 128;
                 if (bResult) {
                     const std::wstring expected = NodeText(nNodeType, text);
-                    if (nNodeType == 1) {
+                    check = TextIs(placed);
+                    if (!check.empty()) {
+                        // the text is wrong already
+                    } else if (nNodeType == 1) {
                         check = m_doc.NodeType() == 1 ? ElementTextIs(m_doc.MainPos(), expected)
                                                       : "node type is not 1";
                     } else if (m_doc.NodeType() != nNodeType) {
@@ -1849,6 +1860,72 @@ private:
             m_nLastNextFree = m_doc.NextFree();
             m_log.push_back("(parsed again)");
         }
+    }
+
+    // The text once szText is placed at the cursor as the rules for new text
+    // have it (one level down with bChild), worked out before the edit.
+    std::wstring Placed(bool bChild, bool bInsert, bool bNoLines, std::wstring text) {
+        std::wstring doc = m_before;
+        const int iParent = bChild ? m_doc.MainPos() : m_doc.ParentPos();
+        const int iRel = bChild ? m_doc.ChildPos() : m_doc.MainPos();
+        const int nNodeStart = bChild ? 0 : m_doc.NodeStart();
+        const int nNodeLength = bChild ? 0 : m_doc.NodeLength();
+        const XmlProbe::ElemPos p = m_doc.Elem(iParent);
+        const bool bEmpty = iParent && p.IsEmptyElement();
+        const bool bContentless = iParent && !bEmpty && p.ContentLen() == 0;
+        size_t nOffset;
+        if (iRel && !nNodeLength) {
+            nOffset = static_cast<size_t>(bInsert ? m_doc.Elem(iRel).nStart
+                                                  : m_doc.Elem(iRel).StartAfter());
+        } else if (nNodeLength) {
+            nOffset = static_cast<size_t>(bInsert ? nNodeStart : nNodeStart + nNodeLength);
+        } else if (!iParent) {
+            nOffset = bInsert ? 0 : doc.size();
+        } else {
+            nOffset =
+                static_cast<size_t>(bInsert ? p.StartContent() : p.StartAfter() - p.EndTagLen());
+        }
+        if (!bNoLines && !bEmpty) {
+            size_t n = nOffset;
+            while (n < doc.size() && std::wstring(L" \t\r\n").find(doc[n]) != std::wstring::npos) {
+                ++n;
+            }
+            if (n == doc.size() || doc[n] == L'<') {
+                nOffset = n;
+            }
+        }
+        if (!bNoLines) {
+            text += L"\r\n";
+        }
+        if (bEmpty) {
+            // Split: "/>" loses its "/", a start tag without end tag gets the
+            // new text in front of its ">".
+            const size_t nEnd = static_cast<size_t>(p.StartAfter());
+            const std::wstring split = (bNoLines ? L">" : L">\r\n") + text + L"</" +
+                                       std::wstring(m_doc.x_GetTagName(iParent));
+            if (p.nFlagsLevel & XmlProbe::ElemNonEnded) {
+                doc.insert(nEnd - 1, split);
+            } else {
+                doc.replace(nEnd - 2, 1, split);
+            }
+        } else {
+            doc.insert(nOffset, bContentless && !bNoLines ? L"\r\n" + text : text);
+        }
+        return doc;
+    }
+
+    std::string TextIs(const std::wstring& expected) const {
+        const std::wstring got(m_doc.GetDoc());
+        if (got == expected) {
+            return std::string();
+        }
+        size_t n = 0;
+        while (n < got.size() && n < expected.size() && got[n] == expected[n]) {
+            ++n;
+        }
+        const size_t nFrom = n < 20 ? 0 : n - 20;
+        return "the text differs from offset " + std::to_string(n) + ": " +
+               Quoted(got.substr(nFrom, 60)) + ", expected " + Quoted(expected.substr(nFrom, 60));
     }
 
     std::string ElementTextIs(int iPos, const std::wstring& expected) {

@@ -56,6 +56,7 @@ public:
     using CXmlDoc::x_EncodeCDATASection;
     using CXmlDoc::x_GetFreePos;
     using CXmlDoc::x_GetParent;
+    using CXmlDoc::x_GetTagName;
     using CXmlDoc::x_NamesEqual;
     using CXmlDoc::x_ReleasePos;
     using CXmlDoc::x_SetPos;
