@@ -1127,26 +1127,27 @@ struct Fragment {
     bool bClean;           // parses without ElemIllFormed
     int nTop;              // top-level elements
     const wchar_t* first;  // the first top-level element's name
+    const wchar_t* span;   // what a subdocument inserts: its elements (null: all of it)
 };
 const Fragment kFragments[] = {
-    {L"<b/>", true, 1, L"b"},
-    {L"<c k=\"1\">t &amp; u</c>", true, 1, L"c"},
-    {L"<item><a/><b>x</b></item>", true, 1, L"item"},
-    {L"<!--lead--><d/>\r\n", true, 1, L"d"},
-    {L"\r\n<a>1</a>  ", true, 1, L"a"},
-    {L"<?p?><b><c/></b>", true, 1, L"b"},
-    {L"<a/><b/>", true, 2, L"a"},
-    {L"<c/>text<d/>", true, 2, L"c"},
-    {L"plain text", true, 0, nullptr},
-    {L"", true, 0, nullptr},
-    {L"<#>", false, 1, L"#"},
-    {L"<b><#></b>", false, 1, L"b"},
-    {L"<b/></zz>", false, 1, L"b"},
-    {L"</zy>", false, 0, nullptr},
-    {L"x < y", false, 0, nullptr},
-    {L"<!x><c/>", false, 1, L"c"},
-    {L"<a><#><b/></a>", false, 1, L"a"},
-    {L"<#>t<c/>", false, 2, L"#"},
+    {L"<b/>", true, 1, L"b", L"<b/>"},
+    {L"<c k=\"1\">t &amp; u</c>", true, 1, L"c", L"<c k=\"1\">t &amp; u</c>"},
+    {L"<item><a/><b>x</b></item>", true, 1, L"item", L"<item><a/><b>x</b></item>"},
+    {L"<!--lead--><d/>\r\n", true, 1, L"d", L"<d/>"},
+    {L"\r\n<a>1</a>  ", true, 1, L"a", L"<a>1</a>"},
+    {L"<?p?><b><c/></b>", true, 1, L"b", L"<b><c/></b>"},
+    {L"<a/><b/>", true, 2, L"a", L"<a/><b/>"},
+    {L"<c/>text<d/>", true, 2, L"c", L"<c/>text<d/>"},
+    {L"plain text", true, 0, nullptr, nullptr},
+    {L"", true, 0, nullptr, nullptr},
+    {L"<#>", false, 1, L"#", nullptr},
+    {L"<b><#></b>", false, 1, L"b", nullptr},
+    {L"<b/></zz>", false, 1, L"b", nullptr},
+    {L"</zy>", false, 0, nullptr, nullptr},
+    {L"x < y", false, 0, nullptr, nullptr},
+    {L"<!x><c/>", false, 1, L"c", nullptr},
+    {L"<a><#><b/></a>", false, 1, L"a", nullptr},
+    {L"<#>t<c/>", false, 2, L"#", nullptr},
 };
 
 class DocGenerator {
@@ -1612,18 +1613,25 @@ private:
                 const std::wstring text = m_gen.Replace(fragment.text, unique);
                 const int nKind = m_rng.Below(4);
                 const bool bChild = nKind >= 2, bInsert = nKind % 2 == 1;
+                const bool bRefused = bChild && iMain == 0;
+                const std::wstring placed =
+                    bRefused ? std::wstring()
+                             : Placed(bChild, bInsert, !fragment.span,
+                                      fragment.span ? std::wstring(fragment.span) : text);
                 const wchar_t* t = text.c_str();
                 bResult = bChild ? (bInsert ? m_doc.InsertChildSubDoc(t) : m_doc.AddChildSubDoc(t))
                                  : (bInsert ? m_doc.InsertSubDoc(t) : m_doc.AddSubDoc(t));
                 what = std::string(bInsert ? "Insert" : "Add") +
                        (bChild ? "ChildSubDoc(" : "SubDoc(") + Quoted(text) + ") -> " +
                        std::to_string(bResult);
-                const bool bRefused = bChild && iMain == 0;
                 nExpected = !bRefused && fragment.bClean && fragment.nTop == 1;
                 bInsertsWhenFalse = !bRefused;
                 if (!bRefused) {
                     const int iFirst = bChild ? m_doc.ChildPos() : m_doc.MainPos();
-                    if (!fragment.first) {
+                    check = TextIs(placed);
+                    if (!check.empty()) {
+                        // the text is wrong already
+                    } else if (!fragment.first) {
                         if (iFirst != 0) {
                             check = "a cursor names an element, but none was inserted";
                         }
@@ -1684,13 +1692,26 @@ private:
                 }
                 const bool bOnNode = !bChild && nType != 0 && nType != 1;
                 std::wstring value = bOnNode ? NodeValue(nType) : Value();
-                const int nFlags = bOnNode          ? 0
-                                   : m_rng.OneIn(3) ? CXmlDoc::NodeWithCdata
-                                                    : (m_rng.OneIn(4) ? CXmlDoc::NodeWithRefs : 0);
+                const int nPicked = bOnNode          ? 0
+                                    : m_rng.OneIn(3) ? CXmlDoc::NodeWithCdata
+                                                     : (m_rng.OneIn(4) ? CXmlDoc::NodeWithRefs : 0);
                 const bool bInt = !bOnNode && m_rng.OneIn(6);
                 const int nValue = m_rng.Below(100);
                 if (bInt) {
                     value = std::to_wstring(nValue);
+                }
+                const int nFlags = bInt ? 0 : nPicked;  // the number overloads take no flags
+                std::wstring replaced = m_before;
+                const int iTarget = bChild ? iChild : (bOnNode ? 0 : iMain);
+                if (bOnNode) {
+                    replaced.replace(static_cast<size_t>(m_doc.NodeStart()),
+                                     static_cast<size_t>(m_doc.NodeLength()),
+                                     NodeText(nType, value));
+                } else if (iTarget && !m_doc.Elem(iTarget).iElemChild) {
+                    replaced = Replaced(
+                        iTarget, std::wstring(nFlags & CXmlDoc::NodeWithCdata
+                                                  ? XmlProbe::x_EncodeCDATASection(value.c_str())
+                                                  : CXmlDoc::EscapeText(value.c_str(), nFlags)));
                 }
                 if (bChild) {
                     bResult = bInt ? m_doc.SetChildData(nValue)
@@ -1710,7 +1731,12 @@ private:
                 } else {
                     nExpected = nType == 1 && iMain && !hasChild(iMain);
                 }
-                if (bResult && bOnNode) {
+                if (bResult) {
+                    check = TextIs(replaced);
+                }
+                if (!check.empty()) {
+                    // the text is wrong already
+                } else if (bResult && bOnNode) {
                     if (m_doc.NodeType() != nType ||
                         std::wstring(m_doc.GetDoc().Mid(m_doc.NodeStart(), m_doc.NodeLength())) !=
                             NodeText(nType, value)) {
@@ -1731,13 +1757,17 @@ private:
             case 8: {  // element content
                 const Fragment& fragment = m_rng.Pick(kFragments);
                 const std::wstring text = m_gen.Replace(fragment.text, m_gen.Unique(L"u"));
+                const bool bCan = iMain && nType == 1;
+                const std::wstring replaced = bCan ? Replaced(iMain, text) : std::wstring();
                 bResult = m_doc.SetElemContent(text.c_str());
                 what = "SetElemContent(" + Quoted(text) + ") -> " + std::to_string(bResult);
-                const bool bCan = iMain && nType == 1;
                 nExpected = bCan && fragment.bClean;
                 bInsertsWhenFalse = bCan;
                 if (bCan) {
-                    if (std::wstring(m_doc.GetElemContent()) != text) {
+                    check = TextIs(replaced);
+                    if (!check.empty()) {
+                        // the text is wrong already
+                    } else if (std::wstring(m_doc.GetElemContent()) != text) {
                         check = "the content reads back as " +
                                 Quoted(m_doc.GetElemContent().GetString());
                     } else if (m_doc.MainPos() != iMain || m_doc.ChildPos() != 0 ||
@@ -1910,6 +1940,24 @@ private:
             }
         } else {
             doc.insert(nOffset, bContentless && !bNoLines ? L"\r\n" + text : text);
+        }
+        return doc;
+    }
+
+    // The text once the content of element iPos is replaced by szContent: an
+    // element without content is split into start and end tag as for new text.
+    std::wstring Replaced(int iPos, const std::wstring& content) {
+        std::wstring doc = m_before;
+        const XmlProbe::ElemPos e = m_doc.Elem(iPos);
+        const size_t nEnd = static_cast<size_t>(e.StartAfter());
+        if (!e.IsEmptyElement()) {
+            doc.replace(static_cast<size_t>(e.StartContent()), static_cast<size_t>(e.ContentLen()),
+                        content);
+        } else if (e.nFlagsLevel & XmlProbe::ElemNonEnded) {
+            doc.insert(nEnd - 1, L">" + content + L"</" + std::wstring(m_doc.x_GetTagName(iPos)));
+        } else {
+            doc.replace(nEnd - 2, 1,
+                        L">" + content + L"</" + std::wstring(m_doc.x_GetTagName(iPos)));
         }
         return doc;
     }
