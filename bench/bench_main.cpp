@@ -2,7 +2,8 @@
 // for every side alike: on these machines the first touch of fresh pages costs
 // far more than the code under test, and glibc would otherwise hand large
 // blocks back to the system after each iteration. After the run, pairs of
-// results named <Workload>_<Side> are printed as ratios to our side.
+// results named <Workload>_<Side> are printed as ratios to our side, and the
+// growth of the time per item of workloads run at several sizes.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -19,8 +20,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
+            // With --benchmark_repetitions the median, which comes after the
+            // single runs, stands for the benchmark.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) {
                 continue;
+            }
+            const std::string name = run.run_name.str();
+            auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end()) {
+                itemRates_[name] = items->second;
             }
             double rate = 0;
             for (const char* counter : {"bytes_per_second", "items_per_second"}) {
@@ -32,17 +41,19 @@ public:
             }
             // Without a rate, the faster side has the smaller time.
             double value = rate > 0 ? rate : 1.0 / run.GetAdjustedRealTime();
-            results_[run.benchmark_name()] = value;
+            results_[name] = value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
         bench_ratio::PrintRatios(results_);
+        bench_ratio::PrintGrowth(itemRates_);
     }
 
 private:
     std::map<std::string, double> results_;
+    std::map<std::string, double> itemRates_;
 };
 
 }  // namespace

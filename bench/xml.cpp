@@ -4,6 +4,12 @@
 // text already in UTF-16, and including the UTF-8 to UTF-16 conversion (the
 // fair figure: the peers start from UTF-8). Each side also reports the heap
 // it holds per element after a parse (bytes_per_elem).
+//
+// Also, against pugixml: building a document of n elements through the
+// editing operations (pugixml builds its tree and writes it to a string, since
+// CXmlDoc's text is always its written form), at four sizes so that the time
+// per element shows whether building stays linear; and walking every element
+// of the parsed 20 MB document, reading one attribute of each.
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <malloc.h>
@@ -15,10 +21,12 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "vidozir/xmldoc.h"
 
@@ -278,5 +286,255 @@ void Libxml2(benchmark::State& state, const std::string& name) {
 
 XML_PARSE_BENCHMARKS(mime);
 XML_PARSE_BENCHMARKS(gen20);
+
+// ---- building a document element by element ----
+
+// The shape the sync client writes for a folder listing: a root "manifest"
+// holding n / 10 "folder" elements, each with a "path" attribute and nine
+// empty "file" children carrying "name" and "size". The n elements are the
+// folders and files (the root comes on top). Names and paths are made once,
+// outside timing, so that each side pays only for building and text.
+constexpr int kFilesPerFolder = 9;
+
+struct BuildInput {
+    std::vector<std::wstring> widePaths, wideNames;
+    std::vector<std::string> paths, names;
+    std::vector<int> sizes;
+};
+
+const BuildInput& GetBuildInput(int n) {
+    static std::map<int, BuildInput> inputs;
+    BuildInput& in = inputs[n];
+    if (in.paths.empty()) {
+        const int folders = n / (kFilesPerFolder + 1);
+        std::mt19937 rng(static_cast<unsigned>(n));
+        for (int f = 0; f < folders; ++f) {
+            in.paths.push_back("C:\\Users\\me\\CirrelSync\\Projects\\folder" + std::to_string(f));
+            for (int k = 0; k < kFilesPerFolder; ++k) {
+                in.names.push_back("document_" + std::to_string(f) + "_" + std::to_string(k) +
+                                   ".dat");
+                in.sizes.push_back(static_cast<int>(rng() % 10000000));
+            }
+        }
+        for (const std::string& s : in.paths) {
+            in.widePaths.emplace_back(s.begin(), s.end());
+        }
+        for (const std::string& s : in.names) {
+            in.wideNames.emplace_back(s.begin(), s.end());
+        }
+    }
+    return in;
+}
+
+void BuildCXmlDoc(const BuildInput& in, CXmlDoc& doc) {
+    doc.AddElem(L"manifest");
+    doc.IntoElem();
+    size_t file = 0;
+    for (const std::wstring& path : in.widePaths) {
+        doc.AddElem(L"folder");
+        doc.SetAttrib(L"path", path.c_str());
+        for (int k = 0; k < kFilesPerFolder; ++k, ++file) {
+            doc.AddChildElem(L"file");
+            doc.SetChildAttrib(L"name", in.wideNames[file].c_str());
+            doc.SetChildAttrib(L"size", in.sizes[file]);
+        }
+    }
+    doc.OutOfElem();
+}
+
+struct StringWriter : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override {
+        text.append(static_cast<const char*>(data), size);
+    }
+};
+
+// pugixml writes each element on a line of its own with no indentation,
+// as close as it comes to the layout CXmlDoc writes.
+constexpr unsigned kPugiFormat = pugi::format_indent | pugi::format_no_declaration;
+
+std::string BuildPugixml(const BuildInput& in) {
+    pugi::xml_document doc;
+    pugi::xml_node root = doc.append_child("manifest");
+    size_t file = 0;
+    for (const std::string& path : in.paths) {
+        pugi::xml_node folder = root.append_child("folder");
+        folder.append_attribute("path").set_value(path.c_str());
+        for (int k = 0; k < kFilesPerFolder; ++k, ++file) {
+            pugi::xml_node node = folder.append_child("file");
+            node.append_attribute("name").set_value(in.names[file].c_str());
+            node.append_attribute("size").set_value(in.sizes[file]);
+        }
+    }
+    StringWriter writer;
+    doc.save(writer, "", kPugiFormat);
+    return std::move(writer.text);
+}
+
+// Both sides must have built the same tree: CXmlDoc's text, read by pugixml
+// and written in pugixml's layout, has to equal pugixml's own text.
+bool SameTree(const BuildInput& in) {
+    CXmlDoc ours;
+    BuildCXmlDoc(in, ours);
+    const CLuStringW& wide = ours.GetDoc();
+    std::string narrow(wide.GetString(), wide.GetString() + wide.GetLength());
+    pugi::xml_document reread;
+    if (!reread.load_buffer(narrow.data(), narrow.size())) {
+        return false;
+    }
+    StringWriter writer;
+    reread.save(writer, "", kPugiFormat);
+    return writer.text == BuildPugixml(in);
+}
+
+// Time per element (elements per second, inverted; shown as e.g. "650ns").
+benchmark::Counter TimePerElem(int64_t elements) {
+    return benchmark::Counter(
+        static_cast<double>(elements),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+template <typename Build>
+void RunBuild(benchmark::State& state, int n, Build build) {
+    const BuildInput& in = GetBuildInput(n);
+    if (!SameTree(in)) {
+        state.SkipWithError("the two sides built different documents");
+        return;
+    }
+    size_t textLength = 0;
+    for (auto _ : state) {
+        textLength = build(in);
+        benchmark::DoNotOptimize(textLength);
+    }
+    const int64_t elements = static_cast<int64_t>(in.paths.size() + in.names.size());
+    state.SetItemsProcessed(state.iterations() * elements);
+    state.counters["time_per_elem"] = TimePerElem(elements);
+    state.counters["text_chars"] = static_cast<double>(textLength);
+}
+
+void BuildWithCXmlDoc(benchmark::State& state, int n) {
+    RunBuild(state, n, [](const BuildInput& in) {
+        CXmlDoc doc;
+        BuildCXmlDoc(in, doc);
+        return static_cast<size_t>(doc.GetDoc().GetLength());
+    });
+}
+
+void BuildWithPugixml(benchmark::State& state, int n) {
+    RunBuild(state, n, [](const BuildInput& in) { return BuildPugixml(in).size(); });
+}
+
+#define XML_BUILD_BENCHMARKS(n)                                              \
+    BENCHMARK_CAPTURE(BuildWithCXmlDoc, n, n)->Name("Build_" #n "_CXmlDoc"); \
+    BENCHMARK_CAPTURE(BuildWithPugixml, n, n)->Name("Build_" #n "_pugixml")
+
+XML_BUILD_BENCHMARKS(10000);
+XML_BUILD_BENCHMARKS(25000);
+XML_BUILD_BENCHMARKS(50000);
+XML_BUILD_BENCHMARKS(100000);
+
+// ---- walking every element of a parsed document ----
+
+// Depth first through every element of the generated 20 MB document, reading
+// the "id" attribute of each; parsing is done once, outside timing. Both sides
+// must visit the same elements and read the same total attribute length.
+struct WalkResult {
+    int64_t elements = 0;
+    int64_t idLength = 0;
+    bool operator==(const WalkResult& o) const {
+        return elements == o.elements && idLength == o.idLength;
+    }
+};
+
+WalkResult WalkCXmlDoc(CXmlDoc& doc) {
+    WalkResult result;
+    doc.ResetPos();
+    int depth = 0;
+    bool found = doc.FindElem();
+    while (found || depth > 0) {
+        if (found) {
+            ++result.elements;
+            result.idLength += doc.GetAttrib(L"id").GetLength();
+            doc.IntoElem();
+            ++depth;
+        } else {
+            doc.OutOfElem();
+            --depth;
+        }
+        found = doc.FindElem();
+    }
+    return result;
+}
+
+WalkResult WalkPugixml(const pugi::xml_document& doc) {
+    WalkResult result;
+    pugi::xml_node node = doc.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element) {
+            ++result.elements;
+            result.idLength += static_cast<int64_t>(std::strlen(node.attribute("id").value()));
+            if (pugi::xml_node child = node.first_child()) {
+                node = child;
+                continue;
+            }
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return result;
+}
+
+// The expected result, from a plain pugixml walk of the input.
+const WalkResult& ExpectedWalk() {
+    static WalkResult expected;
+    if (expected.elements == 0) {
+        const Input& input = GetInput("gen20");
+        pugi::xml_document doc;
+        doc.load_buffer(input.utf8.data(), input.utf8.size());
+        expected = WalkPugixml(doc);
+    }
+    return expected;
+}
+
+template <typename Doc, typename Walk>
+void RunWalk(benchmark::State& state, Doc& doc, Walk walk) {
+    const WalkResult& expected = ExpectedWalk();
+    if (expected.elements != GetInput("gen20").elements) {
+        state.SkipWithError("the element counts of the two parsers differ");
+        return;
+    }
+    if (!(walk(doc) == expected)) {
+        state.SkipWithError("the walk missed elements or attributes");
+        return;
+    }
+    for (auto _ : state) {
+        WalkResult result = walk(doc);
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetItemsProcessed(state.iterations() * expected.elements);
+    state.counters["time_per_elem"] = TimePerElem(expected.elements);
+    state.counters["elements"] = static_cast<double>(expected.elements);
+}
+
+void WalkWithCXmlDoc(benchmark::State& state) {
+    const Input& input = GetInput("gen20");
+    CXmlDoc doc;
+    doc.SetDoc(input.utf16);
+    RunWalk(state, doc, WalkCXmlDoc);
+}
+
+void WalkWithPugixml(benchmark::State& state) {
+    const Input& input = GetInput("gen20");
+    pugi::xml_document doc;
+    doc.load_buffer(input.utf8.data(), input.utf8.size());
+    RunWalk(state, doc, WalkPugixml);
+}
+
+BENCHMARK(WalkWithCXmlDoc)->Name("Walk_CXmlDoc");
+BENCHMARK(WalkWithPugixml)->Name("Walk_pugixml");
 
 }  // namespace

@@ -4,6 +4,7 @@
 // parsing the document again.
 #include "vidozir/xmldoc.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -253,8 +254,7 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
     } else if (node.nLength) {
         nOffset = bInsert ? node.nStart : node.nStart + node.nLength;
     } else {
-        nOffset = (bInsert || bReplace) ? parent.StartContent()
-                                        : parent.StartAfter() - parent.EndTagLen();
+        nOffset = (bInsert || bReplace) ? parent.StartContent() : parent.StartEndTag();
     }
     if (!bNoLines && !bReplace && !bEmptyParent) {
         int i = nOffset;
@@ -265,7 +265,9 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
             nOffset = i;
         }
     }
-    if (!node.nLength) {
+    if (node.nLength && !bEmptyParent) {
+        iPosRel = x_ElemBefore(iPosParent, iPosRel, nOffset);
+    } else if (!node.nLength) {
         if (!iPosRel && !bInsert) {
             const int iFirst = parent.iElemChild;
             iPosRel = iFirst ? ELEM(iFirst).iElemPrev : 0;
@@ -666,7 +668,7 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     } else {
         x_DocChange(nInsertAt, nReplace, strInsert);
         m_nNodeLength += nShift;
-        x_AdjustForNode(m_iParentPos, m_iMainPos, nShift);
+        x_AdjustForNode(m_iParentPos, x_ElemBefore(m_iParentPos, m_iMainPos, nInsertAt), nShift);
     }
     return true;
 }
@@ -715,6 +717,7 @@ bool CXmlDoc::x_SetData(int iPos, const wchar_t* szData, int nFlags) {
         if (!x_CreateNode(strNode, m_nNodeType, szData) || strNode.IsEmpty()) {
             return false;
         }
+        x_ReleaseHidden(m_iParentPos, m_iMainPos, m_nNodeStart, m_nNodeStart + m_nNodeLength);
         x_DocChange(m_nNodeStart, m_nNodeLength, strNode);
         x_AdjustForNode(m_iParentPos, m_iMainPos, strNode.GetLength() - m_nNodeLength);
         m_nNodeLength = strNode.GetLength();
@@ -795,11 +798,28 @@ bool CXmlDoc::RemoveChildElem() {
     return true;
 }
 
+// Elements the index holds inside the text of a node that goes away or is
+// rewritten (see x_ElemBefore) go with it; iPos becomes the last element
+// before the node.
+void CXmlDoc::x_ReleaseHidden(int iPosParent, int& iPos, int nStart, int nEnd) {
+    iPos = x_ElemBefore(iPosParent, iPos, nStart);
+    bool bReleased = false;
+    for (int i = iPos ? ELEM(iPos).iElemNext : ELEM(iPosParent).iElemChild;
+         i && ELEM(i).nStart < nEnd;) {
+        x_UnlinkElem(i);
+        i = x_ReleaseSubDoc(i);
+        bReleased = true;
+    }
+    if (bReleased) {
+        x_CheckSavedPos();
+    }
+}
+
 // Whether the parent's content scans to its end with no malformed node and no
 // lone end tag, passing over its element children.
 bool CXmlDoc::x_ContentScansClean(int iPosParent) const {
     const ElemPos& parent = ELEM(iPosParent);
-    const int nEnd = iPosParent ? parent.StartAfter() - parent.EndTagLen() : parent.nLength;
+    const int nEnd = parent.StartEndTag();
     TokenPos token(m_strDocText, m_nDocFlags);
     token.m_nNext = parent.StartContent();
     NodePos node;
@@ -832,12 +852,14 @@ void CXmlDoc::x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNode
         x_ReleaseSubDoc(iPos);
         x_CheckSavedPos();
     } else {
-        x_AdjustForNode(iPosParent, iPos, -nNodeLength);
+        x_ReleaseHidden(iPosParent, iPosBefore, nNodeOffset, nNodeOffset + nNodeLength);
+        x_AdjustForNode(iPosParent, iPosBefore, -nNodeLength);
     }
     x_DocChange(nNodeOffset, nNodeLength, CLuStringW());
 
     // The cursor goes to the node just before the removed one.
     const ElemPos& parent = ELEM(iPosParent);
+    const int nContentEnd = parent.StartEndTag();
     TokenPos token(m_strDocText, m_nDocFlags);
     token.m_nNext = iPosBefore ? ELEM(iPosBefore).StartAfter() : parent.StartContent();
     NodePos node;
@@ -854,9 +876,9 @@ void CXmlDoc::x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNode
         }
         nLastType = nType;
         nLastStart = node.nStart;
-        nLastLength = node.nLength;
+        nLastLength = std::min(node.nLength, nContentEnd - node.nStart);
     }
-    iPos = iPosBefore;
+    iPos = nLastType ? x_ElemBefore(iPosParent, iPosBefore, nLastStart + nLastLength) : iPosBefore;
     if (nLastType) {
         nNodeType = nLastType;
         nNodeOffset = nLastStart;

@@ -315,7 +315,7 @@ int CXmlDoc::FindNode(int nType) {
     } else {
         nStart = m_nNodeStart;
     }
-    const int nParentEnd = m_iParentPos ? parent.StartAfter() - parent.EndTagLen() : -1;
+    const int nParentEnd = parent.StartEndTag();
     TokenPos token(m_strDocText, m_nDocFlags);
     token.m_nNext = nStart;
     NodePos node;
@@ -346,6 +346,13 @@ int CXmlDoc::FindNode(int nType) {
         } else if (nFound == NodeTypeScanError) {
             nFound = NodeTypeError;
         }
+        // A node that would run past the parent's content (an unterminated
+        // one in markup inserted as it was) ends there.
+        const bool bClamped = node.nStart + node.nLength > nParentEnd;
+        if (bClamped) {
+            node.nLength = nParentEnd - node.nStart;
+        }
+        iPosLast = x_ElemBefore(m_iParentPos, iPosLast, node.nStart + node.nLength);
         if (nType == 0 || (nType & nFound)) {
             m_iMainPos = iPosLast;
             m_iChildPos = 0;
@@ -354,7 +361,26 @@ int CXmlDoc::FindNode(int nType) {
             m_nNodeLength = node.nLength;
             return nFound;
         }
+        if (bClamped) {
+            return 0;
+        }
     }
+}
+
+// The last child of iPosParent that starts before nOffset, searched from its
+// sibling iPos (0: from the first child). The index can hold an element
+// inside a node's text, where inserted markup was taken into, say, a CDATA
+// section by the text around it; such an element counts as passed with the
+// node.
+int CXmlDoc::x_ElemBefore(int iPosParent, int iPos, int nOffset) const {
+    while (iPos && ELEM(iPos).nStart >= nOffset) {
+        iPos = (ELEM(iPos).nFlagsLevel & ElemFirst) ? 0 : ELEM(iPos).iElemPrev;
+    }
+    for (int i = iPos ? ELEM(iPos).iElemNext : ELEM(iPosParent).iElemChild;
+         i && ELEM(i).nStart < nOffset; i = ELEM(i).iElemNext) {
+        iPos = i;
+    }
+    return iPos;
 }
 
 // ---- reading ----
@@ -494,6 +520,9 @@ CLuStringW CXmlDoc::x_GetAttrib(int iPos, const wchar_t* szAttrib) const {
         return CLuStringW();
     }
     TokenPos token(m_strDocText, m_nDocFlags);
+    // While the cursor stands on another kind of node, the main position is
+    // only the element before it: like setting one, reading an attribute
+    // then gives nothing.
     if (iPos == m_iMainPos && m_nNodeType == NodeTypeProcessingInstruction) {
         token.m_nNext = m_nNodeStart + 2;
     } else if (iPos && m_nNodeType == NodeTypeElement) {

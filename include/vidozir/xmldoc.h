@@ -189,6 +189,7 @@ protected:
         int StartContent() const { return nStart + StartTagLen(); }
         int ContentLen() const { return nLength - StartTagLen() - EndTagLen(); }
         int StartAfter() const { return nStart + nLength; }
+        int StartEndTag() const { return nStart + nLength - EndTagLen(); }
         void Clear() { *this = ElemPos(); }
     };
 
@@ -366,6 +367,8 @@ protected:
     int x_ParseFragment(const wchar_t* szText, int nLevel);
     void x_EditTarget(int nFlags, int& iPosParent, int& iPosBefore, NodePos& node) const;
     bool x_ContentScansClean(int iPosParent) const;
+    int x_ElemBefore(int iPosParent, int iPos, int nOffset) const;
+    void x_ReleaseHidden(int iPosParent, int& iPos, int nStart, int nEnd);
     // Debugging aid for the tests and the fuzzer: checks every link, flag,
     // level and span of the element index; on failure describes the first
     // problem in *pstrProblem.
