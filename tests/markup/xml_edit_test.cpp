@@ -1488,8 +1488,8 @@ private:
         ++m_nEdits;
         const Snapshot before(m_doc);
         m_before = std::wstring(m_doc.GetDoc());
-        const int iMain = m_doc.MainPos(), iChild = m_doc.ChildPos();
-        const int nType = m_doc.NodeType();
+        const int iParent = m_doc.ParentPos(), iMain = m_doc.MainPos(), iChild = m_doc.ChildPos();
+        const int nType = m_doc.NodeType(), nNodeStart = m_doc.NodeStart();
         std::string what;
         int nExpected = kEither;  // 1 true, 0 false
         bool bInsertsWhenFalse = false;
@@ -1562,7 +1562,7 @@ private:
                         check = ElementTextIs(iNew, expected);
                     }
                     if (check.empty() &&
-                        (m_doc.ParentPos() != before.cursor[0] ||
+                        (m_doc.ParentPos() != iParent ||
                          (bChild ? m_doc.MainPos() != iMain : m_doc.ChildPos() != 0))) {
                         check = bChild ? "the parent or main position moved"
                                        : "the parent moved or the child is not 0";
@@ -1860,9 +1860,9 @@ private:
             }
         }
         if (bKeepsCursor && bResult && check.empty() &&
-            (m_doc.ParentPos() != before.cursor[0] || m_doc.MainPos() != iMain ||
+            (m_doc.ParentPos() != iParent || m_doc.MainPos() != iMain ||
              m_doc.ChildPos() != iChild || m_doc.NodeType() != nType ||
-             m_doc.NodeStart() != before.cursor[4])) {
+             m_doc.NodeStart() != nNodeStart)) {
             check = "the cursor moved";
         }
         m_log.push_back(what);
