@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "vidozir/xmldoc.h"
 
@@ -49,9 +52,11 @@ public:
     using CXmlDoc::TokenPos;
     using CXmlDoc::x_AllocElemPos;
     using CXmlDoc::x_AppendResult;
+    using CXmlDoc::x_DocChange;
     using CXmlDoc::x_EncodeCDATASection;
     using CXmlDoc::x_GetFreePos;
     using CXmlDoc::x_GetParent;
+    using CXmlDoc::x_GetTagName;
     using CXmlDoc::x_NamesEqual;
     using CXmlDoc::x_ReleasePos;
     using CXmlDoc::x_SetPos;
@@ -70,6 +75,10 @@ public:
     int ParentPos() const { return m_iParentPos; }
     int ChildPos() const { return m_iChildPos; }
     int NodeType() const { return m_nNodeType; }
+    int NodeStart() const { return m_nNodeStart; }
+    int NodeLength() const { return m_nNodeLength; }
+    // Document flags as given, bits 16 and 32 included (SetDocFlags clears them).
+    void ForceDocFlags(int nFlags) { m_nDocFlags = nFlags; }
     int Flags(int i) { return ELEM(i).nFlagsLevel & ~0xFFFF; }
     int Level(int i) { return ELEM(i).Level(); }
 
@@ -100,6 +109,129 @@ public:
                << Utf8(strProblem) << " in \"" << Utf8(m_strDocText).substr(0, 200) << "\"";
     }
     bool IndexOkQuiet() const { return x_CheckElemIndex(); }
+
+    // Every record handed out since the last parse is either in the tree or on
+    // the released chain: an edit that drops a record from the tree without
+    // releasing it leaves saved positions able to reach it. Call after IndexOk.
+    ::testing::AssertionResult RecordsAccounted() const {
+        std::vector<char> seen(static_cast<size_t>(m_iNextFreePos), 0);
+        seen[0] = 1;
+        std::vector<int> todo{0};
+        while (!todo.empty()) {
+            const int i = todo.back();
+            todo.pop_back();
+            for (int c = ELEM(i).iElemChild; c; c = ELEM(c).iElemNext) {
+                seen[static_cast<size_t>(c)] = 1;
+                todo.push_back(c);
+            }
+        }
+        for (int i = m_iReleasedPos; i; i = ELEM(i).iElemNext) {
+            seen[static_cast<size_t>(i)] = 1;
+        }
+        for (int i = 1; i < m_iNextFreePos; ++i) {
+            if (!seen[static_cast<size_t>(i)]) {
+                return ::testing::AssertionFailure()
+                       << "record " << i << " (start " << ELEM(i).nStart
+                       << ") is neither linked nor released";
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // One element in a walk of the tree in document order. Links are walk
+    // positions, so two indexes of the same text compare equal however their
+    // records are numbered; position 0 is the document record (and "none" for
+    // the child and sibling links, which never name it).
+    struct WalkEntry {
+        int iRecord;
+        int nStart, nLength, nStartTag, nEndTag, nLevel, nFlags;
+        int nParent, nChild, nNext, nPrev;
+    };
+    std::vector<WalkEntry> Walk() const {
+        std::vector<int> order;
+        std::vector<int> todo{0};
+        while (!todo.empty()) {
+            const int i = todo.back();
+            todo.pop_back();
+            order.push_back(i);
+            std::vector<int> kids;
+            for (int c = ELEM(i).iElemChild; c; c = ELEM(c).iElemNext) {
+                kids.push_back(c);
+            }
+            todo.insert(todo.end(), kids.rbegin(), kids.rend());
+        }
+        std::vector<int> walkPos(static_cast<size_t>(m_iNextFreePos), 0);
+        for (size_t n = 0; n < order.size(); ++n) {
+            walkPos[static_cast<size_t>(order[n])] = static_cast<int>(n);
+        }
+        auto at = [&](int i) { return walkPos[static_cast<size_t>(i)]; };
+        std::vector<WalkEntry> walk;
+        for (int i : order) {
+            const ElemPos& e = ELEM(i);
+            walk.push_back({i, e.nStart, e.nLength, e.StartTagLen(), e.EndTagLen(), e.Level(),
+                            e.nFlagsLevel & ~0xFFFF, i ? at(e.iElemParent) : 0, at(e.iElemChild),
+                            at(e.iElemNext), i ? at(e.iElemPrev) : 0});
+        }
+        return walk;
+    }
 };
+
+inline std::string Hex(int n) {
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%x", static_cast<unsigned>(n));
+    return sz;
+}
+
+// Compares two indexes record by record in document order: spans, tag
+// lengths, levels, links and the record flags outside nIgnoreFlags.
+// nIgnoreFlagsDoc is masked out on the document record only.
+
+inline ::testing::AssertionResult SameIndex(const XmlProbe& actual, const XmlProbe& expected,
+                                            int nIgnoreFlags, int nIgnoreFlagsDoc) {
+    const std::vector<XmlProbe::WalkEntry> a = actual.Walk(), e = expected.Walk();
+    const size_t n = std::min(a.size(), e.size());
+    for (size_t i = 0; i < n; ++i) {
+        const XmlProbe::WalkEntry &x = a[i], &y = e[i];
+        const int nMask = ~(nIgnoreFlags | (i == 0 ? nIgnoreFlagsDoc : 0));
+        const char* szField = nullptr;
+        if (x.nStart != y.nStart) {
+            szField = "start";
+        } else if (x.nLength != y.nLength) {
+            szField = "length";
+        } else if (x.nStartTag != y.nStartTag) {
+            szField = "start tag length";
+        } else if (x.nEndTag != y.nEndTag) {
+            szField = "end tag length";
+        } else if (x.nLevel != y.nLevel) {
+            szField = "level";
+        } else if ((x.nFlags & nMask) != (y.nFlags & nMask)) {
+            szField = "flags";
+        } else if (x.nParent != y.nParent) {
+            szField = "parent";
+        } else if (x.nChild != y.nChild) {
+            szField = "first child";
+        } else if (x.nNext != y.nNext) {
+            szField = "next sibling";
+        } else if (x.nPrev != y.nPrev) {
+            szField = "previous sibling";
+        }
+        if (szField) {
+            return ::testing::AssertionFailure()
+                   << szField << " differs at walk position " << i << " (edited record "
+                   << x.iRecord << ": start " << x.nStart << " length " << x.nLength << " tags "
+                   << x.nStartTag << "/" << x.nEndTag << " level " << x.nLevel << " flags "
+                   << Hex(x.nFlags) << " links " << x.nParent << "/" << x.nChild << "/" << x.nNext
+                   << "/" << x.nPrev << "; fresh parse: start " << y.nStart << " length "
+                   << y.nLength << " tags " << y.nStartTag << "/" << y.nEndTag << " level "
+                   << y.nLevel << " flags " << Hex(y.nFlags) << " links " << y.nParent << "/"
+                   << y.nChild << "/" << y.nNext << "/" << y.nPrev << ")";
+        }
+    }
+    if (a.size() != e.size()) {
+        return ::testing::AssertionFailure() << "the edited index has " << a.size() - 1
+                                             << " elements, a fresh parse " << e.size() - 1;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 }  // namespace xml_test
