@@ -858,7 +858,8 @@ void CXmlDoc::x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNode
 
     // The cursor goes to the node just before the removed one.
     const ElemPos& parent = ELEM(iPosParent);
-    const int nContentEnd = parent.StartEndTag();
+    const int iPosNext = iPosBefore ? ELEM(iPosBefore).iElemNext : parent.iElemChild;
+    const int nContentEnd = iPosNext ? ELEM(iPosNext).nStart : parent.StartEndTag();
     TokenPos token(m_strDocText, m_nDocFlags);
     token.m_nNext = iPosBefore ? ELEM(iPosBefore).StartAfter() : parent.StartContent();
     NodePos node;
@@ -877,7 +878,7 @@ void CXmlDoc::x_RemoveNode(int iPosParent, int& iPos, int& nNodeType, int& nNode
         nLastStart = node.nStart;
         nLastLength = std::min(node.nLength, nContentEnd - node.nStart);
     }
-    iPos = nLastType ? x_ElemBefore(iPosParent, iPosBefore, nLastStart + nLastLength) : iPosBefore;
+    iPos = iPosBefore;
     if (nLastType) {
         nNodeType = nLastType;
         nNodeOffset = nLastStart;

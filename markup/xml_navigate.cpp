@@ -321,15 +321,16 @@ int CXmlDoc::FindNode(int nType) {
     NodePos node;
     int iPosLast = m_iMainPos;  // the last element passed
     for (;;) {
-        int nFound = token.ScanNode(node);
+        // The index says where elements are; the text between them is
+        // scanned as nodes. (After edits that put markup in as it was, the
+        // scanner can read across an element's start; it is cut there.)
+        const int iPosNext = iPosLast ? ELEM(iPosLast).iElemNext : parent.iElemChild;
+        const int nLimit = iPosNext ? ELEM(iPosNext).nStart : nParentEnd;
+        int nFound = token.m_nNext >= nLimit && iPosNext ? NodeTypeElement : token.ScanNode(node);
         if (nFound == NodeTypeScanEnd) {
             return 0;
         }
-        if (nFound == NodeTypeElement) {
-            const int iPosNext = iPosLast ? ELEM(iPosLast).iElemNext : parent.iElemChild;
-            if (!iPosNext) {
-                return 0;
-            }
+        if (nFound == NodeTypeElement && iPosNext && token.m_nNext >= nLimit) {
             if (nType == 0 || (nType & NodeTypeElement)) {
                 x_SetPos(m_iParentPos, iPosNext, 0);
                 return NodeTypeElement;
@@ -343,16 +344,15 @@ int CXmlDoc::FindNode(int nType) {
                 return 0;
             }
             nFound = NodeTypeLoneEndTag;
-        } else if (nFound == NodeTypeScanError) {
+        } else if (nFound == NodeTypeScanError || nFound == NodeTypeElement) {
+            // A start tag the index does not hold (one too long to index).
             nFound = NodeTypeError;
         }
-        // A node that would run past the parent's content (an unterminated
-        // one in markup inserted as it was) ends there.
-        const bool bClamped = node.nStart + node.nLength > nParentEnd;
+        const bool bClamped = node.nStart + node.nLength > nLimit;
         if (bClamped) {
-            node.nLength = nParentEnd - node.nStart;
+            node.nLength = nLimit - node.nStart;
+            token.m_nNext = nLimit;
         }
-        iPosLast = x_ElemBefore(m_iParentPos, iPosLast, node.nStart + node.nLength);
         if (nType == 0 || (nType & nFound)) {
             m_iMainPos = iPosLast;
             m_iChildPos = 0;
@@ -361,7 +361,7 @@ int CXmlDoc::FindNode(int nType) {
             m_nNodeLength = node.nLength;
             return nFound;
         }
-        if (bClamped) {
+        if (bClamped && !iPosNext) {
             return 0;
         }
     }
