@@ -46,28 +46,15 @@ int ReleasedCount(XmlProbe& doc) {
 
 // Everything a refused edit must leave alone: text, cursor, record counters
 // and every record.
-std::vector<int> State(const XmlProbe& doc) {
+using Snapshot = std::pair<std::wstring, std::vector<int>>;
+Snapshot Snap(const XmlProbe& doc) {
     std::vector<int> state{doc.ParentPos(), doc.MainPos(),    doc.ChildPos(), doc.NodeType(),
                            doc.NodeStart(), doc.NodeLength(), doc.NextFree(), doc.Released()};
     for (const XmlProbe::WalkEntry& e : doc.Walk()) {
         state.insert(state.end(), {e.iRecord, e.nStart, e.nLength, e.nStartTag, e.nEndTag, e.nLevel,
                                    e.nFlags, e.nParent, e.nChild, e.nNext, e.nPrev});
     }
-    return state;
-}
-struct Snapshot {
-    explicit Snapshot(const XmlProbe& doc) : text(doc.GetDoc()), state(State(doc)) {}
-    std::wstring text;
-    std::vector<int> state;
-};
-::testing::AssertionResult Unchanged(const XmlProbe& doc, const Snapshot& before) {
-    if (std::wstring(doc.GetDoc()) != before.text) {
-        return ::testing::AssertionFailure() << "text changed to \"" << Text(doc) << "\"";
-    }
-    if (State(doc) != before.state) {
-        return ::testing::AssertionFailure() << "cursor or records changed";
-    }
-    return ::testing::AssertionSuccess();
+    return {std::wstring(doc.GetDoc()), state};
 }
 
 // The cursor in short: main and child element by start offset ("-" for none),
@@ -82,41 +69,32 @@ std::string Cursor(XmlProbe& doc) {
     return s;
 }
 
-// Cursor moves, space separated: F[:name] FindElem, C[:name] FindChildElem,
-// I IntoElem, O OutOfElem, N:type FindNode, R ResetPos, r ResetChildPos. Each
-// must succeed.
+// One cursor move: F[:name] FindElem, C[:name] FindChildElem, I IntoElem,
+// O OutOfElem, N:mask FindNode, R ResetPos, M ResetMainPos, r ResetChildPos,
+// S:name SavePos, P:name RestorePos. Returns what the call returns (1 for resets).
+int MoveOnce(XmlProbe& doc, const std::string& move) {
+    const std::wstring arg(move.begin() + static_cast<long>(std::min<size_t>(move.size(), 2)),
+                           move.end());
+    const wchar_t* sz = arg.empty() ? nullptr : arg.c_str();
+    const char k = move[0];
+    return k == 'F'   ? doc.FindElem(sz)
+           : k == 'C' ? doc.FindChildElem(sz)
+           : k == 'I' ? doc.IntoElem()
+           : k == 'O' ? doc.OutOfElem()
+           : k == 'N' ? doc.FindNode(std::stoi(move.substr(2)))
+           : k == 'S' ? doc.SavePos(sz)
+           : k == 'P' ? doc.RestorePos(sz)
+           : k == 'R' ? (doc.ResetPos(), 1)
+           : k == 'M' ? (doc.ResetMainPos(), 1)
+                      : (doc.ResetChildPos(), 1);
+}
+
+// Space separated moves that must all succeed (FindNode: find its mask).
 ::testing::AssertionResult Moved(XmlProbe& doc, const char* szMoves) {
     std::istringstream in(szMoves);
-    std::string move;
-    while (in >> move) {
-        const std::string arg = move.size() > 2 ? move.substr(2) : std::string();
-        const std::wstring name(arg.begin(), arg.end());
-        const wchar_t* szName = arg.empty() ? nullptr : name.c_str();
-        bool bOk = true;
-        switch (move[0]) {
-            case 'F':
-                bOk = doc.FindElem(szName);
-                break;
-            case 'C':
-                bOk = doc.FindChildElem(szName);
-                break;
-            case 'I':
-                bOk = doc.IntoElem();
-                break;
-            case 'O':
-                bOk = doc.OutOfElem();
-                break;
-            case 'N':
-                bOk = doc.FindNode(std::stoi(arg)) == std::stoi(arg);
-                break;
-            case 'R':
-                doc.ResetPos();
-                break;
-            default:
-                doc.ResetChildPos();
-                break;
-        }
-        if (!bOk) {
+    for (std::string move; in >> move;) {
+        const int n = MoveOnce(doc, move);
+        if (move[0] == 'N' ? n != std::stoi(move.substr(2)) : !n) {
             return ::testing::AssertionFailure() << "move " << move << " failed";
         }
     }
@@ -144,11 +122,11 @@ void RunCases(const EditCase (&cases)[N]) {
         SCOPED_TRACE(Utf8(c.doc) + " | " + c.moves);
         XmlProbe doc(c.doc);
         ASSERT_TRUE(Moved(doc, c.moves));
-        const Snapshot before(doc);
+        const Snapshot before = Snap(doc);
         EXPECT_EQ(c.edit(doc), c.bResult);
         EXPECT_EQ(Text(doc), c.text);
         if (!c.bResult && Text(doc) == Utf8(c.doc)) {
-            EXPECT_TRUE(Unchanged(doc, before));
+            EXPECT_EQ(Snap(doc).second, before.second);  // cursor and records too
         } else {
             EXPECT_TRUE(Reparses(doc, c.nIgnore));
             EXPECT_TRUE(doc.RecordsAccounted());
@@ -469,12 +447,12 @@ TEST(XmlEdit, FileFlagsRefuseRemovalsAndContentOnly) {
             return bOk;
         };
         ASSERT_TRUE(moved("F C:a"));
-        const Snapshot before(doc);
+        const Snapshot before = Snap(doc);
         EXPECT_FALSE(doc.RemoveChildElem());
         EXPECT_FALSE(doc.RemoveElem());
         EXPECT_FALSE(doc.RemoveNode());
         EXPECT_FALSE(doc.SetElemContent(L"<b/>"));
-        EXPECT_TRUE(Unchanged(doc, before));
+        EXPECT_TRUE(Snap(doc) == before);
         ASSERT_TRUE(moved("I N:32"));
         EXPECT_FALSE(doc.RemoveNode());
         ASSERT_TRUE(moved("R F"));
@@ -497,7 +475,7 @@ TEST(XmlEdit, FileFlagsRefuseRemovalsAndContentOnly) {
 // - Malformed subdocuments and content are parsed alone; in the document an
 //   unterminated construct would run on, and an end tag could close an element
 //   outside. So generated errors end in place: error nodes closed by ">", lone
-//   end tags named from kLoneNames (never start tags), start tags without end
+//   end tags named zz or zy (never start tags), start tags without end
 //   tag (and elements added with NodeWithNoEnd) with unique names. ("x < y"
 //   stops at the next "<" in the document as well.) Documents end cleanly, and
 //   comment or instruction texts never hold ">".
@@ -528,7 +506,6 @@ private:
 };
 
 const wchar_t* const kNames[] = {L"a", L"b", L"c", L"item", L"d"};
-const wchar_t* const kLoneNames[] = {L"zz", L"zy"};
 const wchar_t* const kValues[] = {L"",      L"v",      L"1<2",   L"a&b",          L"q\"u'o",
                                   L"x]]>y", L"  sp  ", L"&amp;", L"line\r\nbreak"};
 
@@ -580,25 +557,32 @@ std::wstring Escaped(const std::wstring& value, int nFlags) {
                                         : CXmlDoc::EscapeText(value.c_str(), nFlags));
 }
 
-// The markup of a node of type nType holding text.
-std::wstring NodeText(int nType, const std::wstring& text) {
-    switch (nType) {
-        case 1:
-            return L"<" + text + L"/>";
-        case 2:
-        case 4:
-            return Escaped(text, 0);
-        case 8:
-            return L"<![CDATA[" + text + L"]]>";
-        case 16:
-            return L"<?" + text + L"?>";
-        case 32:
-            return L"<!--" + text + L"-->";
-        case 64:
-            return text;
-        default:
-            return L"</" + text + L">";
+// Node types with their markup around the text and the texts generated.
+struct NodeKind {
+    int nType;
+    const wchar_t *open, *close, *values[3];
+};
+const NodeKind kNodeKinds[] = {
+    {1, L"<", L"/>", {L"a", L"b", L"item"}},
+    {2, L"", L"", {L"t", L"x<y&z", L"a > b"}},
+    {4, L"", L"", {L" ", L"\r\n", L"\t "}},
+    {8, L"<![CDATA[", L"]]>", {L"<c>&", L"x]]>y", L"]"}},
+    {16, L"<?", L"?>", {L"p", L"p a='1'", L"q b=\"2\""}},
+    {32, L"<!--", L"-->", {L"note", L"a-b", L"changed"}},
+    {64, L"", L"", {L"<!DOCTYPE q>", L"<!DOCTYPE r>", L"<!DOCTYPE r>"}},
+    {128, L"</", L">", {L"zz", L"zy", L"zz"}},
+};
+const NodeKind& Kind(int nType) {
+    for (const NodeKind& kind : kNodeKinds) {
+        if (kind.nType == nType) {
+            return kind;
+        }
     }
+    return kNodeKinds[0];
+}
+std::wstring NodeText(int nType, const std::wstring& text) {
+    const NodeKind& k = Kind(nType);
+    return k.open + (nType == 2 || nType == 4 ? Escaped(text, 0) : text) + k.close;
 }
 
 class EditOracle {
@@ -723,100 +707,56 @@ private:
 
     // ---- cursor moves ----
     void Move() {
+        static const char* const kMoves[] = {"F", "F", "C", "I", "O", "N", "N",
+                                             "R", "M", "r", "S", "S", "P", "P"};
         static const int kMasks[] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 6, 48, 32768, 0xFFFF};
-        static const wchar_t* const kPosNames[] = {L"p0", L"p1", L"p2"};
-        const wchar_t* name = m_rng.OneIn(3) ? nullptr : m_rng.Pick(kNames);
-        const std::string arg = name ? Utf8(name) : std::string();
-        std::string what;
-        switch (m_rng.Below(11)) {
-            case 0:
-            case 1:
-                what = "FindElem(" + arg + ") -> " + std::to_string(m_doc.FindElem(name));
-                break;
-            case 2:
-                what = "FindChildElem(" + arg + ") -> " + std::to_string(m_doc.FindChildElem(name));
-                break;
-            case 3:
-                what = "IntoElem() -> " + std::to_string(m_doc.IntoElem());
-                break;
-            case 4:
-                what = "OutOfElem() -> " + std::to_string(m_doc.OutOfElem());
-                break;
-            case 5:
-            case 6: {
-                const int nMask = m_rng.Pick(kMasks);
-                what = "FindNode(" + std::to_string(nMask) + ") -> " +
-                       std::to_string(m_doc.FindNode(nMask));
-                break;
-            }
-            case 7: {
-                const int n = m_rng.Below(3);
-                n == 0 ? m_doc.ResetPos() : n == 1 ? m_doc.ResetMainPos() : m_doc.ResetChildPos();
-                what = n == 0 ? "ResetPos()" : n == 1 ? "ResetMainPos()" : "ResetChildPos()";
-                break;
-            }
-            case 8:
-            case 9: {
-                const wchar_t* pos = m_rng.Pick(kPosNames);
-                const int c = m_doc.ChildPos(), m = m_doc.MainPos();
-                m_saved[pos] = {c ? 2 : m ? 1 : 0, c ? c : m ? m : m_doc.ParentPos()};
-                what = "SavePos(" + Utf8(pos) + ")";
-                if (!m_doc.SavePos(pos)) {
-                    Fail(what + ": refused");
-                }
-                break;
-            }
-            default:
-                what = Restore(m_rng.Pick(kPosNames));
-                break;
+        std::string move = m_rng.Pick(kMoves);
+        const char k = move[0];
+        if ((k == 'F' || k == 'C') && !m_rng.OneIn(3)) {
+            move += ":" + Utf8(m_rng.Pick(kNames));
+        } else if (k == 'N') {
+            move += ":" + std::to_string(m_rng.Pick(kMasks));
+        } else if (k == 'S' || k == 'P') {
+            move += ":p" + std::to_string(m_rng.Below(3));
         }
+        // A saved position restores its cursor unless its element was removed.
+        const std::wstring pos(move.begin() + 2 * (k == 'S' || k == 'P'), move.end());
+        const int c = m_doc.ChildPos(), m = m_doc.MainPos();
+        std::pair<int, int> saved{c ? 2 : m ? 1 : 0, c ? c : m ? m : m_doc.ParentPos()};
+        auto it = m_saved.find(pos);
+        const bool bKnown = k == 'P' && it != m_saved.end();
+        const bool bExpected =
+            bKnown && (!it->second.second ||
+                       m_doc.Elem(it->second.second).nFlagsLevel != XmlProbe::ElemReleased);
+        if (bKnown) {
+            saved = it->second;
+            if (!bExpected) {
+                m_saved.erase(it);
+            }
+        }
+        const int n = MoveOnce(m_doc, move);
+        const std::string what = move + " -> " + std::to_string(n);
         m_log.push_back(what);
         m_before = std::wstring(m_doc.GetDoc());
+        if (k == 'S') {
+            m_saved[pos] = saved;
+            return n ? VerifyCursor() : Fail(what + ": refused");
+        }
+        if (k == 'P' && n != bExpected) {
+            return Fail(what + ", expected " + std::to_string(bExpected));
+        }
+        const int iPos = saved.second, iChild = saved.first == 2 ? iPos : 0;
+        const int iMain = iChild ? m_doc.x_GetParent(iChild) : saved.first ? iPos : 0;
+        if (k == 'P' && n &&
+            (m_doc.ChildPos() != iChild || m_doc.MainPos() != iMain ||
+             m_doc.ParentPos() != (saved.first ? m_doc.x_GetParent(iMain) : iPos))) {
+            return Fail(what + ": restored the wrong cursor");
+        }
         VerifyCursor();  // the text is unchanged, and so is its fresh parse
     }
 
-    // A saved position restores its cursor unless its element was removed.
-    std::string Restore(const wchar_t* name) {
-        auto it = m_saved.find(name);
-        bool bExpected = it != m_saved.end();
-        const int nFlags = bExpected ? it->second.first : 0,
-                  iPos = bExpected ? it->second.second : 0;
-        if (iPos && m_doc.Elem(iPos).nFlagsLevel == XmlProbe::ElemReleased) {
-            bExpected = false;
-            m_saved.erase(it);
-        }
-        const bool bRestored = m_doc.RestorePos(name);
-        const std::string what = "RestorePos(" + Utf8(name) + ") -> " + std::to_string(bRestored);
-        if (bRestored != bExpected) {
-            Fail(what + ", expected " + std::to_string(bExpected));
-        } else if (bRestored) {
-            const int c = nFlags == 2 ? iPos : 0, m = nFlags == 2 ? m_doc.x_GetParent(c)
-                                                      : nFlags    ? iPos
-                                                                  : 0;
-            const int p = nFlags ? m_doc.x_GetParent(m) : iPos;
-            if (m_doc.ParentPos() != p || m_doc.MainPos() != m || m_doc.ChildPos() != c) {
-                Fail(what + ": restored the wrong cursor");
-            }
-        }
-        return what;
-    }
-
     // ---- edits ----
-    std::wstring NodeValue(int nType) {
-        static const wchar_t* const kValues[][3] = {
-            {L"t", L"x<y&z", L"a > b"},    {L" ", L"\r\n", L"\t "},
-            {L"<c>&", L"x]]>y", L"]"},     {L"p", L"p a='1'", L"q b=\"2\""},
-            {L"note", L"a-b", L"changed"}, {L"<!DOCTYPE q>", L"<!DOCTYPE r>", L"<!DOCTYPE q>"},
-            {L"zz", L"zy", L"zz"}};
-        if (nType == 1) {
-            return m_rng.Pick(kNames);
-        }
-        int nRow = 0;
-        while (nRow < 6 && (2 << nRow) < nType) {
-            ++nRow;
-        }
-        return m_rng.Pick(kValues[nRow]);
-    }
+    std::wstring NodeValue(int nType) { return m_rng.Pick(Kind(nType).values); }
 
     void Edit() {
         // Weights of the edit families; plain additions keep documents growing.
@@ -827,7 +767,7 @@ private:
             &EditOracle::Removes,  &EditOracle::Removes,    &EditOracle::RemoveNodes,
             &EditOracle::AddPlain, &EditOracle::AddPlain,   &EditOracle::AddPlain};
         ++m_nEdits;
-        const Snapshot before(m_doc);
+        const Snapshot before = Snap(m_doc);
         m_before = std::wstring(m_doc.GetDoc());
         m_iParent = m_doc.ParentPos(), m_iMain = m_doc.MainPos(), m_iChild = m_doc.ChildPos();
         m_nType = m_doc.NodeType(), m_nNodeStart = m_doc.NodeStart();
@@ -848,8 +788,8 @@ private:
             s.check = "expected " + std::to_string(s.nExpected);
         }
         if (s.check.empty() && !s.bResult && !s.bInsertsWhenFalse) {
-            const ::testing::AssertionResult same = Unchanged(m_doc, before);
-            s.check = same ? "" : "refused, but " + std::string(same.message());
+            s.check =
+                Snap(m_doc) == before ? "" : "refused, but the text, cursor or records changed";
         }
         if (!s.check.empty()) {
             return Fail(s.what + ": " + s.check);
@@ -903,8 +843,7 @@ private:
     }
 
     void AddNodes(Step& s) {
-        static const int kTypes[] = {1, 2, 4, 8, 16, 32, 64, 128};
-        const int nType = m_rng.Pick(kTypes);
+        const int nType = m_rng.Pick(kNodeKinds).nType;
         const std::wstring text = NodeValue(nType), added = NodeText(nType, text);
         const bool bInsert = m_rng.OneIn(2), bLines = nType == 16 || nType == 32 || nType == 64;
         const std::wstring placed = Placed(false, bInsert, !bLines, added);
