@@ -36,14 +36,6 @@ std::string Text(const CXmlDoc& doc) {
     return SameIndex(doc, fresh, nIgnoreFlags, XmlProbe::ElemIllFormed);
 }
 
-int ReleasedCount(XmlProbe& doc) {
-    int n = 0;
-    for (int i = doc.Released(); i; i = doc.Elem(i).iElemNext) {
-        ++n;
-    }
-    return n;
-}
-
 // Everything a refused edit must leave alone: text, cursor, record counters
 // and every record.
 using Snapshot = std::pair<std::wstring, std::vector<int>>;
@@ -148,20 +140,16 @@ TEST(XmlEdit, AddingElements) {
          "<r>\r\n<a/>\r\n<c/>\r\n<b/>\r\n</r>", "M0 C11 T1"},
         {L"<r>\r\n<a/>\r\n</r>", "F", EDIT(InsertChildElem(L"d")), true,
          "<r>\r\n<d/>\r\n<a/>\r\n</r>", "M0 C5 T1"},
-        {L"<r>\r\n<a/>\r\n</r>", "F", EDIT(AddChildElem(L"b")), true, "<r>\r\n<a/>\r\n<b/>\r\n</r>",
-         "M0 C11 T1"},
         {L"<root></root>", "F", EDIT(AddChildElem(L"a")), true, "<root>\r\n<a/>\r\n</root>",
          "M0 C8 T1"},
         {L"<root></root>", "F", EDIT(AddChildElem(L"a", L"", kNoLines)), true, "<root><a/></root>",
          "M0 C6 T1"},
-        {L"", "", EDIT(AddElem(L"x", L"", kNoLines)), true, "<x/>", nullptr},
         {L"<r/>", "", EDIT(AddChildElem(L"x")), false, "<r/>", nullptr},
         // Values: escaped, as CDATA (split around "]]>"), or with references kept.
         {L"", "", EDIT(AddElem(L"x", L"1<2")), true, "<x>1&lt;2</x>\r\n", nullptr},
         {L"", "", EDIT(AddElem(L"x", L"1<2", kCdata)), true, "<x><![CDATA[1<2]]></x>\r\n"},
         {L"", "", EDIT(AddElem(L"x", L"a]]>b", kCdata)), true,
          "<x><![CDATA[a]]]]><![CDATA[>b]]></x>\r\n"},
-        {L"", "", EDIT(AddElem(L"x", L"a>b&c\"'")), true, "<x>a&gt;b&amp;c\"'</x>\r\n"},
         {L"", "", EDIT(AddElem(L"x", L"&amp; & &#65;", kRefs)), true,
          "<x>&amp; &amp; &#65;</x>\r\n"},
         {L"", "", EDIT(AddElem(L"x", L"", kXhtml)), true, "<x />\r\n"},
@@ -171,9 +159,7 @@ TEST(XmlEdit, AddingElements) {
         {L"", "", EDIT(AddElem(L"x", L"v", kNoEnd)), false, ""},
         {L"", "", EDIT(AddElem(L"x", 5, kNoEnd)), false, ""},
         {L"<e>", "F", EDIT(AddChildElem(L"a")), true, "<e>\r\n<a/>\r\n</e>", "M0 C5 T1"},
-        {L"<e>", "F", EDIT(AddChildElem(L"a", L"", kNoLines)), true, "<e><a/></e>"},
         {L"<e />", "F", EDIT(AddChildElem(L"a", L"", kNoLines)), true, "<e ><a/></e>"},
-        {L"<e a='1'/>", "F", EDIT(AddChildElem(L"a")), true, "<e a='1'>\r\n<a/>\r\n</e>"},
         {L"<r><u><e/></r>", "F I F:u", EDIT(AddChildElem(L"a", L"v", kNoLines)), true,
          "<r><u><a>v</a></u><e/></r>", "M3 C6 T1"},
         // White space behind the place is skipped only when it runs up to a tag.
@@ -198,8 +184,6 @@ TEST(XmlEdit, AddingNodes) {
         // Text without line ends; comments, instructions and document types with.
         {L"<r><a/></r>", "F I F:a", EDIT(AddNode(2, L"x<y")), true, "<r><a/>x&lt;y</r>",
          "M3 C- T2@7+6"},
-        {L"<r><a/></r>", "F I F:a", EDIT(AddNode(4, L" \t")), true, "<r><a/> \t</r>",
-         "M3 C- T4@7+2"},
         {L"<r><a/></r>", "F I F:a", EDIT(AddNode(32, L"c")), true, "<r><a/><!--c-->\r\n</r>",
          "M3 C- T32@7+8"},
         {L"<r><a/><!--c--></r>", "F I N:32", EDIT(InsertNode(16, L"pi x")), true,
@@ -207,7 +191,6 @@ TEST(XmlEdit, AddingNodes) {
         {L"<r><a/></r>", "F I F:a", EDIT(AddNode(8, L"<c>")), true, "<r><a/><![CDATA[<c>]]></r>",
          "M3 C- T8@7+15"},
         {L"<r><a/></r>", "F I F:a", EDIT(AddNode(8, L"a]]>b")), false, "<r><a/></r>"},
-        {L"<r><a/></r>", "F I F:a", EDIT(InsertNode(8, L"]]>")), false, "<r><a/></r>"},
         {L"<r><a/>t</r>", "F I N:2", EDIT(AddNode(1, L"e")), true, "<r><a/>t<e/></r>", "M8 C- T1"},
         {L"<r><a/></r>", "F I F:a", EDIT(AddNode(128, L"zz")), true, "<r><a/></zz></r>",
          "M3 C- T128@7+5", kIllData},
@@ -215,7 +198,6 @@ TEST(XmlEdit, AddingNodes) {
          "M- C- T64@0+12"},
         // A node into an empty element splits it.
         {L"<e/>", "F I", EDIT(AddNode(32, L"c")), true, "<e>\r\n<!--c-->\r\n</e>", "M- C- T32@5+8"},
-        {L"<e/>", "F I", EDIT(AddNode(2, L"t")), true, "<e>t</e>", "M- C- T2@3+1"},
         {L"<e/>", "F I", EDIT(AddNode(1, L"x")), true, "<e><x/></e>", "M3 C- T1"},
     };
     RunCases(cases);
@@ -231,7 +213,6 @@ TEST(XmlEdit, AddingSubDocuments) {
         // Two top-level elements, plain text or errors: inserted whole, but false.
         {L"<r/>", "F", EDIT(AddChildSubDoc(L"<x/><y/>")), false, "<r>\r\n<x/><y/>\r\n</r>",
          "M0 C5 T1"},
-        {L"", "", EDIT(AddSubDoc(L"<a/>\r\n<b/>")), false, "<a/>\r\n<b/>\r\n", "M0 C- T1"},
         {L"<r><a/><b/></r>", "F I F:a", EDIT(AddSubDoc(L"plain text")), false,
          "<r><a/>plain text<b/></r>", "M- C- T0"},
         {L"<r><a/></r>", "F I F:a", EDIT(AddSubDoc(L"<b><c></b>")), false, "<r><a/><b><c></b></r>",
@@ -239,7 +220,6 @@ TEST(XmlEdit, AddingSubDocuments) {
         {L"<r><a/></r>", "F I F:a", EDIT(AddSubDoc(L"<b/></zz>")), false, "<r><a/><b/></zz></r>",
          "M7 C- T1"},
         {L"<r/>", "", EDIT(AddChildSubDoc(L"<x/>")), false, "<r/>"},
-        {L"<r/>", "", EDIT(InsertChildSubDoc(L"<x/>")), false, "<r/>"},
     };
     RunCases(cases);
 }
@@ -251,8 +231,6 @@ TEST(XmlEdit, SettingAttributes) {
         {L"<e />", "F", EDIT(SetAttrib(L"a", L"1")), true, "<e a=\"1\" />"},
         {L"<r><e  >t</e><f/></r>", "F I F:e", EDIT(SetAttrib(L"a", L"it's")), true,
          "<r><e a=\"it&apos;s\"  >t</e><f/></r>", "M3 C- T1"},
-        {L"<e a='old' b=\"2\">t</e>", "F", EDIT(SetAttrib(L"a", L"n")), true,
-         "<e a=\"n\" b=\"2\">t</e>"},
         {L"<e a='1' b=\"2\">t</e>", "F", EDIT(AddAttrib(L"b", 3)), true, "<e a='1' b=\"3\">t</e>"},
         {L"<e a=x b='y'>t</e>", "F", EDIT(SetAttrib(L"a", L"1")), true, "<e a=\"1\" b='y'>t</e>"},
         {L"<e/>", "F", EDIT(SetAttrib(L"c", L"&amp;&<", kRefs)), true, "<e c=\"&amp;&amp;&lt;\"/>"},
@@ -265,7 +243,6 @@ TEST(XmlEdit, SettingAttributes) {
          "M0 C3 T1"},
         {L"<r><c/></r>", "F", EDIT(AddChildAttrib(L"k", 1)), false, "<r><c/></r>"},
         {L"<r>t</r>", "F I N:2", EDIT(SetAttrib(L"a", L"1")), false, "<r>t</r>"},
-        {L"<r>t</r>", "", EDIT(SetAttrib(L"a", L"1")), false, "<r>t</r>"},
     };
     RunCases(cases);
 }
@@ -280,7 +257,6 @@ TEST(XmlEdit, SettingDataAndContent) {
         {L"<r><e>1</e></r>", "F C:e", EDIT(SetChildData(9)), true, "<r><e>9</e></r>"},
         {L"<r><g><h/></g></r>", "F I F:g", EDIT(SetData(L"x")), false, "<r><g><h/></g></r>"},
         {L"<r><g><h/></g></r>", "F C:g", EDIT(SetChildData(L"x")), false, "<r><g><h/></g></r>"},
-        {L"<r/>", "", EDIT(SetData(L"x")), false, "<r/>"},
         // Clears the mark of bad content; gives an unended element its end tag.
         {L"<r><e>x</zz>y</e></r>", "F I F:e", EDIT(SetData(L"ok")), true, "<r><e>ok</e></r>"},
         {L"<r><u></r>", "F I F:u", EDIT(SetData(L"v")), true, "<r><u>v</u></r>"},
@@ -342,45 +318,23 @@ TEST(XmlEdit, Removing) {
     RunCases(cases);
 }
 
-// Records of removed or replaced elements go to the released chain, and saved
-// positions on them are dropped; only a parse numbers records from 1 again.
-TEST(XmlEdit, RemovedRecordsAreReleasedAndTheirSavedPositionsDropped) {
-    XmlProbe doc(L"<r><a><b><c/></b></a><d/></r>");
-    ASSERT_TRUE(Moved(doc, "F I F:a C:b"));
-    ASSERT_TRUE(doc.SavePos(L"inner"));
-    ASSERT_TRUE(Moved(doc, "R F I F:d"));
-    ASSERT_TRUE(doc.SavePos(L"keep"));
-    const int d = doc.MainPos(), nNextFree = doc.NextFree();
-    ASSERT_TRUE(Moved(doc, "R F I F:a"));
-    ASSERT_TRUE(doc.RemoveElem());
-    EXPECT_EQ(ReleasedCount(doc), 3);
-    EXPECT_EQ(doc.NextFree(), nNextFree);
-    EXPECT_FALSE(doc.RestorePos(L"inner"));
-    ASSERT_TRUE(doc.RestorePos(L"keep"));
-    EXPECT_EQ(doc.MainPos(), d);
-
-    XmlProbe content(L"<r><a>old<x/><y><z/></y></a></r>");
-    ASSERT_TRUE(Moved(content, "F I F:a C:x"));
-    ASSERT_TRUE(content.SavePos(L"gone"));
-    ASSERT_TRUE(content.SetElemContent(L"<b/>"));
-    EXPECT_GE(ReleasedCount(content), 3);  // x, y, z and any temporary record
-    EXPECT_TRUE(content.RecordsAccounted());
-    EXPECT_FALSE(content.RestorePos(L"gone"));
-
-    // The rules' loop: find and remove until nothing is found.
-    XmlProbe loop(L"<r><x/><y/><x>1</x>\r\n<x><z/></x><w/></r>");
-    ASSERT_TRUE(Moved(loop, "F I"));
+// The rules' loop: find and remove until nothing is found. Removing never
+// hands records back; only a parse numbers them from 1 again.
+TEST(XmlEdit, FindAndRemoveLoop) {
+    XmlProbe doc(L"<r><x/><y/><x>1</x>\r\n<x><z/></x><w/></r>");
+    ASSERT_TRUE(Moved(doc, "F I"));
     int nRemoved = 0;
-    while (loop.FindElem(L"x") && nRemoved < 10) {
-        ASSERT_TRUE(loop.RemoveElem());
+    while (doc.FindElem(L"x") && nRemoved < 10) {
+        ASSERT_TRUE(doc.RemoveElem());
         ++nRemoved;
     }
     EXPECT_EQ(nRemoved, 3);
-    EXPECT_EQ(Text(loop), "<r><y/><w/></r>");
-    EXPECT_EQ(loop.NextFree(), 8);
-    EXPECT_TRUE(loop.SetDoc(loop.GetDoc()));
-    EXPECT_EQ(loop.NextFree(), 4);
-    EXPECT_EQ(loop.Released(), 0);
+    EXPECT_EQ(Text(doc), "<r><y/><w/></r>");
+    EXPECT_EQ(doc.NextFree(), 8);
+    EXPECT_TRUE(doc.RecordsAccounted());
+    EXPECT_TRUE(doc.SetDoc(doc.GetDoc()));
+    EXPECT_EQ(doc.NextFree(), 4);
+    EXPECT_EQ(doc.Released(), 0);
 }
 
 // The parse result of a document gives way to that of each subdocument or content.
@@ -692,7 +646,6 @@ private:
         m_doc.SetDocFlags(m_nDocFlags);
         m_doc.SetDoc(text.c_str());
         m_saved.clear();
-        m_nLastNextFree = m_doc.NextFree();
         m_before = text;
     }
     void NewDocument() {
@@ -800,19 +753,20 @@ private:
         }
     }
 
-    void AddElems(Step& s) {
+    // Elements; plain ones (default flags, added under an element when there is
+    // one, so they succeed) keep documents growing.
+    void AddElems(Step& s) { AddElem(s, false); }
+    void AddPlain(Step& s) { AddElem(s, true); }
+    void AddElem(Step& s, bool bPlain) {
         static const int kFlags[] = {0,      0,     kNoLines,          kXhtml,
                                      kCdata, kRefs, kNoLines | kCdata, kNoEnd};
-        const int nKind = m_rng.Below(4), nFlags = m_rng.Pick(kFlags);
-        const bool bChild = nKind >= 2, bInsert = nKind % 2, bInt = m_rng.OneIn(6);
-        const int nValue = m_rng.Below(2000) - 1000;
-        std::wstring value = bInt ? std::to_wstring(nValue) : m_rng.Pick(kValues);
-        std::wstring name = m_rng.Pick(kNames);
+        const int nKind = bPlain ? 2 * (m_iMain && m_nType == 1) : m_rng.Below(4);
+        const int nFlags = bPlain ? 0 : m_rng.Pick(kFlags);
+        const bool bChild = nKind >= 2, bInsert = nKind % 2;
+        std::wstring value = m_rng.Pick(kValues), name = m_rng.Pick(kNames);
         if (nFlags & kNoEnd) {
             name = Unique(L"n");
-            if (!bInt && !m_rng.OneIn(4)) {
-                value.clear();
-            }
+            value = m_rng.OneIn(4) ? value : L"";
         }
         const std::wstring added =
             !value.empty() ? L"<" + name + L">" + Escaped(value, nFlags) + L"</" + name + L">"
@@ -821,14 +775,10 @@ private:
                                   : nFlags & kXhtml ? L" />"
                                                     : L"/>");
         const std::wstring placed = Placed(bChild, bInsert, nFlags & kNoLines, added);
-        using IntFn = bool (CXmlDoc::*)(XML_CSTR, int, int);
-        using TextFn = bool (CXmlDoc::*)(XML_CSTR, XML_CSTR, int);
-        static const IntFn kInt[] = {&CXmlDoc::AddElem, &CXmlDoc::InsertElem,
-                                     &CXmlDoc::AddChildElem, &CXmlDoc::InsertChildElem};
-        static const TextFn kText[] = {&CXmlDoc::AddElem, &CXmlDoc::InsertElem,
-                                       &CXmlDoc::AddChildElem, &CXmlDoc::InsertChildElem};
-        s.bResult = bInt ? (m_doc.*kInt[nKind])(name.c_str(), nValue, nFlags)
-                         : (m_doc.*kText[nKind])(name.c_str(), value.c_str(), nFlags);
+        using Fn = bool (CXmlDoc::*)(XML_CSTR, XML_CSTR, int);
+        static const Fn kFns[] = {&CXmlDoc::AddElem, &CXmlDoc::InsertElem, &CXmlDoc::AddChildElem,
+                                  &CXmlDoc::InsertChildElem};
+        s.bResult = (m_doc.*kFns[nKind])(name.c_str(), value.c_str(), nFlags);
         s.what = std::string(bInsert ? "Insert" : "Add") + (bChild ? "ChildElem(" : "Elem(") +
                  Utf8(name.c_str()) + ", " + Quoted(value) + ", " + std::to_string(nFlags) + ")";
         s.nExpected = !((nFlags & kNoEnd) && !value.empty()) && (!bChild || m_iMain);
@@ -915,15 +865,8 @@ private:
         if (m_nType == 32768 && !bChild) {
             return;  // what rewriting an error node gives is not settled
         }
-        const bool bInt = !bOnNode && m_rng.OneIn(6);
-        const int nValue = m_rng.Below(100);
-        const int nFlags = bOnNode || bInt  ? 0
-                           : m_rng.OneIn(3) ? kCdata
-                           : m_rng.OneIn(4) ? kRefs
-                                            : 0;
-        const std::wstring value = bOnNode ? NodeValue(m_nType)
-                                   : bInt  ? std::to_wstring(nValue)
-                                           : std::wstring(m_rng.Pick(kValues));
+        const int nFlags = bOnNode ? 0 : m_rng.OneIn(3) ? kCdata : m_rng.OneIn(4) ? kRefs : 0;
+        const std::wstring value = bOnNode ? NodeValue(m_nType) : m_rng.Pick(kValues);
         const int iTarget = bChild ? m_iChild : bOnNode ? 0 : m_iMain;
         std::wstring expected = m_before;
         if (bOnNode) {
@@ -932,12 +875,8 @@ private:
         } else if (iTarget && !m_doc.Elem(iTarget).iElemChild) {
             expected = Replaced(iTarget, Escaped(value, nFlags));
         }
-        if (bInt) {
-            s.bResult = bChild ? m_doc.SetChildData(nValue) : m_doc.SetData(nValue);
-        } else {
-            s.bResult = bChild ? m_doc.SetChildData(value.c_str(), nFlags)
-                               : m_doc.SetData(value.c_str(), nFlags);
-        }
+        s.bResult = bChild ? m_doc.SetChildData(value.c_str(), nFlags)
+                           : m_doc.SetData(value.c_str(), nFlags);
         s.what = std::string(bChild ? "SetChildData(" : "SetData(") + Quoted(value) + ", " +
                  std::to_string(nFlags) + ")";
         s.bKeepsCursor = true;
@@ -1023,16 +962,6 @@ private:
         } else if (t == 0 && nStart != (p ? m_doc.Elem(p).StartContent() : 0)) {
             s.check = "the cursor stands nowhere although a node is before";
         }
-    }
-
-    void AddPlain(Step& s) {
-        const bool bChild = m_iMain && m_nType == 1;
-        const std::wstring name = m_rng.Pick(kNames), value = m_rng.Pick(kValues);
-        s.bResult = bChild ? m_doc.AddChildElem(name.c_str(), value.c_str())
-                           : m_doc.AddElem(name.c_str(), value.c_str());
-        s.what = std::string(bChild ? "AddChildElem(" : "AddElem(") + Utf8(name.c_str()) + ", " +
-                 Quoted(value) + ")";
-        s.nExpected = 1;
     }
 
     // The text once `text` is placed at the cursor as the rules for new text
@@ -1124,33 +1053,21 @@ private:
         }
     }
 
-    // The checks made after every edit.
+    // The checks made after every edit; VerifyCursor alone after a move.
     void Verify(bool bStale) {
         ::testing::AssertionResult ok = m_doc.IndexOk();
-        if (ok) {
-            ok = m_doc.RecordsAccounted();
-        }
-        if (ok && m_doc.NextFree() < m_nLastNextFree) {
-            ok = ::testing::AssertionFailure() << "the next free record went down";
-        }
-        m_nLastNextFree = m_doc.NextFree();
+        ok = ok ? m_doc.RecordsAccounted() : ok;
         if (ok) {
             m_fresh.SetDocFlags(m_nDocFlags);
             m_fresh.SetDoc(CLuStringW(m_doc.GetDoc()));
             const int nIll = bStale ? kIllData : 0;
             ok = SameIndex(m_doc, m_fresh, nIll, XmlProbe::ElemIllFormed | nIll);
         }
-        if (!ok) {
-            return Fail(m_log.back() + ": " + ok.message());
-        }
-        VerifyCursor();
+        return ok ? VerifyCursor() : Fail(m_log.back() + ": " + ok.message());
     }
-
     void VerifyCursor() {
         const std::string problem = CursorProblem();
-        if (!problem.empty()) {
-            Fail(m_log.back() + ": " + problem);
-        }
+        return problem.empty() ? void() : Fail(m_log.back() + ": " + problem);
     }
 
     std::string CursorProblem() {
@@ -1207,7 +1124,7 @@ private:
 
     Rng m_rng;
     bool m_bIgnoreCase = false;
-    int m_nUnique = 0, m_nDocFlags = 0, m_nLastNextFree = 0, m_nStep = 0, m_nEdits = 0;
+    int m_nUnique = 0, m_nDocFlags = 0, m_nStep = 0, m_nEdits = 0;
     int m_iParent = 0, m_iMain = 0, m_iChild = 0, m_nType = 0, m_nNodeStart = 0;
     XmlProbe m_doc, m_fresh;
     std::map<std::wstring, std::pair<int, int>> m_saved;  // name: flags, record
