@@ -223,6 +223,7 @@ TEST(XmlEdit, SettingAttributes) {
     const EditCase cases[] = {
         // New ones go in front of the tag's end, existing values are replaced.
         {L"<e/>", "F", E(SetAttrib(L"a", L"x\"y")), 1, "<e a=\"x&quot;y\"/>", "M0 C- T1"},
+        {L"<e/>", "F", E(SetAttrib(L"a", L"x\"y") && d.SetAttrib(L"a", L"1")), 1, "<e a=\"1\"/>"},
         {L"<e />", "F", E(SetAttrib(L"a", L"1")), 1, "<e a=\"1\" />"},
         {L"<r><e  >t</e><f/></r>", "F I F:e", E(SetAttrib(L"a", L"it's")), 1,
          "<r><e a=\"it&apos;s\"  >t</e><f/></r>", "M3 C- T1"},
