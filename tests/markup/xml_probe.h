@@ -52,7 +52,6 @@ public:
     using CXmlDoc::TokenPos;
     using CXmlDoc::x_AllocElemPos;
     using CXmlDoc::x_AppendResult;
-    using CXmlDoc::x_DocChange;
     using CXmlDoc::x_EncodeCDATASection;
     using CXmlDoc::x_GetFreePos;
     using CXmlDoc::x_GetParent;
