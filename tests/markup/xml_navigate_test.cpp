@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +15,6 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -28,9 +28,9 @@ using xml_test::XmlProbe;
 
 namespace {
 
-// Reaches the cursor's node members, the path and saved-position internals,
-// and lets a test set what the public operations cannot (the reserved
-// streaming flags, a result text of file records).
+// Reaches the node members, paths and saved-position internals, and sets what
+// the public operations cannot (the streaming flags, a result text of file
+// records).
 class NavProbe : public XmlProbe {
 public:
     using CXmlDoc::PathPos;
@@ -38,6 +38,7 @@ public:
     using CXmlDoc::x_CheckSavedPos;
     using CXmlDoc::x_GetPath;
     using XmlProbe::XmlProbe;
+    NavProbe(int nFlags, const wchar_t* szDoc) : XmlProbe(nFlags) { SetDoc(szDoc); }
 
     int NodeStart() const { return m_nNodeStart; }
     int NodeLength() const { return m_nNodeLength; }
@@ -46,63 +47,87 @@ public:
     CLuStringW Path() const { return x_GetPath(m_iMainPos); }
 };
 
-// The whole cursor: parent, main, child, node type, node start and length.
-struct Cursor {
-    int parent, main, child, type, start, length;
-    bool operator==(const Cursor& o) const {
-        return parent == o.parent && main == o.main && child == o.child && type == o.type &&
-               start == o.start && length == o.length;
-    }
-};
-std::ostream& operator<<(std::ostream& os, const Cursor& c) {
-    return os << "{parent " << c.parent << ", main " << c.main << ", child " << c.child << ", type "
-              << c.type << ", node " << c.start << "+" << c.length << "}";
-}
-Cursor Cur(const NavProbe& doc) {
-    return Cursor{doc.ParentPos(), doc.MainPos(),   doc.ChildPos(),
-                  doc.NodeType(),  doc.NodeStart(), doc.NodeLength()};
+constexpr int kIgnoreCase = CXmlDoc::DocFlagIgnoreCase;
+constexpr int kTrim = CXmlDoc::DocFlagTrimWhitespace;
+constexpr int kCollapse = CXmlDoc::DocFlagCollapseWhitespace;
+
+// The whole cursor: parent, main, child, node type, node start, node length.
+using Cursor = std::array<int, 6>;
+Cursor Cur(const NavProbe& d) {
+    return {d.ParentPos(), d.MainPos(), d.ChildPos(), d.NodeType(), d.NodeStart(), d.NodeLength()};
 }
 Cursor OnElem(int parent, int main, int child = 0) {
-    return Cursor{parent, main, child, main ? 1 : 0, 0, 0};
+    return {parent, main, child, main ? 1 : 0, 0, 0};
 }
 
 std::string S(const CLuStringW& text) {
     return Utf8(text);
 }
 
+// UTF-8 to UTF-16 units; false on a malformed sequence, an overlong form, a
+// surrogate or a code point beyond U+10FFFF.
+bool DecodeUtf8(const char* p, size_t n, std::vector<wchar_t>& out) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(p);
+    for (size_t i = 0; i < n;) {
+        uint32_t c = s[i];
+        const int extra = c < 0x80             ? 0
+                          : (c & 0xE0) == 0xC0 ? 1
+                          : (c & 0xF0) == 0xE0 ? 2
+                          : (c & 0xF8) == 0xF0 ? 3
+                                               : -1;
+        if (extra < 0 || i + extra >= n + (extra == 0)) {
+            return false;
+        }
+        const uint32_t min = extra == 0 ? 0 : extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+        c &= 0x7F >> extra;
+        for (int k = 1; k <= extra; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) {
+                return false;
+            }
+            c = (c << 6) | (s[i + k] & 0x3F);
+        }
+        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            return false;
+        }
+        if (c >= 0x10000) {
+            out.push_back(static_cast<wchar_t>(0xD800 | ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 | (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(c));
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+CLuStringW W(const char* szUtf8) {
+    std::vector<wchar_t> units;
+    DecodeUtf8(szUtf8, std::strlen(szUtf8), units);
+    return CLuStringW(units.data(), static_cast<int>(units.size()));
+}
+
 // ---------------------------------------------------------------- cursors
 
-TEST(XmlNavigate, FindElemStepsThroughSiblingsAndKeepsTheCursorOnFailure) {
+TEST(XmlNavigate, CursorsMoveOverTheIndexAndStayPutOnFailure) {
     NavProbe doc(L"<r><a/><b/><a/></r>");
     const int r = doc.At(0), a1 = doc.At(3), b = doc.At(7), a2 = doc.At(11);
-    EXPECT_EQ(Cur(doc), OnElem(0, 0));
     EXPECT_FALSE(doc.IntoElem());   // no main position yet
     EXPECT_FALSE(doc.OutOfElem());  // no parent
-    EXPECT_EQ(Cur(doc), OnElem(0, 0));
-
     ASSERT_TRUE(doc.FindElem());
-    EXPECT_EQ(Cur(doc), OnElem(0, r));
     EXPECT_FALSE(doc.FindElem());  // the root has no sibling
     EXPECT_EQ(Cur(doc), OnElem(0, r));
-
     ASSERT_TRUE(doc.IntoElem());
     EXPECT_EQ(Cur(doc), OnElem(r, 0));
     EXPECT_TRUE(doc.FindElem(L"a"));
-    EXPECT_EQ(Cur(doc), OnElem(r, a1));
     EXPECT_TRUE(doc.FindElem(L"a"));
-    EXPECT_EQ(Cur(doc), OnElem(r, a2));
     EXPECT_FALSE(doc.FindElem(L"a"));
     EXPECT_EQ(Cur(doc), OnElem(r, a2));
-
     doc.ResetMainPos();
-    EXPECT_EQ(Cur(doc), OnElem(r, 0));
     std::vector<int> order;
     while (doc.FindElem(XML_CSTR(L""))) {
         order.push_back(doc.MainPos());
     }
     EXPECT_EQ(order, (std::vector<int>{a1, b, a2}));
-    EXPECT_EQ(S(doc.GetTagName()), "a");
-
     // Out of the level: the former main position becomes the child.
     EXPECT_TRUE(doc.OutOfElem());
     EXPECT_EQ(Cur(doc), OnElem(0, r, a2));
@@ -111,43 +136,26 @@ TEST(XmlNavigate, FindElemStepsThroughSiblingsAndKeepsTheCursorOnFailure) {
     EXPECT_EQ(Cur(doc), OnElem(0, r, a2));
     doc.ResetChildPos();
     EXPECT_EQ(Cur(doc), OnElem(0, r));
-    EXPECT_EQ(S(doc.GetChildTagName()), "");
-    doc.ResetPos();
-    EXPECT_EQ(Cur(doc), OnElem(0, 0));
-    EXPECT_EQ(S(doc.GetTagName()), "");
-}
 
-TEST(XmlNavigate, FindChildElemMovesTheChildUnderTheMainElement) {
-    NavProbe doc(L"<r><a/><b/><a/></r>");
-    const int r = doc.At(0), a1 = doc.At(3), b = doc.At(7), a2 = doc.At(11);
-    // With no main position the root is found first.
+    // FindChildElem moves the child; with no main position it finds the root.
+    doc.ResetPos();
+    EXPECT_EQ(S(doc.GetTagName()), "");
     ASSERT_TRUE(doc.FindChildElem());
     EXPECT_EQ(Cur(doc), OnElem(0, r, a1));
     EXPECT_TRUE(doc.FindChildElem(L"a"));
-    EXPECT_EQ(Cur(doc), OnElem(0, r, a2));
     EXPECT_FALSE(doc.FindChildElem(L"b"));
-    EXPECT_FALSE(doc.FindChildElem());
     EXPECT_EQ(Cur(doc), OnElem(0, r, a2));
     doc.ResetChildPos();
     EXPECT_TRUE(doc.FindChildElem(L"b"));
-    EXPECT_EQ(Cur(doc), OnElem(0, r, b));
-    EXPECT_EQ(S(doc.GetChildTagName()), "b");
-
-    // Into the child: it becomes the main position.
+    // Into the child, which becomes the main position; into a leaf, an empty level.
     ASSERT_TRUE(doc.IntoElem());
     EXPECT_EQ(Cur(doc), OnElem(r, b));
-    EXPECT_FALSE(doc.FindChildElem());  // b has no children
-    EXPECT_EQ(Cur(doc), OnElem(r, b));
-    // Into a leaf: an empty level, and back out onto it.
+    EXPECT_FALSE(doc.FindChildElem());
     ASSERT_TRUE(doc.IntoElem());
     EXPECT_EQ(Cur(doc), OnElem(b, 0));
     EXPECT_FALSE(doc.FindElem());
-    EXPECT_EQ(Cur(doc), OnElem(b, 0));
     ASSERT_TRUE(doc.OutOfElem());
     EXPECT_EQ(Cur(doc), OnElem(r, b));
-    ASSERT_TRUE(doc.OutOfElem());
-    EXPECT_EQ(Cur(doc), OnElem(0, r, b));
-
     CXmlDoc empty;
     EXPECT_FALSE(empty.FindChildElem());
     EXPECT_FALSE(empty.FindElem());
@@ -160,10 +168,7 @@ TEST(XmlNavigate, NamesFollowTheIgnoreCaseFlag) {
     EXPECT_FALSE(exact.FindChildElem(L"ITEM"));
     ASSERT_TRUE(exact.FindChildElem(L"Item"));
     EXPECT_EQ(S(exact.GetChildAttrib(L"id")), "");
-    EXPECT_EQ(S(exact.GetChildAttrib(L"ID")), "7");
-
-    NavProbe folded(CXmlDoc::DocFlagIgnoreCase);
-    folded.SetDoc(L"<Root><Item ID='7'/></Root>");
+    NavProbe folded(kIgnoreCase, L"<Root><Item ID='7'/></Root>");
     ASSERT_TRUE(folded.FindElem(L"rOOT"));
     ASSERT_TRUE(folded.FindChildElem(L"ITEM"));
     EXPECT_EQ(S(folded.GetChildAttrib(L"id")), "7");
@@ -187,7 +192,6 @@ TEST(XmlNavigate, StreamingFlagsRefuseWholeDocumentOperations) {
     EXPECT_EQ(S(doc.GetTagName()), "r");
     ASSERT_TRUE(doc.IntoElem());
     EXPECT_TRUE(doc.FindElem(L"a"));  // only flag 32 stops FindElem
-
     doc.ForceFlags(CXmlDoc::DocFlagWriteFile);
     doc.ResetMainPos();
     EXPECT_FALSE(doc.FindElem());
@@ -200,13 +204,9 @@ TEST(XmlNavigate, StreamingFlagsRefuseWholeDocumentOperations) {
 // ---------------------------------------------------------------- paths
 
 TEST(XmlNavigate, PathTypes) {
-    struct Case {
-        const wchar_t* path;
-        int type;
-    } cases[] = {
+    const std::pair<const wchar_t*, int> cases[] = {
         {nullptr, 0},       {L"", 0},
-        {L"a", 1},          {L"a/b", 1},
-        {L"a/b/c", 1},      {L"a[2]", 1},
+        {L"a", 1},          {L"a/b/c", 1},
         {L"a[12]/b", 1},    {L"a[@id]", 1},
         {L"a[@id='x']", 1}, {L"a[@id=\"x y\"]", 1},
         {L"a[@id=x]", 1},   {L"a[b]", 1},
@@ -216,37 +216,26 @@ TEST(XmlNavigate, PathTypes) {
         {L"a[2", -1},       {L"a/", -1},
         {L"/r/", -1},       {L"a]", -1},
         {L"a b", -1},       {L"a[2]x", -1},
-        {L"//r/a", -1},  // nothing may follow the single step of "//"
+        {L"a[@id='x]", -1}, {L"//r/a", -1},  // nothing may follow the single step of "//"
     };
-    for (const Case& c : cases) {
-        NavProbe::PathPos path(c.path);
-        EXPECT_EQ(path.nPathType, c.type) << (c.path ? Utf8(c.path) : "(null)");
-        EXPECT_FALSE(path.bReader);
+    for (const auto& c : cases) {
+        EXPECT_EQ(NavProbe::PathPos(c.first).nPathType, c.second) << Utf8(c.first);
     }
-    NavProbe::PathPos relative(L"item[2]/x");
-    EXPECT_TRUE(relative.IsRelative());
-    EXPECT_EQ(Utf8(relative.FirstStep()), "item[2]/x");
 }
 
 TEST(XmlNavigate, OnlyTheFirstStepOfARelativePathTakesPartInTheSearch) {
     NavProbe doc(L"<r><item/><items/><it/><item x='1'/></r>");
-    const int r = doc.At(0);
-    EXPECT_TRUE(doc.FindElem(L"r/a"));
-    EXPECT_EQ(doc.MainPos(), r);
-    struct Case {
-        const wchar_t* path;
-        bool found;
-    } top[] = {{L"/r", false},  {L"//r", false},  {L"r/", false},   {L"r[", false},
-               {L"r[2]", true}, {L"r[@x]", true}, {L"r/@id", true}, {L"ro", false}};
-    for (const Case& c : top) {
+    const std::pair<const wchar_t*, bool> top[] = {
+        {L"r/a", true},  {L"r[2]", true}, {L"r[@x]", true}, {L"r/@id", true}, {L"/r", false},
+        {L"//r", false}, {L"r/", false},  {L"r[", false},   {L"ro", false},
+    };
+    for (const auto& c : top) {
         doc.ResetPos();
-        EXPECT_EQ(doc.FindElem(c.path), c.found) << Utf8(c.path);
-        EXPECT_EQ(doc.MainPos(), c.found ? r : 0) << Utf8(c.path);
+        EXPECT_EQ(doc.FindElem(c.first), c.second) << Utf8(c.first);
+        EXPECT_EQ(doc.MainPos(), c.second ? doc.At(0) : 0) << Utf8(c.first);
     }
     // Tag names that merely share a prefix with the step do not match.
-    doc.ResetPos();
-    ASSERT_TRUE(doc.FindElem());
-    ASSERT_TRUE(doc.IntoElem());
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem());
     std::vector<int> found;
     while (doc.FindElem(L"item[@x='1']")) {
         found.push_back(doc.Elem(doc.MainPos()).nStart);
@@ -261,130 +250,119 @@ TEST(XmlNavigate, OnlyTheFirstStepOfARelativePathTakesPartInTheSearch) {
     EXPECT_EQ(doc.MainPos(), 0);
     doc.ResetPos();
     EXPECT_TRUE(doc.FindChildElem(L"items/x"));
-    EXPECT_EQ(doc.Elem(doc.ChildPos()).nStart, 10);
     EXPECT_FALSE(doc.FindChildElem(L"/r/it"));
     EXPECT_EQ(doc.Elem(doc.ChildPos()).nStart, 10);
 }
 
 TEST(XmlNavigate, AbsolutePathsCountSameNamedSiblings) {
     NavProbe doc(L"<list><item/><other/><item/><item><x/><x/></item><a]/><a]/></list>");
-    const int list = doc.At(0);
-    EXPECT_EQ(S(doc.x_GetPath(list)), "/list");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(6))), "/list/item");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(13))), "/list/other");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(21))), "/list/item[2]");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(28))), "/list/item[3]");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(34))), "/list/item[3]/x");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(38))), "/list/item[3]/x[2]");
     // "a]" is no valid path step: no count is written for it.
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(49))), "/list/a]");
-    EXPECT_EQ(S(doc.x_GetPath(doc.At(54))), "/list/a]");
+    const std::pair<int, const char*> paths[] = {
+        {0, "/list"},
+        {6, "/list/item"},
+        {13, "/list/other"},
+        {21, "/list/item[2]"},
+        {28, "/list/item[3]"},
+        {34, "/list/item[3]/x"},
+        {38, "/list/item[3]/x[2]"},
+        {49, "/list/a]"},
+        {54, "/list/a]"},
+    };
+    for (const auto& p : paths) {
+        EXPECT_EQ(S(doc.x_GetPath(doc.At(p.first))), p.second) << p.first;
+    }
     EXPECT_EQ(S(doc.x_GetPath(0)), "");
-
-    // The count uses the name comparison of the document.
-    NavProbe exact(L"<list><Item/><item/></list>");
+    // The count uses the name comparison of the document; top-level siblings count too.
+    NavProbe exact(L"<list><Item/><item/></list>"), folded(kIgnoreCase, exact.GetDoc());
     EXPECT_EQ(S(exact.x_GetPath(exact.At(13))), "/list/item");
-    NavProbe folded(CXmlDoc::DocFlagIgnoreCase);
-    folded.SetDoc(L"<list><Item/><item/></list>");
     EXPECT_EQ(S(folded.x_GetPath(folded.At(13))), "/list/item[2]");
-    // Top-level siblings are counted too.
     NavProbe two(L"<a/><a/>");
     EXPECT_EQ(S(two.x_GetPath(two.At(4))), "/a[2]");
 }
 
 // ---------------------------------------------------------------- nodes
 
-TEST(XmlNavigate, FindNodeVisitsEveryKindOfNode) {
-    const wchar_t* szText =
-        L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE r>\n"
-        L"<r>t &amp; t<![CDATA[c<]]><!--m--><?p x=\"1\"?> <e a='2'/>u</q>< x></r>\n";
-    NavProbe doc(szText);
-    const CLuStringW& text = doc.GetDoc();
-    const int r = doc.At(text.Find(L"<r>"));
-    const int e = doc.At(text.Find(L"<e "));
-    ASSERT_NE(r, 0);
-    ASSERT_NE(e, 0);
-    // The cursor on a node that starts where szAt is found, nLength units long
-    // (all of szAt by default).
-    auto node = [&](int main, int type, const wchar_t* szAt, int nLength = -1) {
-        return Cursor{doc.ParentPos(),
-                      main,
-                      0,
-                      type,
-                      text.Find(szAt),
-                      nLength < 0 ? static_cast<int>(std::wcslen(szAt)) : nLength};
-    };
+// A node FindNode should reach next: its type, its start (the first
+// occurrence of the text at), its length (all of at when 0), name and data.
+struct Node {
+    int type;
+    const wchar_t* at;
+    int length;
+    const char* tag;
+    const char* data;
+};
 
-    // Document level.
-    EXPECT_EQ(doc.FindNode(), 16);
-    EXPECT_EQ(Cur(doc), node(0, 16, L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
-    EXPECT_EQ(S(doc.GetTagName()), "xml");
+// Walks the level with FindNode(nMask) through exactly these nodes. The main
+// position of another node is the last element of the level before it; at
+// the end of the level the cursor stays on the last node.
+void ExpectNodes(NavProbe& doc, const std::vector<Node>& nodes, int nMask = 0) {
+    const CLuStringW& text = doc.GetDoc();
+    for (const Node& n : nodes) {
+        SCOPED_TRACE(Utf8(n.at));
+        const int nStart = text.Find(n.at);
+        ASSERT_EQ(doc.FindNode(nMask), n.type);
+        if (n.type == 1) {
+            EXPECT_EQ(Cur(doc), OnElem(doc.ParentPos(), doc.At(nStart)));
+        } else {
+            int iBefore = 0;
+            for (int nChild : doc.ChildStarts(doc.ParentPos())) {
+                iBefore = nChild < nStart ? doc.At(nChild) : iBefore;
+            }
+            const int nLength = n.length ? n.length : static_cast<int>(std::wcslen(n.at));
+            EXPECT_EQ(Cur(doc), (Cursor{doc.ParentPos(), iBefore, 0, n.type, nStart, nLength}));
+        }
+        EXPECT_EQ(S(doc.GetTagName()), n.tag);
+        EXPECT_EQ(S(doc.GetData()), n.data);
+    }
+    const Cursor last = Cur(doc);
+    EXPECT_EQ(doc.FindNode(nMask), 0);
+    EXPECT_EQ(Cur(doc), last);
+}
+
+TEST(XmlNavigate, FindNodeVisitsEveryKindOfNode) {
+    NavProbe doc(
+        L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE\n  r PUBLIC \"-//x\">\n<r>"
+        L"t &amp; t<![CDATA[c<]]><!--m--><? p x=\"1\"?> <e:f.g-h\r\t a='2'/>u</q></ q ></>< x>"
+        L"</r>\r\n");
+    const int r = doc.At(doc.GetDoc().Find(L"<r>")), e = doc.At(doc.GetDoc().Find(L"<e:"));
+    // Attributes of a processing instruction, the tag name being no attribute.
+    ASSERT_EQ(doc.FindNode(), 16);
     EXPECT_EQ(S(doc.GetAttrib(L"encoding")), "UTF-8");
-    EXPECT_EQ(S(doc.GetAttrib(L"standalone")), "");
+    EXPECT_EQ(S(doc.GetAttrib(L"xml")), "");
     EXPECT_EQ(S(doc.GetAttribName(0)), "version");
     EXPECT_EQ(S(doc.GetAttribName(1)), "encoding");
     EXPECT_EQ(S(doc.GetAttribName(2)), "");
-    EXPECT_EQ(S(doc.GetData()), "xml version=\"1.0\" encoding=\"UTF-8\"");
-    EXPECT_EQ(doc.FindNode(), 4);
-    EXPECT_EQ(doc.NodeStart(), text.Find(L"\n"));
-    EXPECT_EQ(doc.NodeLength(), 1);
-    EXPECT_EQ(S(doc.GetTagName()), "#text");
-    EXPECT_EQ(doc.FindNode(), 64);
-    EXPECT_EQ(Cur(doc), node(0, 64, L"<!DOCTYPE r>"));
-    EXPECT_EQ(S(doc.GetTagName()), "r");
-    EXPECT_EQ(S(doc.GetData()), "<!DOCTYPE r>");
-    EXPECT_EQ(doc.FindNode(), 4);
-    EXPECT_EQ(doc.FindNode(), 1);
-    EXPECT_EQ(Cur(doc), OnElem(0, r));
-    EXPECT_EQ(doc.FindNode(), 4);  // the line break behind the root
-    EXPECT_EQ(Cur(doc), (Cursor{0, r, 0, 4, text.GetLength() - 1, 1}));
-    EXPECT_EQ(doc.FindNode(), 0);
-    EXPECT_EQ(Cur(doc), (Cursor{0, r, 0, 4, text.GetLength() - 1, 1}));
+    doc.ResetPos();
+    // At document level only the end of the text ends the scan.
+    ExpectNodes(
+        doc, {{16, L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0, "xml",
+               "xml version=\"1.0\" encoding=\"UTF-8\""},
+              {4, L"\n<!", 1, "#text", "\n"},
+              {64, L"<!DOCTYPE\n  r PUBLIC \"-//x\">", 0, "r", "<!DOCTYPE\n  r PUBLIC \"-//x\">"},
+              {4, L"\n<r>", 1, "#text", "\n"},
+              {1, L"<r>", 0, "r", ""},
+              {4, L"\r\n", 0, "#text", "\r\n"}});
     EXPECT_FALSE(doc.IntoElem());  // only from an element
+    NavProbe top(L"</x ><a/>");
+    ExpectNodes(top, {{128, L"</x >", 0, "x", "x "}, {1, L"<a/>", 0, "a", ""}});
 
-    // Inside the root, every node in order.
+    // Inside the root; the parent's end tag ends the level.
     doc.ResetPos();
     ASSERT_TRUE(doc.FindElem(L"r"));
     ASSERT_TRUE(doc.IntoElem());
-    EXPECT_EQ(doc.FindNode(0), 2);
-    EXPECT_EQ(Cur(doc), node(0, 2, L"t &amp; t"));
-    EXPECT_EQ(S(doc.GetTagName()), "#text");
-    EXPECT_EQ(S(doc.GetData()), "t & t");
-    EXPECT_EQ(doc.FindNode(), 8);
-    EXPECT_EQ(Cur(doc), node(0, 8, L"<![CDATA[c<]]>"));
-    EXPECT_EQ(S(doc.GetTagName()), "#cdata-section");
-    EXPECT_EQ(S(doc.GetData()), "c<");
-    EXPECT_EQ(doc.FindNode(), 32);
-    EXPECT_EQ(Cur(doc), node(0, 32, L"<!--m-->"));
-    EXPECT_EQ(S(doc.GetTagName()), "#comment");
-    EXPECT_EQ(S(doc.GetData()), "m");
-    EXPECT_EQ(doc.FindNode(), 16);
-    EXPECT_EQ(Cur(doc), node(0, 16, L"<?p x=\"1\"?>"));
-    EXPECT_EQ(S(doc.GetTagName()), "p");
-    EXPECT_EQ(S(doc.GetAttrib(L"x")), "1");
-    EXPECT_EQ(S(doc.GetData()), "p x=\"1\"");
-    EXPECT_EQ(doc.FindNode(), 4);
-    EXPECT_EQ(Cur(doc), node(0, 4, L" <e", 1));
-    EXPECT_EQ(doc.FindNode(), 1);
-    EXPECT_EQ(Cur(doc), OnElem(r, e));
-    EXPECT_EQ(S(doc.GetAttrib(L"a")), "2");
-    EXPECT_EQ(doc.FindNode(), 2);
-    EXPECT_EQ(Cur(doc), node(e, 2, L"u</q>", 1));
-    EXPECT_EQ(S(doc.GetTagName()), "#text");
-    EXPECT_EQ(S(doc.GetData()), "u");
-    EXPECT_EQ(doc.FindNode(), 128);
-    EXPECT_EQ(Cur(doc), node(e, 128, L"</q>"));
-    EXPECT_EQ(S(doc.GetTagName()), "q");
-    EXPECT_EQ(S(doc.GetData()), "q");
-    EXPECT_EQ(doc.FindNode(), 32768);
-    EXPECT_EQ(Cur(doc), node(e, 32768, L"< x>"));
-    EXPECT_EQ(S(doc.GetTagName()), "");
-    EXPECT_EQ(S(doc.GetData()), "< x>");
-    const Cursor last = Cur(doc);
-    EXPECT_EQ(doc.FindNode(), 0);  // the parent's end tag ends the level
-    EXPECT_EQ(Cur(doc), last);
+    ExpectNodes(doc, {{2, L"t &amp; t", 0, "#text", "t & t"},
+                      {8, L"<![CDATA[c<]]>", 0, "#cdata-section", "c<"},
+                      {32, L"<!--m-->", 0, "#comment", "m"},
+                      {16, L"<? p x=\"1\"?>", 0, "p", " p x=\"1\""},  // space after "<?" skipped
+                      {4, L" <e", 1, "#text", " "},
+                      {1, L"<e:", 0, "e:f.g-h", ""},
+                      {2, L"u</q>", 1, "#text", "u"},
+                      {128, L"</q>", 0, "q", "q"},
+                      {128, L"</ q >", 0, "q", " q "},
+                      {128, L"</>", 0, ">", ""},  // a stop character is a name by itself
+                      {32768, L"< x>", 0, "", "< x>"}});
     EXPECT_FALSE(doc.FindElem());  // e has no next sibling
-    EXPECT_EQ(Cur(doc), last);
+    EXPECT_EQ(doc.NodeType(), 32768);
     EXPECT_EQ(S(doc.GetChildTagName()), "");
     EXPECT_FALSE(doc.IntoElem());
     // Out of the level from a node: the parent becomes the main position.
@@ -398,29 +376,16 @@ TEST(XmlNavigate, FindNodeMaskSkipsOtherNodesAndWholeElements) {
     const int r = doc.At(0), e = doc.At(text.Find(L"<e>"));
     ASSERT_TRUE(doc.FindElem());
     ASSERT_TRUE(doc.IntoElem());
-    EXPECT_EQ(doc.FindNode(32), 32);
-    EXPECT_EQ(doc.NodeStart(), text.Find(L"<!--m"));
-    EXPECT_EQ(doc.MainPos(), 0);
-    EXPECT_EQ(doc.FindNode(32), 0);  // "<!--n-->" lies inside e
-    EXPECT_EQ(doc.NodeStart(), text.Find(L"<!--m"));
-
+    ExpectNodes(doc, {{32, L"<!--m-->", 0, "#comment", "m"}}, 32);  // "<!--n-->" lies in e
     doc.ResetMainPos();
-    std::vector<int> types, mains;
-    for (int nType; (nType = doc.FindNode(2 | 128)) != 0;) {
-        types.push_back(nType);
-        mains.push_back(doc.MainPos());
-    }
-    EXPECT_EQ(types, (std::vector<int>{2, 2, 128}));
-    EXPECT_EQ(mains, (std::vector<int>{0, e, e}));
-
+    ExpectNodes(
+        doc,
+        {{2, L"t<", 1, "#text", "t"}, {2, L"u<", 1, "#text", "u"}, {128, L"</q>", 0, "q", "q"}},
+        2 | 128);
     doc.ResetMainPos();
-    EXPECT_EQ(doc.FindNode(1), 1);
-    EXPECT_EQ(Cur(doc), OnElem(r, e));
-    EXPECT_EQ(doc.FindNode(1), 0);
-    EXPECT_EQ(Cur(doc), OnElem(r, e));
+    ExpectNodes(doc, {{1, L"<e>", 0, "e", ""}}, 1);
     EXPECT_EQ(doc.FindNode(8 | 32768), 32768);
     EXPECT_EQ(doc.NodeStart(), text.Find(L"< x>"));
-
     // From an element the scan starts behind it.
     doc.ResetMainPos();
     ASSERT_TRUE(doc.FindElem(L"e"));
@@ -434,79 +399,35 @@ TEST(XmlNavigate, FindNodeMaskSkipsOtherNodesAndWholeElements) {
     // In e, from a node between its children FindElem goes on behind the
     // element before the node.
     ASSERT_TRUE(doc.IntoElem());
-    EXPECT_EQ(doc.FindNode(32), 32);
-    EXPECT_EQ(doc.MainPos(), doc.At(text.Find(L"<i>")));
+    ExpectNodes(doc, {{32, L"<!--n-->", 0, "#comment", "n"}}, 32);
     EXPECT_FALSE(doc.FindElem());
     EXPECT_EQ(doc.NodeType(), 32);
-    // Into an empty level there is nothing to find.
+    // Into a level of text only, and into an empty one.
     doc.ResetMainPos();
     ASSERT_TRUE(doc.FindElem(L"i"));
     ASSERT_TRUE(doc.IntoElem());
-    EXPECT_EQ(doc.FindNode(), 2);
-    EXPECT_EQ(doc.FindNode(), 0);
+    ExpectNodes(doc, {{2, L"in", 0, "#text", "in"}});
     NavProbe leaf(L"<r><e/></r>");
-    ASSERT_TRUE(leaf.FindChildElem());
-    ASSERT_TRUE(leaf.IntoElem());
-    ASSERT_TRUE(leaf.IntoElem());
-    EXPECT_EQ(leaf.FindNode(), 0);
+    ASSERT_TRUE(leaf.FindChildElem() && leaf.IntoElem() && leaf.IntoElem());
+    ExpectNodes(leaf, {});
     EXPECT_EQ(Cur(leaf), OnElem(leaf.At(3), 0));
 }
 
 TEST(XmlNavigate, FindNodeFollowsTheIndexPastAnUnendedElement) {
     // a has no end tag, so b was moved up to follow it as a sibling.
     NavProbe doc(L"<r><a><b/>x</r>");
-    const int r = doc.At(0), a = doc.At(3), b = doc.At(6);
-    ASSERT_TRUE(doc.FindElem());
-    ASSERT_TRUE(doc.IntoElem());
-    EXPECT_EQ(doc.FindNode(), 1);
-    EXPECT_EQ(Cur(doc), OnElem(r, a));
-    EXPECT_EQ(doc.FindNode(), 1);
-    EXPECT_EQ(Cur(doc), OnElem(r, b));
-    EXPECT_EQ(doc.FindNode(), 2);
-    EXPECT_EQ(doc.MainPos(), b);
-    EXPECT_EQ(doc.FindNode(), 0);
-}
-
-TEST(XmlNavigate, TagNamesOfUnusualNodes) {
-    NavProbe doc(L"<!DOCTYPE\n  html PUBLIC \"-//x\"><html\n\tlang='en'><? p ?></ q ></></html>");
-    EXPECT_EQ(doc.FindNode(64), 64);
-    EXPECT_EQ(S(doc.GetTagName()), "html");
-    ASSERT_TRUE(doc.FindElem());
-    EXPECT_EQ(S(doc.GetTagName()), "html");
-    ASSERT_TRUE(doc.IntoElem());
-    EXPECT_EQ(doc.FindNode(), 16);
-    EXPECT_EQ(S(doc.GetTagName()), "p");  // white space after "<?" is skipped
-    EXPECT_EQ(S(doc.GetData()), " p ");
-    EXPECT_EQ(doc.FindNode(), 128);
-    EXPECT_EQ(S(doc.GetTagName()), "q");
-    EXPECT_EQ(doc.FindNode(), 128);
-    EXPECT_EQ(S(doc.GetTagName()), ">");  // a stop character is a name by itself
-    EXPECT_EQ(S(doc.GetData()), "");
-    EXPECT_EQ(doc.FindNode(), 0);
-
-    // At document level only the end of the text ends the scan.
-    NavProbe top(L"</x ><a/>");
-    EXPECT_EQ(top.FindNode(), 128);
-    EXPECT_EQ(S(top.GetTagName()), "x");
-    EXPECT_EQ(S(top.GetData()), "x ");
-    EXPECT_EQ(top.FindNode(), 1);
-    EXPECT_EQ(top.FindNode(), 0);
-
-    NavProbe named(L"<a:b.c-d\r\n/>");
-    ASSERT_TRUE(named.FindElem());
-    EXPECT_EQ(S(named.GetTagName()), "a:b.c-d");
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem());
+    ExpectNodes(doc,
+                {{1, L"<a>", 0, "a", ""}, {1, L"<b/>", 0, "b", ""}, {2, L"x", 0, "#text", "x"}});
 }
 
 TEST(XmlNavigate, WhiteSpaceNodeDataIsItsWholeText) {
-    NavProbe doc(CXmlDoc::DocFlagTrimWhitespace);
-    doc.SetDoc(L"<r>\r\n <a/> x </r>");
-    ASSERT_TRUE(doc.FindElem());
-    ASSERT_TRUE(doc.IntoElem());
-    ASSERT_EQ(doc.FindNode(), 4);
-    EXPECT_EQ(S(doc.GetData()), "\r\n ");
-    EXPECT_EQ(doc.FindNode(), 1);
-    EXPECT_EQ(doc.FindNode(), 2);
-    EXPECT_EQ(S(doc.GetData()), "x");  // text is unescaped, so trimmed
+    NavProbe doc(kTrim, L"<r>\r\n <a/> x </r>");
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem());
+    // Text is unescaped, so trimmed; white space alone is kept as it stands.
+    ExpectNodes(doc, {{4, L"\r\n ", 0, "#text", "\r\n "},
+                      {1, L"<a/>", 0, "a", ""},
+                      {2, L" x ", 0, "#text", "x"}});
 }
 
 // ---------------------------------------------------------------- attributes
@@ -518,37 +439,23 @@ TEST(XmlNavigate, AttributesByNameAndByNumber) {
     EXPECT_EQ(S(doc.GetAttrib(L"a")), "");  // no main position yet
     EXPECT_EQ(S(doc.GetAttribName(0)), "");
     ASSERT_TRUE(doc.FindElem());
-    EXPECT_EQ(S(doc.GetAttrib(L"flag")), "flag");
-    EXPECT_EQ(S(doc.GetAttrib(L"a")), "1");
-    EXPECT_EQ(S(doc.GetAttrib(L"b")), "x & y");
-    EXPECT_EQ(S(doc.GetAttrib(L"c")), "un<q");
-    EXPECT_EQ(S(doc.GetAttrib(L"d")), "sp");
-    // Named references fold to their capitalised form.
-    EXPECT_TRUE(doc.GetAttrib(L"e") == L"A\u00C9");
-    EXPECT_EQ(S(doc.GetAttrib(L"f")), "it\"s");
-    EXPECT_EQ(S(doc.GetAttrib(L"g")), "</a>");
-    EXPECT_EQ(S(doc.GetAttrib(L"last")), "last");
-    EXPECT_EQ(S(doc.GetAttrib(L"fla")), "");
-    EXPECT_EQ(S(doc.GetAttrib(L"flags")), "");
-    EXPECT_EQ(S(doc.GetAttrib(L"r")), "");  // the tag name is no attribute
-    EXPECT_EQ(S(doc.GetAttrib(L"z")), "");
-    EXPECT_EQ(S(doc.GetAttrib(XML_CSTR(nullptr))), "");
-
-    const char* names[] = {"flag", "a", "b", "c", "d", "e", "f", "g", "last"};
-    for (int n = 0; n < 9; ++n) {
-        EXPECT_EQ(S(doc.GetAttribName(n)), names[n]) << n;
-    }
-    EXPECT_EQ(S(doc.GetAttribName(9)), "");
+    // A bare name is its own value; named references fold to their capitalised form.
+    const std::pair<const char*, const char*> attribs[] = {
+        {"flag", "flag"}, {"a", "1"},     {"b", "x & y"}, {"c", "un<q"},    {"d", "sp"},
+        {"e", "A\u00C9"}, {"f", "it\"s"}, {"g", "</a>"},  {"last", "last"},
+    };
     CLuStringW name, value;
-    ASSERT_TRUE(doc.GetNthAttrib(0, name, value));
-    EXPECT_EQ(S(name), "flag");
-    EXPECT_EQ(S(value), "flag");
-    ASSERT_TRUE(doc.GetNthAttrib(3, name, value));
-    EXPECT_EQ(S(name), "c");
-    EXPECT_EQ(S(value), "un<q");
-    ASSERT_TRUE(doc.GetNthAttrib(8, name, value));
-    EXPECT_EQ(S(name), "last");
+    for (int n = 0; n < 9; ++n) {
+        EXPECT_TRUE(doc.GetAttrib(W(attribs[n].first)) == W(attribs[n].second)) << n;
+        ASSERT_TRUE(doc.GetNthAttrib(n, name, value)) << n;
+        EXPECT_TRUE(name == W(attribs[n].first) && value == W(attribs[n].second)) << n;
+    }
     EXPECT_FALSE(doc.GetNthAttrib(9, name, value));
+    EXPECT_EQ(S(doc.GetAttribName(9)), "");
+    for (const wchar_t* szMissing : {L"fla", L"flags", L"r", L"z"}) {  // r is the tag name
+        EXPECT_EQ(S(doc.GetAttrib(szMissing)), "") << Utf8(szMissing);
+    }
+    EXPECT_EQ(S(doc.GetAttrib(XML_CSTR(nullptr))), "");
 }
 
 TEST(XmlNavigate, AttributeValuesAreNeverTakenForNames) {
@@ -566,8 +473,7 @@ TEST(XmlNavigate, AttributeValuesAreNeverTakenForNames) {
 }
 
 TEST(XmlNavigate, AttributeNamesAndValuesFollowTheDocumentFlags) {
-    NavProbe doc(CXmlDoc::DocFlagIgnoreCase | CXmlDoc::DocFlagCollapseWhitespace);
-    doc.SetDoc(L"<r Id=' a \t b '/>");
+    NavProbe doc(kIgnoreCase | kCollapse, L"<r Id=' a \t b '/>");
     ASSERT_TRUE(doc.FindElem());
     EXPECT_EQ(S(doc.GetAttrib(L"ID")), "a b");
     doc.SetDocFlags(0);
@@ -579,92 +485,49 @@ TEST(XmlNavigate, AttributeNamesAndValuesFollowTheDocumentFlags) {
 
 TEST(XmlNavigate, DataOfElements) {
     struct Case {
+        int flags;
         const wchar_t* text;
         const char* data;
     } cases[] = {
-        {L"<r>x &amp; y<!--c--> z</r>", "x & y z"},
-        {L"<r>a<![CDATA[<&amp;>]]>b<?p d?>c</r>", "a<&amp;>bc"},
+        // Text, CDATA content as it stands; comments and instructions give nothing.
+        {0, L"<r>x &amp; y<!--c--> z</r>", "x & y z"},
+        {0, L"<r>a<![CDATA[<&amp;>]]>b<?p d?>c</r>", "a<&amp;>bc"},
+        {0, L"<r><![CDATA[x]]]]><![CDATA[>y]]></r>", "x]]>y"},
         // White space alone between other nodes is a white-space node: nothing.
-        {L"<r> <!--c-->x<![CDATA[ ]]> </r>", "x "},
-        {L"<r> x </r>", " x "},
-        {L"<r>a > b</r>", "a > b"},
-        {L"<r>a > b<!--c--></r>", "a > b"},
-        {L"<r>t<c/>u</r>", ""},
-        {L"<r>\n  <c>x</c>\n</r>", ""},
-        {L"<r/>", ""},
-        {L"<r></r>", ""},
-        {L"<r><!--only--></r>", ""},
-        {L"<r><![CDATA[x]]]]><![CDATA[>y]]></r>", "x]]>y"},
-        {L"<r>&#x263a; &#128512;</r>", "\u263A \U0001F600"},
+        {0, L"<r> <!--c-->x<![CDATA[ ]]> </r>", "x "},
+        {0, L"<r>a > b</r>", "a > b"},
+        {0, L"<r>a > b<!--c--></r>", "a > b"},
+        {0, L"<r>&#x263a; &#128512;</r>", "\u263A \U0001F600"},
+        // Child elements leave no data, nor does an element without content.
+        {0, L"<r>t<c/>u</r>", ""},
+        {0, L"<r>\n  <c>x</c>\n</r>", ""},
+        {0, L"<r/>", ""},
+        {0, L"<r></r>", ""},
+        {0, L"<r><!--only--></r>", ""},
+        {0, L"<r>  a \t b  </r>", "  a \t b  "},
+        // Each text node is unescaped, so trimmed or collapsed, on its own.
+        {kTrim, L"<r>  a \t b  </r>", "a \t b"},
+        {kTrim, L"<r> a <!--c--> b </r>", "ab"},
+        {kTrim, L"<r> a <![CDATA[ c ]]> b </r>", "a c b"},
+        {kCollapse, L"<r>\r\n  a \t b  &#32;</r>", "a b  "},  // a decoded space is no white space
     };
     for (const Case& c : cases) {
-        NavProbe doc(c.text);
+        NavProbe doc(c.flags, c.text);
         ASSERT_TRUE(doc.FindElem()) << Utf8(c.text);
-        const CLuStringW data = doc.GetData();
-        CLuStringW expected;
-        // Expectations are UTF-8: turn them into UTF-16 units for comparing.
-        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(c.data); *p;) {
-            uint32_t code = *p++;
-            if (code >= 0xC0) {
-                const int extra = code >= 0xF0 ? 3 : code >= 0xE0 ? 2 : 1;
-                code &= 0x3F >> extra;
-                for (int k = 0; k < extra; ++k) {
-                    code = (code << 6) | (*p++ & 0x3F);
-                }
-            }
-            if (code >= 0x10000) {
-                expected += static_cast<wchar_t>(0xD800 | ((code - 0x10000) >> 10));
-                expected += static_cast<wchar_t>(0xDC00 | (code & 0x3FF));
-            } else {
-                expected += static_cast<wchar_t>(code);
-            }
-        }
-        EXPECT_TRUE(data == expected) << Utf8(c.text) << " gave " << S(data);
+        EXPECT_TRUE(doc.GetData() == W(c.data)) << Utf8(c.text) << " gave " << S(doc.GetData());
     }
 }
 
 TEST(XmlNavigate, DataOfChildAndMissingElements) {
-    NavProbe doc(L"<r><a>1</a><b><c>2</c></b><d>x<e/>y</d></r>");
+    NavProbe doc(L"<r><a>1</a><b/></r>");
     EXPECT_EQ(S(doc.GetData()), "");
     EXPECT_EQ(S(doc.GetChildData()), "");
     ASSERT_TRUE(doc.FindChildElem(L"a"));
     EXPECT_EQ(S(doc.GetChildData()), "1");
-    EXPECT_EQ(S(doc.GetData()), "");  // r has children
-    ASSERT_TRUE(doc.FindChildElem(L"b"));
-    EXPECT_EQ(S(doc.GetChildData()), "");
-    ASSERT_TRUE(doc.FindChildElem(L"d"));
-    EXPECT_EQ(S(doc.GetChildData()), "");  // text around a child counts for nothing
-    ASSERT_TRUE(doc.IntoElem());
-    ASSERT_TRUE(doc.FindChildElem());
-    EXPECT_EQ(S(doc.GetChildTagName()), "e");
-    EXPECT_EQ(S(doc.GetChildData()), "");
     // An element whose end tag is missing ends at its start tag: no data.
     NavProbe unended(L"<r><a>x</r>");
     ASSERT_TRUE(unended.FindChildElem(L"a"));
     EXPECT_EQ(S(unended.GetChildData()), "");
-}
-
-TEST(XmlNavigate, DataFollowsTrimAndCollapseFlags) {
-    NavProbe trim(CXmlDoc::DocFlagTrimWhitespace);
-    trim.SetDoc(L"<r>  a \t b  </r>");
-    ASSERT_TRUE(trim.FindElem());
-    EXPECT_EQ(S(trim.GetData()), "a \t b");
-    // Each text node is unescaped, so trimmed, on its own.
-    trim.SetDoc(L"<r> a <!--c--> b </r>");
-    ASSERT_TRUE(trim.FindElem());
-    EXPECT_EQ(S(trim.GetData()), "ab");
-    trim.SetDoc(L"<r> a <![CDATA[ c ]]> b </r>");
-    ASSERT_TRUE(trim.FindElem());
-    EXPECT_EQ(S(trim.GetData()), "a c b");
-
-    NavProbe collapse(CXmlDoc::DocFlagCollapseWhitespace);
-    collapse.SetDoc(L"<r>\r\n  a \t b  &#32;</r>");
-    ASSERT_TRUE(collapse.FindElem());
-    EXPECT_EQ(S(collapse.GetData()), "a b  ");  // the decoded space is no white space
-
-    NavProbe plain(L"<r>  a \t b  </r>");
-    ASSERT_TRUE(plain.FindElem());
-    EXPECT_EQ(S(plain.GetData()), "  a \t b  ");
 }
 
 TEST(XmlNavigate, ElementContentIsRawText) {
@@ -672,8 +535,7 @@ TEST(XmlNavigate, ElementContentIsRawText) {
     EXPECT_EQ(S(doc.GetElemContent()), "");
     ASSERT_TRUE(doc.FindElem());
     EXPECT_EQ(S(doc.GetElemContent()), "\n <a>x &amp; y</a>\n <b/> t\n");
-    ASSERT_TRUE(doc.IntoElem());
-    ASSERT_TRUE(doc.FindElem());
+    ASSERT_TRUE(doc.IntoElem() && doc.FindElem());
     EXPECT_EQ(S(doc.GetElemContent()), "x &amp; y");
     ASSERT_TRUE(doc.FindElem());
     EXPECT_EQ(S(doc.GetElemContent()), "");
@@ -698,71 +560,55 @@ TEST(XmlNavigate, SubDocumentTakesTrailingWhiteSpaceOnlyUpToATag) {
 
 // ---------------------------------------------------------------- errors
 
-TEST(XmlNavigate, ErrorMessagesOfParseRecords) {
+TEST(XmlNavigate, ErrorMessages) {
     struct Case {
+        bool bResult;  // text is a result text of file records, not a document
         const wchar_t* text;
         const char* message;
     } cases[] = {
-        {L"<a/>", ""},
-        {L"", ""},
-        {L"<a/><b/>", "root element has sibling"},
-        {L"text only", "no root element"},
-        {L"<a></b></a>", "lone end tag 'b' at offset 3"},
-        {L"<a><b></a>", "start tag 'b' at offset 3 expecting end tag at offset 7"},
-        {L"<r>< x></r>", "tag syntax error at offset 3 expecting tag name / ! or ?"},
-        {L"<r><!x></r>", "tag syntax error at offset 3 expecting 'DOCTYPE' [ or -"},
-        {L"<r><!-x></r>", "tag syntax error at offset 3 expecting - to begin comment"},
-        {L"<r><![X[></r>", "tag syntax error at offset 3 expecting 'CDATA'"},
-        {L"<r/><?pi", "unterminated tag at offset 4"},
-    };
-    for (const Case& c : cases) {
-        CXmlDoc doc(c.text);
-        EXPECT_EQ(S(doc.GetError()), c.message) << Utf8(c.text);
-    }
-    // Only the first record of the parse is told.
-    CXmlDoc several(L"<r><a></b></r><c/>");
-    EXPECT_EQ(S(several.GetResult()),
-              "<lone_end_tag tagname=\"b\" offset=\"6\"/>"
-              "<unended_start_tag tagname=\"a\" offset=\"3\" offset2=\"11\"/><root_has_sibling/>");
-    EXPECT_EQ(S(several.GetError()), "lone end tag 'b' at offset 6");
-}
-
-TEST(XmlNavigate, ErrorMessagesOfFileRecords) {
-    struct Case {
-        const wchar_t* result;
-        const char* message;
-    } cases[] = {
-        {L"<doctype_tag_syntax offset=\"9\"/>",
+        {false, L"<a/>", ""},
+        {false, L"", ""},
+        {false, L"<a/><b/>", "root element has sibling"},
+        {false, L"text only", "no root element"},
+        {false, L"<a></b></a>", "lone end tag 'b' at offset 3"},
+        {false, L"<a><b></a>", "start tag 'b' at offset 3 expecting end tag at offset 7"},
+        {false, L"<r>< x></r>", "tag syntax error at offset 3 expecting tag name / ! or ?"},
+        {false, L"<r><!x></r>", "tag syntax error at offset 3 expecting 'DOCTYPE' [ or -"},
+        {false, L"<r><!-x></r>", "tag syntax error at offset 3 expecting - to begin comment"},
+        {false, L"<r><![X[></r>", "tag syntax error at offset 3 expecting 'CDATA'"},
+        {false, L"<r/><?pi", "unterminated tag at offset 4"},
+        // Only the first record of the parse is told.
+        {false, L"<r><a></b></r><c/>", "lone end tag 'b' at offset 6"},
+        {true, L"<doctype_tag_syntax offset=\"9\"/>",
          "tag syntax error at offset 9 expecting markup declaration"},
-        {L"<file_error msg=\"Access &amp; denied\" n=\"5\"/>", "Access & denied"},
-        {L"<bom/>", "BOM +"},
-        {L"<read encoding=\"UTF-16LE\" length=\"120\"/>", "UTF-16LE length 120"},
-        {L"<read encoding=\"\" length=\"7\"/>", "length 7"},
-        {L"<write encoding=\"UTF-8\" length=\"5\"/>", "UTF-8 length 5"},
-        {L"<write length=\"5\"/>", "length 5"},
-        {L"<converted_to encoding=\"windows-1252\" length=\"4\"/>", "to windows-1252 length 4"},
-        {L"<converted_to length=\"4\"/>", "to length 4"},
-        {L"<converted_from encoding=\"UTF-16BE\" length=\"6\"/>", "UTF-16BE length 6 to"},
-        {L"<converted_from length=\"6\"/>", "length 6 to"},
-        {L"<nulls_removed count=\"3\"/>", "removed 3 nulls"},
-        {L"<conversion_loss/>", "(chars lost in conversion!)"},
-        {L"<utf8_detection/>", "(used UTF-8 detection)"},
-        {L"<endian_swap/>", "endian swap"},
-        {L"<mystery a=\"1\"/><bom/>", "BOM +"},
-        // Reading a file, then the parse: every file record, one parse record.
-        {L"<bom/><read encoding=\"UTF-8\" length=\"10\"/><nulls_removed count=\"2\"/>"
+        {true, L"<file_error msg=\"Access &amp; denied\" n=\"5\"/>", "Access & denied"},
+        {true, L"<read encoding=\"UTF-16LE\" length=\"120\"/>", "UTF-16LE length 120"},
+        {true, L"<write length=\"5\"/>", "length 5"},
+        {true, L"<converted_to encoding=\"windows-1252\" length=\"4\"/>",
+         "to windows-1252 length 4"},
+        {true, L"<converted_from encoding=\"UTF-16BE\" length=\"6\"/>", "UTF-16BE length 6 to"},
+        {true, L"<mystery a=\"1\"/><endian_swap/>", "endian swap"},
+        // Every file record, but again one record of the parse.
+        {true,
+         L"<bom/><read encoding=\"UTF-8\" length=\"10\"/><nulls_removed count=\"2\"/>"
          L"<utf8_detection/><lone_end_tag tagname=\"x\" offset=\"1\"/>"
          L"<unended_start_tag tagname=\"y\" offset=\"2\" offset2=\"9\"/><no_root_element/>",
          "BOM + UTF-8 length 10 removed 2 nulls (used UTF-8 detection) lone end tag 'x' at "
          "offset 1"},
-        {L"<root_has_sibling/><write encoding=\"UTF-8\" length=\"5\"/><conversion_loss/>",
+        {true, L"<root_has_sibling/><write encoding=\"UTF-8\" length=\"5\"/><conversion_loss/>",
          "root element has sibling UTF-8 length 5 (chars lost in conversion!)"},
     };
     for (const Case& c : cases) {
-        NavProbe doc;
-        doc.SetResultText(c.result);
-        EXPECT_EQ(S(doc.GetError()), c.message) << Utf8(c.result);
+        NavProbe doc(c.bResult ? L"" : c.text);
+        if (c.bResult) {
+            doc.SetResultText(c.text);
+        }
+        EXPECT_EQ(S(doc.GetError()), c.message) << Utf8(c.text);
     }
+    // The parse behind the first-record case did record all three.
+    EXPECT_EQ(S(NavProbe(L"<r><a></b></r><c/>").GetResult()),
+              "<lone_end_tag tagname=\"b\" offset=\"6\"/>"
+              "<unended_start_tag tagname=\"a\" offset=\"3\" offset2=\"11\"/><root_has_sibling/>");
 }
 
 // ---------------------------------------------------------------- saved positions
@@ -777,8 +623,6 @@ TEST(XmlNavigate, SavedPositionsRestoreTheCursorTriple) {
     EXPECT_TRUE(doc.SavePos(L"main"));
     ASSERT_TRUE(doc.IntoElem());
     EXPECT_TRUE(doc.SavePos(L"parent", 1));
-    ASSERT_TRUE(doc.FindElem());
-    EXPECT_EQ(doc.MainPos(), b);
     EXPECT_FALSE(doc.SavePos(XML_CSTR(nullptr)));
 
     EXPECT_TRUE(doc.RestorePos(L"child"));
@@ -796,25 +640,21 @@ TEST(XmlNavigate, SavedPositionsRestoreTheCursorTriple) {
     EXPECT_FALSE(doc.RestorePos(XML_CSTR(nullptr)));
 
     // A saved node position comes back as its element; node members are cleared.
-    doc.ResetPos();
-    ASSERT_TRUE(doc.FindElem());
-    ASSERT_TRUE(doc.IntoElem());
-    ASSERT_TRUE(doc.FindElem(L"c"));
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem() && doc.FindElem(L"c"));
     ASSERT_EQ(doc.FindNode(), 32);
     EXPECT_TRUE(doc.SavePos(L"main"));  // overwrites
     EXPECT_TRUE(doc.RestorePos(L"child"));
     EXPECT_TRUE(doc.RestorePos(L"main"));
     EXPECT_EQ(Cur(doc), OnElem(r, c));
-
-    // Names are exact, whatever the document flags say.
-    doc.SetDocFlags(CXmlDoc::DocFlagIgnoreCase);
+    // Names are exact, whatever the document flags say; a parse drops them all.
+    doc.SetDocFlags(kIgnoreCase);
     EXPECT_FALSE(doc.RestorePos(L"MAIN"));
-    // A parse drops every saved position.
     doc.SetDoc(doc.GetDoc());
     EXPECT_FALSE(doc.RestorePos(L"main"));
 }
 
-TEST(XmlNavigate, RestoringCreatesMissingMapsOfSevenSlots) {
+TEST(XmlNavigate, SavedPositionMapsAndSlots) {
+    // Restoring creates every missing map up to its number, of seven slots.
     NavProbe doc(L"<r/>");
     EXPECT_TRUE(doc.Maps() == nullptr || doc.Maps()[0] == nullptr);
     EXPECT_FALSE(doc.RestorePos(L"q", 2));
@@ -833,27 +673,30 @@ TEST(XmlNavigate, RestoringCreatesMissingMapsOfSevenSlots) {
     NavProbe::SavedPosMap* pMap = sized.Map(0);
     ASSERT_EQ(pMap->nMapSize, 3);
     ASSERT_NE(pMap->pTable[0], nullptr);
-    EXPECT_EQ(pMap->pTable[1], nullptr);
-    EXPECT_EQ(pMap->pTable[2], nullptr);
+    EXPECT_TRUE(pMap->pTable[1] == nullptr && pMap->pTable[2] == nullptr);
     EXPECT_EQ(S(pMap->pTable[0][0].strName), "ab");
     EXPECT_EQ(pMap->pTable[0][0].iPos, sized.At(0));
     EXPECT_EQ(pMap->pTable[0][0].nSavedPosFlags, NavProbe::SavedPosUsed | NavProbe::SavedPosMain);
     EXPECT_EQ(pMap->pTable[0][1].nSavedPosFlags, NavProbe::SavedPosLast);
+
+    // The sum is unsigned 32-bit: 32,769 units of 0xFFFF pass 2^31 (negative
+    // as a signed sum); 65,538 of them pass 2^32 (slot 4 if wider, 0 if not).
+    for (int nUnits : {32769, 65538}) {
+        std::vector<wchar_t> units(nUnits, static_cast<wchar_t>(0xFFFF));
+        units.push_back(0);
+        const int nSlot = static_cast<int>(static_cast<uint32_t>(nUnits) * 0xFFFFu % 7);
+        ASSERT_TRUE(sized.SavePos(units.data(), 1)) << nUnits;
+        ASSERT_NE(sized.Map(1)->pTable[nSlot], nullptr) << nUnits;
+        EXPECT_EQ(sized.Map(1)->pTable[nSlot][0].strName.GetLength(), nUnits);
+        EXPECT_TRUE(sized.RestorePos(units.data(), 1));
+    }
 }
 
 TEST(XmlNavigate, SavedPositionSlotsGrowOnCollision) {
-    // Twenty children e0 .. e19 to save distinct positions at.
-    CLuStringW text(L"<r>");
-    for (int n = 0; n < 20; ++n) {
-        CLuStringW child;
-        child.Format(L"<e%d/>", n);
-        text += child;
-    }
-    text += L"</r>";
-    NavProbe doc(text);
+    NavProbe doc(xml_test::Repeated(L"<r>", L"<e/>", 20, L"</r>"));
     // Names whose code units sum to 6 modulo 7: all share slot 6.
     std::vector<CLuStringW> names;
-    for (wchar_t c1 = L'a'; c1 <= L'z' && names.size() < 16; ++c1) {
+    for (wchar_t c1 = L'a'; c1 <= L'z'; ++c1) {
         for (wchar_t c2 = L'a'; c2 <= L'z' && names.size() < 16; ++c2) {
             if ((c1 + c2) % 7 == 6) {
                 names.push_back(CLuStringW(L"") + c1 + c2);
@@ -861,8 +704,7 @@ TEST(XmlNavigate, SavedPositionSlotsGrowOnCollision) {
         }
     }
     ASSERT_EQ(names.size(), 16u);
-    ASSERT_TRUE(doc.FindElem());
-    ASSERT_TRUE(doc.IntoElem());
+    ASSERT_TRUE(doc.FindElem() && doc.IntoElem());
     std::vector<int> saved;
     for (size_t n = 0; n < names.size(); ++n) {
         ASSERT_TRUE(doc.FindElem());
@@ -884,8 +726,7 @@ TEST(XmlNavigate, SavedPositionSlotsGrowOnCollision) {
         EXPECT_EQ(doc.Map(0)->pTable[nSlot], nullptr) << nSlot;
     }
     // Saving under a name again overwrites its entry in place.
-    doc.ResetMainPos();
-    ASSERT_TRUE(doc.FindElem(L"e19"));
+    ASSERT_TRUE(doc.FindElem());
     ASSERT_TRUE(doc.SavePos(names[13]));
     EXPECT_EQ(doc.Map(0)->pTable[6][13].iPos, doc.MainPos());
     EXPECT_EQ(doc.Map(0)->pTable[6][14].iPos, saved[14]);
@@ -903,44 +744,23 @@ TEST(XmlNavigate, SavedPositionSlotsGrowOnCollision) {
     ASSERT_TRUE(small.SavePos(L"h"));  // 104 % 7 = 6
     ASSERT_TRUE(small.FindChildElem());
     ASSERT_TRUE(small.SavePos(L"h"));
-    NavProbe::SavedPos* pSlot = small.Map(0)->pTable[6];
+    const NavProbe::SavedPos* pSlot = small.Map(0)->pTable[6];
     EXPECT_EQ(pSlot[1].nSavedPosFlags,
               NavProbe::SavedPosUsed | NavProbe::SavedPosChild | NavProbe::SavedPosLast);
     EXPECT_EQ(pSlot[1].iPos, small.At(3));
     EXPECT_EQ(pSlot[0].nSavedPosFlags, NavProbe::SavedPosUsed | NavProbe::SavedPosMain);
 }
 
-TEST(XmlNavigate, SlotOfALongNameUsesUnsigned32BitSums) {
-    NavProbe doc(L"<r/>");
-    ASSERT_TRUE(doc.FindElem());
-    // 32,769 units of 0xFFFF sum past 2^31 (negative as a signed sum); 65,538
-    // of them past 2^32 (slot 4 with a wider sum, 0 with a 32-bit one).
-    for (int nUnits : {32769, 65538}) {
-        std::vector<wchar_t> units(nUnits, static_cast<wchar_t>(0xFFFF));
-        units.push_back(0);
-        const uint32_t nSum = static_cast<uint32_t>(nUnits) * 0xFFFFu;
-        const int nSlot = static_cast<int>(nSum % 7);
-        ASSERT_TRUE(doc.SavePos(units.data())) << nUnits;
-        NavProbe::SavedPosMap* pMap = doc.Map(0);
-        ASSERT_NE(pMap->pTable[nSlot], nullptr) << nUnits;
-        EXPECT_EQ(pMap->pTable[nSlot][0].strName.GetLength(), nUnits);
-        EXPECT_TRUE(doc.RestorePos(units.data()));
-    }
-}
-
 TEST(XmlNavigate, StaleSavedPositionsAreDropped) {
     NavProbe doc(L"<r><a/><b/><c/></r>");
     const int a = doc.At(3), b = doc.At(7), c = doc.At(11);
-    ASSERT_TRUE(doc.FindChildElem(L"a"));
-    ASSERT_TRUE(doc.SavePos(L"a"));  // all three names in slot 6
-    ASSERT_TRUE(doc.FindChildElem(L"b"));
-    ASSERT_TRUE(doc.SavePos(L"h"));
-    ASSERT_TRUE(doc.FindChildElem(L"c"));
-    ASSERT_TRUE(doc.SavePos(L"o"));
+    ASSERT_TRUE(doc.FindChildElem(L"a") && doc.SavePos(L"a"));  // all three names in slot 6
+    ASSERT_TRUE(doc.FindChildElem(L"b") && doc.SavePos(L"h"));
+    ASSERT_TRUE(doc.FindChildElem(L"c") && doc.SavePos(L"o"));
     ASSERT_TRUE(doc.SavePos(L"x", 1));  // 120 % 7 = 1
     // Release b's record as a removal would, then drop what refers to it.
     doc.x_ReleasePos(b);
-    doc.x_CheckSavedPos();
+    EXPECT_TRUE(doc.x_CheckSavedPos());
     NavProbe::SavedPos* pSlot = doc.Map(0)->pTable[6];
     EXPECT_EQ(S(pSlot[0].strName), "a");
     EXPECT_EQ(pSlot[0].iPos, a);
@@ -957,7 +777,8 @@ TEST(XmlNavigate, StaleSavedPositionsAreDropped) {
     EXPECT_TRUE(doc.RestorePos(L"x", 1));
 
     doc.x_ReleasePos(c);
-    doc.x_CheckSavedPos();
+    EXPECT_TRUE(doc.x_CheckSavedPos());
+    EXPECT_FALSE(doc.x_CheckSavedPos());  // nothing left to drop
     EXPECT_FALSE(doc.RestorePos(L"o"));
     EXPECT_FALSE(doc.RestorePos(L"x", 1));
     pSlot = doc.Map(1)->pTable[1];
@@ -970,53 +791,8 @@ TEST(XmlNavigate, StaleSavedPositionsAreDropped) {
 
 #if defined(VIDOZIR_TEST_LIBXML2)
 
-// UTF-8 to UTF-16 units; false on a malformed sequence, an overlong form, a
-// surrogate or a code point beyond U+10FFFF.
-bool DecodeUtf8(const char* p, size_t n, std::vector<wchar_t>& out) {
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(p);
-    size_t i = 0;
-    while (i < n) {
-        uint32_t c = s[i];
-        int extra = 0;
-        uint32_t min = 0;
-        if (c < 0x80) {
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, min = 0x80, c &= 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, min = 0x800, c &= 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, min = 0x10000, c &= 0x07;
-        } else {
-            return false;
-        }
-        if (extra && i + extra >= n) {
-            return false;
-        }
-        for (int k = 1; k <= extra; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) {
-                return false;
-            }
-            c = (c << 6) | (s[i + k] & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            return false;
-        }
-        if (c >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 | ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 | (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(c));
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 CLuStringW Wide(const xmlChar* text) {
-    std::vector<wchar_t> units;
-    const char* p = reinterpret_cast<const char*>(text ? text : BAD_CAST "");
-    DecodeUtf8(p, std::strlen(p), units);
-    return CLuStringW(units.data(), static_cast<int>(units.size()));
+    return W(text ? reinterpret_cast<const char*>(text) : "");
 }
 
 // libxml2 turns every CR LF and lone CR into LF before parsing; this class
@@ -1024,13 +800,13 @@ CLuStringW Wide(const xmlChar* text) {
 CLuStringW FoldLineEnds(const CLuStringW& text) {
     CLuStringW out;
     for (int k = 0; k < text.GetLength(); ++k) {
-        if (text[k] == L'\r') {
-            out += L'\n';
-            if (k + 1 < text.GetLength() && text[k + 1] == L'\n') {
-                ++k;
-            }
-        } else {
+        if (text[k] != L'\r') {
             out += text[k];
+            continue;
+        }
+        out += L'\n';
+        if (k + 1 < text.GetLength() && text[k + 1] == L'\n') {
+            ++k;
         }
     }
     return out;
@@ -1048,7 +824,7 @@ CLuStringW FoldAttribute(const CLuStringW& text) {
 
 bool IsBlank(const xmlChar* text) {
     for (; text && *text; ++text) {
-        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') {
+        if (!std::strchr(" \t\n\r", *text)) {
             return false;
         }
     }
@@ -1057,13 +833,7 @@ bool IsBlank(const xmlChar* text) {
 
 // Namespace prefixes stay in this class's names: compare qualified names.
 CLuStringW QualifiedName(const xmlChar* name, xmlNsPtr ns) {
-    CLuStringW qname;
-    if (ns && ns->prefix) {
-        qname = Wide(ns->prefix);
-        qname += L":";
-    }
-    qname += Wide(name);
-    return qname;
+    return ns && ns->prefix ? Wide(ns->prefix) + L":" + Wide(name) : Wide(name);
 }
 
 struct OracleCounts {
@@ -1074,21 +844,17 @@ class OracleWalk {
 public:
     OracleWalk(NavProbe& doc, const std::string& file, OracleCounts& counts)
         : m_doc(doc), m_file(file), m_counts(counts) {}
-    int Failures() const { return m_nFailures; }
 
     // The element under the main position must be node, then its children.
     // Counting same-named siblings is quadratic in this class and in the
     // check: paths are compared only below the first 200 siblings of a level.
-    void Element(xmlNodePtr node, const CLuStringW& strParentPath, bool bCheckPath,
-                 int nSameBefore) {
+    void Element(xmlNodePtr node, const CLuStringW& strParentPath, bool bCheckPath, int nSame) {
         ++m_counts.elements;
         const CLuStringW name = QualifiedName(node->name, node->ns);
         Expect(m_doc.GetTagName() == name, "tag name", m_doc.GetTagName(), name);
         CLuStringW path = strParentPath + L"/" + name;
-        if (nSameBefore) {
-            CLuStringW count;
-            count.Format(L"[%d]", nSameBefore + 1);
-            path += count;
+        if (nSame) {
+            path.AppendFormat(L"[%d]", nSame + 1);
         }
         if (bCheckPath) {
             ++m_counts.paths;
@@ -1099,21 +865,15 @@ public:
         for (xmlNodePtr child = node->children; child; child = child->next) {
             bElementChildren = bElementChildren || child->type == XML_ELEMENT_NODE;
         }
-        if (bElementChildren) {
-            Expect(m_doc.GetData() == L"", "data of a parent", m_doc.GetData(), L"");
-            Children(node, path, bCheckPath);
-        } else {
+        if (!bElementChildren) {
             Data(node);
             const Cursor before = Cur(m_doc);
-            Expect(!m_doc.FindChildElem(), "no child", L"", L"");
-            Expect(Cur(m_doc) == before, "cursor kept", L"", L"");
-        }
-    }
-
-    void Children(xmlNodePtr node, const CLuStringW& path, bool bCheckPath) {
-        if (!m_doc.IntoElem()) {
-            Expect(false, "IntoElem", L"", L"");
+            Expect(!m_doc.FindChildElem() && Cur(m_doc) == before, "no child, cursor kept");
             return;
+        }
+        Expect(m_doc.GetData() == L"", "data of a parent", m_doc.GetData());
+        if (!m_doc.IntoElem()) {
+            return Expect(false, "IntoElem");
         }
         int nIndex = 0;
         std::map<CLuStringW, int> seen;  // same-named siblings so far
@@ -1121,69 +881,57 @@ public:
             if (child->type != XML_ELEMENT_NODE) {
                 continue;
             }
+            const CLuStringW childName = QualifiedName(child->name, child->ns);
             if (!m_doc.FindElem()) {
-                Expect(false, "FindElem", L"", QualifiedName(child->name, child->ns));
+                Expect(false, "FindElem", L"", childName);
                 break;
             }
-            const int nSame = seen[QualifiedName(child->name, child->ns)]++;
-            Element(child, path, bCheckPath && nIndex < 200, nSame);
-            ++nIndex;
+            Element(child, path, bCheckPath && nIndex++ < 200, seen[childName]++);
         }
-        Expect(!m_doc.FindElem(), "no further sibling", m_doc.GetTagName(), L"");
-        Expect(m_doc.OutOfElem(), "OutOfElem", L"", L"");
+        Expect(!m_doc.FindElem(), "no further sibling", m_doc.GetTagName());
+        Expect(m_doc.OutOfElem(), "OutOfElem");
     }
 
 private:
+    // This class lists namespace declarations among the attributes; libxml2
+    // keeps them apart (nsDef), so each kind is matched in order on its own.
     void Attributes(xmlNodePtr node) {
-        // This class lists namespace declarations among the attributes;
-        // libxml2 keeps them apart (nsDef), so they are matched separately.
-        std::vector<std::pair<CLuStringW, CLuStringW>> decls, attrs;
+        struct Attrib {
+            CLuStringW name, value;
+            bool bValue;  // compared
+        };
+        std::vector<Attrib> ours[2], theirs[2];  // declarations, attributes
         CLuStringW name, value;
         for (int n = 0; m_doc.GetNthAttrib(n, name, value); ++n) {
-            const bool bDecl = name == L"xmlns" || name.Left(6) == L"xmlns:";
-            (bDecl ? decls : attrs).emplace_back(name, value);
+            ours[name == L"xmlns" || name.Left(6) == L"xmlns:" ? 0 : 1].push_back(
+                {name, value, true});
         }
-        size_t k = 0;
-        for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next, ++k) {
-            CLuStringW expected(L"xmlns");
-            if (ns->prefix) {
-                expected += L":";
-                expected += Wide(ns->prefix);
-            }
-            if (k >= decls.size()) {
-                Expect(false, "namespace declaration", L"", expected);
-                return;
-            }
-            Expect(decls[k].first == expected, "namespace name", decls[k].first, expected);
-            Expect(FoldAttribute(decls[k].second) == FoldAttribute(Wide(ns->href)),
-                   "namespace value", decls[k].second, Wide(ns->href));
+        for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next) {
+            const CLuStringW decl =
+                ns->prefix ? L"xmlns:" + Wide(ns->prefix) : CLuStringW(L"xmlns");
+            theirs[0].push_back({decl, Wide(ns->href), true});
         }
-        Expect(k == decls.size(), "namespace declaration count", L"", L"");
-        k = 0;
-        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next, ++k) {
+        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
             ++m_counts.attributes;
-            const CLuStringW expected = QualifiedName(attr->name, attr->ns);
-            if (k >= attrs.size()) {
-                Expect(false, "attribute", L"", expected);
-                return;
-            }
-            Expect(attrs[k].first == expected, "attribute name", attrs[k].first, expected);
             // A reference to an entity of the document type stays a reference
             // node in libxml2 (no substitution asked for): not compared.
-            CLuStringW strValue;
-            bool bEntity = false;
+            Attrib a{QualifiedName(attr->name, attr->ns), L"", true};
             for (xmlNodePtr part = attr->children; part; part = part->next) {
-                bEntity = bEntity || part->type == XML_ENTITY_REF_NODE;
-                if (part->type == XML_TEXT_NODE) {
-                    strValue += Wide(part->content);
-                }
+                a.bValue = a.bValue && part->type != XML_ENTITY_REF_NODE;
+                a.value += part->type == XML_TEXT_NODE ? Wide(part->content) : CLuStringW();
             }
-            if (!bEntity) {
-                Expect(FoldAttribute(attrs[k].second) == FoldAttribute(strValue), "attribute value",
-                       attrs[k].second, strValue);
+            theirs[1].push_back(a);
+        }
+        for (int kind = 0; kind < 2; ++kind) {
+            const char* szWhat = kind ? "attribute" : "namespace declaration";
+            Expect(ours[kind].size() == theirs[kind].size(), szWhat);
+            for (size_t k = 0; k < std::min(ours[kind].size(), theirs[kind].size()); ++k) {
+                const Attrib &o = ours[kind][k], &t = theirs[kind][k];
+                Expect(o.name == t.name, szWhat, o.name, t.name);
+                Expect(!t.bValue || FoldAttribute(o.value) == FoldAttribute(t.value), szWhat,
+                       o.value, t.value);
             }
         }
-        Expect(k == attrs.size(), "attribute count", L"", L"");
     }
 
     void Data(xmlNodePtr node) {
@@ -1209,7 +957,8 @@ private:
         Expect(FoldLineEnds(data) == FoldLineEnds(expected), "data", data, expected);
     }
 
-    void Expect(bool bOk, const char* what, const CLuStringW& actual, const CLuStringW& expected) {
+    void Expect(bool bOk, const char* what, const CLuStringW& actual = CLuStringW(),
+                const CLuStringW& expected = CLuStringW()) {
         if (bOk || ++m_nFailures > 10) {
             return;
         }
@@ -1224,27 +973,17 @@ private:
     int m_nFailures = 0;
 };
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return text;
-}
-
-// Compares one file with libxml2's reading of it; false when it was skipped.
+// Compares one file with libxml2's reading of it; false when it was skipped:
+// not UTF-8 (or ASCII), not well-formed, or without a root element.
 bool CompareWithLibxml2(const std::string& file, OracleCounts& counts) {
     std::ifstream in(file, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        return false;
-    }
     std::vector<wchar_t> units;
-    size_t nSkip = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a BOM is no text
-    if (!DecodeUtf8(bytes.data() + nSkip, bytes.size() - nSkip, units)) {
-        return false;  // neither UTF-8 nor ASCII
-    }
+    const size_t nSkip = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a BOM is no text
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-    if (!ctxt) {
+    if ((!in.good() && !in.eof()) || !ctxt ||
+        !DecodeUtf8(bytes.data() + nSkip, bytes.size() - nSkip, units)) {
+        xmlFreeParserCtxt(ctxt);
         return false;
     }
     xmlDocPtr xdoc =
@@ -1252,26 +991,21 @@ bool CompareWithLibxml2(const std::string& file, OracleCounts& counts) {
                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     const bool bWellFormed = xdoc && ctxt->wellFormed && ctxt->nsWellFormed;
     xmlFreeParserCtxt(ctxt);
-    const std::string encoding =
-        xdoc && xdoc->encoding ? LowerAscii(reinterpret_cast<const char*>(xdoc->encoding)) : "";
+    const xmlChar* enc = xdoc ? xdoc->encoding : nullptr;
     if (!bWellFormed || !xmlDocGetRootElement(xdoc) ||
-        !(encoding.empty() || encoding == "utf-8" || encoding == "us-ascii" ||
-          encoding == "ascii")) {
+        !(!enc || !xmlStrcasecmp(enc, BAD_CAST "utf-8") ||
+          !xmlStrcasecmp(enc, BAD_CAST "us-ascii") || !xmlStrcasecmp(enc, BAD_CAST "ascii"))) {
         xmlFreeDoc(xdoc);
         return false;
     }
     units.push_back(0);
     NavProbe doc;
-    const bool bOurs = doc.SetDoc(units.data());
-    EXPECT_TRUE(bOurs) << file << ": " << S(doc.GetError());
-    if (bOurs) {
-        OracleWalk walk(doc, file, counts);
-        if (doc.FindElem()) {
-            walk.Element(xmlDocGetRootElement(xdoc), L"", true, 0);
-            EXPECT_FALSE(doc.FindElem()) << file;
-        } else {
-            ADD_FAILURE() << file << ": no root element found";
-        }
+    EXPECT_TRUE(doc.SetDoc(units.data())) << file << ": " << S(doc.GetError());
+    if (doc.FindElem()) {
+        OracleWalk(doc, file, counts).Element(xmlDocGetRootElement(xdoc), L"", true, 0);
+        EXPECT_FALSE(doc.FindElem()) << file;
+    } else {
+        ADD_FAILURE() << file << ": no root element found";
     }
     xmlFreeDoc(xdoc);
     return true;
@@ -1313,9 +1047,7 @@ TEST(XmlNavigateOracle, RealDocumentsReadAsLibxml2ReadsThem) {
         }
         nBytes += nSize;
         const bool bCompared = CompareWithLibxml2(file, counts);
-        if (file == kMimePackage) {
-            ASSERT_TRUE(bCompared) << "libxml2 could not read " << file;
-        }
+        ASSERT_TRUE(bCompared || file != kMimePackage) << "libxml2 could not read " << file;
         bCompared ? ++counts.files : ++counts.skipped;
     }
     const double seconds =
