@@ -99,20 +99,8 @@ void CXmlDoc::x_AdjustForNode(int iPosParent, int iPos, int nShift) {
 
 // Moves the start of iPos and of everything below it by nShift.
 void CXmlDoc::x_ShiftStarts(int iPos, int nShift) {
-    int i = iPos;
-    for (;;) {
+    for (int i = iPos; i; i = x_NextInSubtree(iPos, i)) {
         ELEM(i).nStart += nShift;
-        if (ELEM(i).iElemChild) {
-            i = ELEM(i).iElemChild;
-            continue;
-        }
-        while (i != iPos && !ELEM(i).iElemNext) {
-            i = ELEM(i).iElemParent;
-        }
-        if (i == iPos) {
-            return;
-        }
-        i = ELEM(i).iElemNext;
     }
 }
 
@@ -759,18 +747,8 @@ bool CXmlDoc::SetChildData(int nValue) {
 // ---- removal ----
 
 int CXmlDoc::x_RemoveElem(int iPos) {
-    const ElemPos& elem = ELEM(iPos);
-    const wchar_t* p = m_strDocText;
-    const int nStart = elem.nStart;
-    int nEnd = elem.StartAfter();
-    int i = nEnd;
-    while (IsSpace(p[i])) {
-        ++i;
-    }
-    if (p[i] == L'<' || p[i] == 0) {
-        nEnd = i;
-    }
-    const int nLength = nEnd - nStart;
+    const int nStart = ELEM(iPos).nStart;
+    const int nLength = x_EndWithSpace(iPos) - nStart;
     x_DocChange(nStart, nLength, CLuStringW());
     x_Adjust(iPos, -nLength, true);
     const int iPrev = x_UnlinkElem(iPos);

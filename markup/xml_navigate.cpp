@@ -676,16 +676,19 @@ CLuStringW CXmlDoc::x_GetSubDoc(int iPos) {
     if (!iPos) {
         return CLuStringW();
     }
-    const ElemPos& elem = ELEM(iPos);
-    int nEnd = elem.StartAfter();
+    const int nStart = ELEM(iPos).nStart;
+    return m_strDocText.Mid(nStart, x_EndWithSpace(iPos) - nStart);
+}
+
+// The end of element iPos, taking the white space behind it when that runs up
+// to the next tag or to the end of the text.
+int CXmlDoc::x_EndWithSpace(int iPos) const {
+    const int nEnd = ELEM(iPos).StartAfter();
     int i = nEnd;
     while (IsSpace(m_strDocText[i])) {
         ++i;
     }
-    if (m_strDocText[i] == L'<' || m_strDocText[i] == 0) {
-        nEnd = i;
-    }
-    return m_strDocText.Mid(elem.nStart, nEnd - elem.nStart);
+    return (m_strDocText[i] == L'<' || m_strDocText[i] == 0) ? i : nEnd;
 }
 
 CLuStringW CXmlDoc::GetSubDoc() {

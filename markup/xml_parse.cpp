@@ -58,23 +58,22 @@ struct CXmlDoc::OpenTagStack {
     int m_nDepth;
 };
 
+// The record after i in depth-first order within iPosTop's subtree; 0 when
+// the subtree is done.
+int CXmlDoc::x_NextInSubtree(int iPosTop, int i) const {
+    if (ELEM(i).iElemChild) {
+        return ELEM(i).iElemChild;
+    }
+    while (i != iPosTop && !ELEM(i).iElemNext) {
+        i = ELEM(i).iElemParent;
+    }
+    return i == iPosTop ? 0 : ELEM(i).iElemNext;
+}
+
 // Adds nShift to the level of iPos and of every element below it.
 void CXmlDoc::x_ShiftLevels(int iPos, int nShift) {
-    int i = iPos;
-    for (;;) {
-        ElemPos& elem = ELEM(i);
-        elem.SetLevel(elem.Level() + nShift);
-        if (elem.iElemChild) {
-            i = elem.iElemChild;
-            continue;
-        }
-        while (i != iPos && !ELEM(i).iElemNext) {
-            i = ELEM(i).iElemParent;
-        }
-        if (i == iPos) {
-            return;
-        }
-        i = ELEM(i).iElemNext;
+    for (int i = iPos; i; i = x_NextInSubtree(iPos, i)) {
+        ELEM(i).SetLevel(ELEM(i).Level() + nShift);
     }
 }
 

@@ -392,4 +392,6 @@ private:
     struct OpenTagStack;
     void x_EndOpenElems(OpenTagStack& stack, int nKeep, int iPosVirtual, int nOffset2);
     void x_ShiftLevels(int iPos, int nShift);
+    int x_NextInSubtree(int iPosTop, int i) const;
+    int x_EndWithSpace(int iPos) const;
 };
