@@ -450,11 +450,7 @@ bool CXmlDoc::x_AddNode(int nNodeType, const wchar_t* szText, int nNodeFlags) {
         return true;
     }
     x_AdjustForNode(iPosParent, iPosBefore, nShift);
-    m_iMainPos = iPosBefore;
-    m_iChildPos = 0;
-    m_nNodeType = nNodeType;
-    m_nNodeStart = node.nStart;
-    m_nNodeLength = node.nLength;
+    x_SetNodePos(iPosBefore, nNodeType, node.nStart, node.nLength);
     return true;
 }
 
@@ -880,10 +876,6 @@ bool CXmlDoc::RemoveNode() {
     int nNodeOffset = m_nNodeStart;
     int nNodeLength = m_nNodeLength;
     x_RemoveNode(m_iParentPos, iPos, nNodeType, nNodeOffset, nNodeLength);
-    m_iMainPos = iPos;
-    m_iChildPos = 0;
-    m_nNodeType = nNodeType;
-    m_nNodeStart = nNodeOffset;
-    m_nNodeLength = nNodeLength;
+    x_SetNodePos(iPos, nNodeType, nNodeOffset, nNodeLength);
     return true;
 }

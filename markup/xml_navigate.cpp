@@ -354,11 +354,7 @@ int CXmlDoc::FindNode(int nType) {
             token.m_nNext = nLimit;
         }
         if (nType == 0 || (nType & nFound)) {
-            m_iMainPos = iPosLast;
-            m_iChildPos = 0;
-            m_nNodeType = nFound;
-            m_nNodeStart = node.nStart;
-            m_nNodeLength = node.nLength;
+            x_SetNodePos(iPosLast, nFound, node.nStart, node.nLength);
             return nFound;
         }
         if (bClamped && !iPosNext) {

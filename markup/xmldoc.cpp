@@ -334,3 +334,11 @@ void CXmlDoc::x_SetPos(int iPosParent, int iPos, int iPosChild) {
     m_nNodeLength = 0;
     m_nNodeType = iPos ? NodeTypeElement : 0;
 }
+
+void CXmlDoc::x_SetNodePos(int iPos, int nNodeType, int nStart, int nLength) {
+    m_iMainPos = iPos;
+    m_iChildPos = 0;
+    m_nNodeType = nNodeType;
+    m_nNodeStart = nStart;
+    m_nNodeLength = nLength;
+}

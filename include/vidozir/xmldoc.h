@@ -320,6 +320,9 @@ protected:
     int x_ReleasePos(int iPos);
     int x_GetParent(int iPos) const;
     void x_SetPos(int iPosParent, int iPos, int iPosChild);
+    // Puts the cursor on a node at nStart (the main position iPos being the
+    // element before it); the parent stays, the child position is cleared.
+    void x_SetNodePos(int iPos, int nNodeType, int nStart, int nLength);
     bool x_ParseDoc();
     int x_ParseElem(int iPosParent, TokenPos& token);
     static void x_AppendResult(CLuStringW& strResult, const wchar_t* szId, const wchar_t* szValue,
