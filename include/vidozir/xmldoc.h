@@ -19,7 +19,7 @@ struct XML_CSTR {
 
 class VIDOZIR_API CXmlDoc {
 public:
-    enum MarkupDocFlags {
+    enum DocFlags {
         DocFlagUtf16LeFile = 1,
         DocFlagUtf8Preamble = 4,
         DocFlagIgnoreCase = 8,
@@ -30,7 +30,7 @@ public:
         DocFlagTrimWhitespace = 256,
         DocFlagCollapseWhitespace = 512
     };
-    enum MarkupNodeFlags {
+    enum NodeFlags {
         NodeWithCdata = 0x1,
         NodeWithNoLines = 0x2,
         NodeWithXhtmlSpace = 0x4,
@@ -42,7 +42,7 @@ public:
         NodeChild = 0x4000
     };
     // Node types: the cursor's node type and the scanner's results.
-    enum MarkupNodeType {
+    enum NodeKind {
         NodeTypeEndTag = 0,  // scanner only
         NodeTypeElement = 1,
         NodeTypeText = 2,
