@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/codepage.h"
@@ -69,18 +71,45 @@ bool SessionOf(pid_t pid, uint32_t* session, bool* audit) {
     return true;
 }
 
+// The user logged on to a session this process belongs to.
+uid_t OwnSessionUser(uint32_t session, bool audit) {
+    if (audit) {
+        uint32_t login = ReadNumber("/proc/self/loginuid");
+        return login != kUnset ? login : getuid();
+    }
+    uint32_t leader = ReadNumber(Proc(static_cast<pid_t>(session), "status"), "Uid:");
+    return leader != kUnset ? leader : getuid();
+}
+
+// The session of this process and its user, looked up again only when the
+// process's POSIX session changes: an audit session is fixed once the process
+// has one, and so is its login uid.
+bool OwnSession(uint32_t* session, uid_t* user) {
+    static std::mutex lock;
+    static pid_t knownPosix = -1;
+    static uint32_t knownSession = 0;
+    static uid_t knownUser = 0;
+    pid_t posix = getsid(0);
+    std::lock_guard<std::mutex> hold(lock);
+    if (posix != knownPosix || posix < 0) {
+        bool audit = false;
+        if (!SessionOf(getpid(), &knownSession, &audit)) {
+            return false;
+        }
+        knownUser = OwnSessionUser(knownSession, audit);
+        knownPosix = posix;
+    }
+    *session = knownSession;
+    if (user != nullptr) {
+        *user = knownUser;
+    }
+    return true;
+}
+
 // The user logged on to `session`; false when no process belongs to it.
 bool SessionUser(uint32_t session, uid_t* uid) {
     uint32_t own = 0;
-    bool audit = false;
-    if (SessionOf(getpid(), &own, &audit) && (session == WTS_CURRENT_SESSION || session == own)) {
-        if (audit) {
-            uint32_t login = ReadNumber("/proc/self/loginuid");
-            *uid = login != kUnset ? login : getuid();
-        } else {
-            uint32_t leader = ReadNumber(Proc(static_cast<pid_t>(own), "status"), "Uid:");
-            *uid = leader != kUnset ? leader : getuid();
-        }
+    if (OwnSession(&own, uid) && (session == WTS_CURRENT_SESSION || session == own)) {
         return true;
     }
     if (session == WTS_CURRENT_SESSION) {
@@ -160,13 +189,68 @@ bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
-// The uid of a user name, or of a decimal uid that the database does not name.
-bool UidOf(const std::string& name, uid_t* uid) {
+// The last user looked up, kept while the user database file is unchanged:
+// the session's user is asked for at every registry call of the helper.
+struct KnownUser {
+    timespec changed = {};
+    ino_t file = 0;
+    uid_t uid = 0;
+    std::string name;
+};
+std::mutex g_userLock;
+KnownUser g_user;
+
+bool PasswdState(KnownUser* state) {
+    struct stat info;
+    if (stat("/etc/passwd", &info) != 0) {
+        return false;
+    }
+    state->changed = info.st_mtim;
+    state->file = info.st_ino;
+    return true;
+}
+
+bool Same(const KnownUser& a, const KnownUser& b) {
+    return a.file == b.file && a.changed.tv_sec == b.changed.tv_sec &&
+           a.changed.tv_nsec == b.changed.tv_nsec;
+}
+
+// Looks a user up by name (`byName`) or by uid, through the cache.
+bool FindUser(bool byName, std::string* name, uid_t* uid) {
+    KnownUser now;
+    bool cacheable = PasswdState(&now);
+    {
+        std::lock_guard<std::mutex> hold(g_userLock);
+        if (cacheable && Same(now, g_user) && !g_user.name.empty() &&
+            (byName ? g_user.name == *name : g_user.uid == *uid)) {
+            *name = g_user.name;
+            *uid = g_user.uid;
+            return true;
+        }
+    }
     passwd entry;
     passwd* found = nullptr;
     char buffer[4096];
-    if (getpwnam_r(name.c_str(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-        *uid = found->pw_uid;
+    int error = byName ? getpwnam_r(name->c_str(), &entry, buffer, sizeof(buffer), &found)
+                       : getpwuid_r(*uid, &entry, buffer, sizeof(buffer), &found);
+    if (error != 0 || found == nullptr) {
+        return false;
+    }
+    *name = found->pw_name;
+    *uid = found->pw_uid;
+    if (cacheable) {
+        std::lock_guard<std::mutex> hold(g_userLock);
+        now.name = *name;
+        now.uid = *uid;
+        g_user = now;
+    }
+    return true;
+}
+
+// The uid of a user name, or of a decimal uid that the database does not name.
+bool UidOf(const std::string& name, uid_t* uid) {
+    std::string known = name;
+    if (FindUser(true, &known, uid)) {
         return true;
     }
     if (name.empty() || name.size() > 10 || name.find_first_not_of("0123456789") != name.npos) {
@@ -191,7 +275,10 @@ void WriteSid(uid_t uid, BYTE* sid) {
 BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
     uint32_t session = 0;
     bool audit = false;
-    if (sessionId == nullptr || !SessionOf(static_cast<pid_t>(processId), &session, &audit)) {
+    bool found = processId == static_cast<DWORD>(getpid())
+                     ? OwnSession(&session, nullptr)
+                     : SessionOf(static_cast<pid_t>(processId), &session, &audit);
+    if (sessionId == nullptr || !found) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -214,12 +301,8 @@ BOOL WTSQuerySessionInformationW(HANDLE server, DWORD sessionId, WTS_INFO_CLASS 
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
         }
-        passwd entry;
-        passwd* found = nullptr;
-        char names[4096];
-        text = getpwuid_r(uid, &entry, names, sizeof(names), &found) == 0 && found != nullptr
-                   ? Wide(found->pw_name)
-                   : std::to_wstring(uid);
+        std::string name;
+        text = FindUser(false, &name, &uid) ? Wide(name) : std::to_wstring(uid);
     } else {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
