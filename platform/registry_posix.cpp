@@ -112,9 +112,14 @@ REGSAM Map(REGSAM access) {
     return mapped;
 }
 
-// Resolves the start of a path: under HKEY_USERS the first component names
-// the hive (the user's SID) and is taken off the path.
-LONG Start(HKEY key, std::vector<std::u16string>* path, std::shared_ptr<const OpenKey>* from) {
+// Splits the path and resolves its start: under HKEY_USERS the first
+// component names the hive (the user's SID) and is taken off the path.
+LONG Start(HKEY key, LPCWSTR subKey, std::vector<std::u16string>* path,
+           std::shared_ptr<const OpenKey>* from) {
+    LONG status = Split(subKey, path);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
     *from = Find(key);
     if (*from == nullptr) {
         return ERROR_INVALID_HANDLE;
@@ -196,10 +201,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY
     }
     std::vector<std::u16string> path;
     std::shared_ptr<const OpenKey> from;
-    LONG status = Split(subKey, &path);
-    if (status == ERROR_SUCCESS) {
-        status = Start(key, &path, &from);
-    }
+    LONG status = Start(key, subKey, &path, &from);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -228,10 +230,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, 
     }
     std::vector<std::u16string> path;
     std::shared_ptr<const OpenKey> from;
-    LONG status = Split(subKey, &path);
-    if (status == ERROR_SUCCESS) {
-        status = Start(key, &path, &from);
-    }
+    LONG status = Start(key, subKey, &path, &from);
     if (status != ERROR_SUCCESS) {
         return status;
     }

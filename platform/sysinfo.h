@@ -19,13 +19,8 @@ typedef struct _OSVERSIONINFOW {
     char16_t szCSDVersion[128];
 } OSVERSIONINFOW, *LPOSVERSIONINFOW;
 
-typedef struct _OSVERSIONINFOEXW {
-    DWORD dwOSVersionInfoSize;
-    DWORD dwMajorVersion;
-    DWORD dwMinorVersion;
-    DWORD dwBuildNumber;
-    DWORD dwPlatformId;
-    char16_t szCSDVersion[128];
+// The extended record adds its fields after the plain one's.
+typedef struct _OSVERSIONINFOEXW : OSVERSIONINFOW {
     WORD wServicePackMajor;
     WORD wServicePackMinor;
     WORD wSuiteMask;

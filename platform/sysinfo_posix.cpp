@@ -48,3 +48,6 @@ BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     *size = static_cast<DWORD>(length);
     return TRUE;
 }
+
+static_assert(sizeof(OSVERSIONINFOW) == 276 && sizeof(OSVERSIONINFOEXW) == 284,
+              "the version records have the sizes of Windows");
