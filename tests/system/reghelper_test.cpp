@@ -218,6 +218,9 @@ TEST_F(RegHelperTest, ReadersCheckTypesAndSizes) {
         {L"at259", REG_SZ, Repeat(259) + u'\0', 520, 0, L""},
     };
     for (const Case& c : cases) {
+        if (vidozir_test::IsWine() && std::wstring(c.name) == L"unended") {
+            continue;  // Wine stores a REG_SZ without its terminator with one added
+        }
         ASSERT_EQ(user_.SetText(c.name, c.type, c.data, c.size), ERROR_SUCCESS) << c.name;
         EXPECT_EQ(helper_.ReadHKCUDWORD(Sub(), c.name), c.asDword) << c.name;
         CLuStringW expected = c.asString != nullptr ? CLuStringW(c.asString) : Text(Repeat(258));
