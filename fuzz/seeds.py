@@ -223,6 +223,26 @@ PE_TOKENS = [b"MZ", b"PE\0\0", b"\x0b\x01", b"\x0b\x02", b".rsrc\0\0\0",
                                "040904B0")]
 
 
+# Tokens of targets whose corpora are real files made elsewhere: files as
+# loaded (byte order marks, declarations, UTF-8 sequences) and signed images
+# (PE fields, the DER of the PKCS #7 and Authenticode identifiers).
+XML_FILE_TOKENS = [b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff", b"<?xml", b"version=\"1.0\"",
+                   b"encoding=\"", b"UTF-8", b"UTF-16", b"windows-1252", b"ISO-8859-1",
+                   b"shift_jis", b"<html>", b"<meta", b"http-equiv=\"Content-Type\"",
+                   b"content=\"text/html; charset=", b"<!--", b"-->", b"<![CDATA[", b"]]>",
+                   b"</", b"/>", b"&amp;", b"&#x", b"\xc3\xa9", b"\xf0\x9f\x98\x80",
+                   b"\xc0\x80", b"\xed\xa0\x80", b"\0"]
+
+SIGNATURE_TOKENS = [b"MZ", b"PE\0\0", b"\x0b\x01", b"\x0b\x02", b"\x00\x02\x02\x00",
+                    b"\x7fELF", b"~Module signature appended~\n", b"\x30\x82", b"\xa0\x82",
+                    b"\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x02",  # signedData
+                    b"\x06\x0a\x2b\x06\x01\x04\x01\x82\x37\x02\x01\x04",  # indirect data
+                    b"\x06\x0a\x2b\x06\x01\x04\x01\x82\x37\x02\x01\x0c",  # opus info
+                    b"\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01",  # SHA-256
+                    b"\x06\x05\x2b\x0e\x03\x02\x1a",  # SHA-1
+                    b"\x06\x03\x55\x04\x03"]  # common name
+
+
 def main():
     xml = {name: u16(doc) for name, doc in XML_DOCS.items()}
     write_corpus("xml_parse", xml)
@@ -235,6 +255,8 @@ def main():
     write_dict("xml_edit", xml_tokens + [b"\0\0"])
     write_dict("version_parse", VERSION_TOKENS)
     write_dict("pe_version", PE_TOKENS)
+    write_dict("xml_load", XML_FILE_TOKENS)
+    write_dict("pe_signature", SIGNATURE_TOKENS)
 
 
 if __name__ == "__main__":
