@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tests/diskutil/shortening_promise.h"
 #include "vidozir/diskutil.h"
 
 using namespace VidOzir::DiskUtil;
@@ -38,22 +39,8 @@ void CheckSplitting(const CLuStringW& path) {
 void CheckShortening(const CLuStringW& path, int maxLen) {
     CLuStringW shown(path);
     ResizeFormatFileName(shown, maxLen);
-    if (path.GetLength() <= maxLen) {
-        Check(shown == path);
-        return;
-    }
-    CLuStringW name, dir;
-    GetFileName(path, name);
-    GetFilePath(path, dir);
-    const int room = maxLen - name.GetLength() - 7;
-    bool promised;
-    if (path.Find(L'\\') < 0)
-        promised = name.GetLength() > maxLen && maxLen >= 3;
-    else if (room >= 0)
-        promised = dir.GetLength() >= 3 + room;
-    else
-        promised = maxLen >= 13 && dir.GetLength() >= 3;
-    Check(!promised || shown.GetLength() == maxLen);
+    Check(path.GetLength() > maxLen || shown == path);
+    Check(!ShorteningPromisesLength(path, maxLen) || shown.GetLength() == maxLen);
 }
 
 void CheckRelations(const CLuStringW& parent, const CLuStringW& child) {

@@ -38,8 +38,11 @@ TEST(Modules, TooSmallABufferTruncates) {
     SetLastError(0);
     EXPECT_EQ(GetModuleFileNameW(nullptr, name, 4), 4u);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    const std::wstring self = WindowsForm(vidozir_test::SelfPath());
+    EXPECT_EQ(std::wstring(name, 3), self.substr(0, 3));
+    VIDOZIR_SKIP_UNDER_WINE(
+        "GetModuleFileNameW leaves a truncated name unterminated, as Windows XP did");
     EXPECT_EQ(name[3], L'\0');
-    EXPECT_EQ(std::wstring(name), WindowsForm(vidozir_test::SelfPath()).substr(0, 3));
 }
 
 }  // namespace
