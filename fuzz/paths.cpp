@@ -25,7 +25,7 @@ void CheckSplitting(const CLuStringW& path) {
     GetFilePath(path, dir);
     GetFilePathAndNameWithoutSlash(path, head, tail);
     Check(name == tail);
-    Check(head == path ? tail == path : head + tail == path);
+    Check(head + tail == path || (head == path && tail == path));  // no separator: both whole
     Check(path.Left(dir.GetLength()) == dir);
     Check(dir.IsEmpty() || dir[dir.GetLength() - 1] != L'\\');
     Check(EndsWith(path, GetFileExt(path)));
