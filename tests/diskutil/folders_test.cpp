@@ -70,23 +70,6 @@ TEST(Folders, AppDataFollowsTheShellFolder) {
     else
         unsetenv("XDG_DATA_HOME");
 }
-
-TEST(Folders, TempPathFromTmpdir) {
-    const char* saved = std::getenv("TMPDIR");
-    const std::string previous = saved ? saved : "";
-    unsetenv("TMPDIR");
-    EXPECT_EQ(GetTempPathW(), "\\tmp\\");
-    setenv("TMPDIR", "relative", 1);  // only an absolute folder counts
-    EXPECT_EQ(GetTempPathW(), "\\tmp\\");
-    setenv("TMPDIR", "/var/tmp/", 1);
-    EXPECT_EQ(GetTempPathW(), "\\var\\tmp\\");
-    setenv("TMPDIR", "/", 1);
-    EXPECT_EQ(GetTempPathW(), "\\");
-    if (saved)
-        setenv("TMPDIR", previous.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
-}
 #endif
 
 TEST(Folders, TempPathKeepsTheTrailingBackslash) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 #include <string>
 
 #include "platform/win32.h"
@@ -92,6 +94,25 @@ TEST(TempPath, TrailingBackslashAndSizeAsked) {
     EXPECT_EQ(buffer[length - 1], '\\');
     char small[2] = {};
     EXPECT_EQ(GetTempPathA(1, small), length + 1);
+#if !defined(_WIN32)
+    const char* saved = std::getenv("TMPDIR");
+    const std::string previous = saved ? saved : "";
+    for (const auto& [tmpdir, expected] : {std::pair<const char*, const char*>{nullptr, "\\tmp\\"},
+                                           {"relative", "\\tmp\\"},  // only an absolute one counts
+                                           {"/var/tmp/", "\\var\\tmp\\"},
+                                           {"/", "\\"}}) {
+        if (tmpdir)
+            setenv("TMPDIR", tmpdir, 1);
+        else
+            unsetenv("TMPDIR");
+        ASSERT_GT(GetTempPathA(MAX_PATH, buffer), 0u);
+        EXPECT_STREQ(buffer, expected);
+    }
+    if (saved)
+        setenv("TMPDIR", previous.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+#endif
 }
 
 }  // namespace
