@@ -1,6 +1,6 @@
 // Windows paths as text: taking them apart, joining them, relations between
 // them, file-name checks and shortening for display.
-#include <cstring>
+#include <cwchar>
 
 #include "platform/win32.h"
 #include "vidozir/diskutil.h"
