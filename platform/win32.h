@@ -13,6 +13,7 @@
 #include <winver.h>
 #else
 #include "platform/codepage.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/iocp.h"
 #include "platform/filemap.h"
