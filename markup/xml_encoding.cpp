@@ -11,6 +11,9 @@
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
 #define VIDOZIR_XML_SSE2 1
 #endif
 
@@ -53,6 +56,19 @@ bool SpanIs(const wchar_t* p, int nLength, const wchar_t* szLower) {
     return n == nLength && !szLower[n];
 }
 
+#if VIDOZIR_XML_SSE2
+// Index of the lowest set bit of a non-zero mask.
+inline unsigned LowestBit(unsigned nMask) {
+#if defined(_MSC_VER)
+    unsigned long nIndex;
+    _BitScanForward(&nIndex, nMask);
+    return static_cast<unsigned>(nIndex);
+#else
+    return static_cast<unsigned>(__builtin_ctz(nMask));
+#endif
+}
+#endif
+
 // Counts (pwsz null) or writes the units of an ASCII run of UTF-8 starting at
 // p: stops at the first byte that is 0 or at or above 0x80, or at pEnd.
 // Sixteen bytes a step where SSE2 is at hand, else eight.
@@ -62,8 +78,24 @@ const unsigned char* CopyAsciiRun(const unsigned char* p, const unsigned char* p
     const __m128i zero = _mm_setzero_si128();
     while (pEnd - p >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        if (_mm_movemask_epi8(bytes) | _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))) {
-            break;
+        const unsigned nStop = static_cast<unsigned>(
+            _mm_movemask_epi8(bytes) | _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+        if (nStop) {
+            // The plain bytes before the first that stops the run.
+            const unsigned nPlain = LowestBit(nStop);
+            if (pwsz) {
+                unsigned n = 0;
+                if (nPlain >= 8) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(pwsz),
+                                     _mm_unpacklo_epi8(bytes, zero));
+                    n = 8;
+                }
+                for (; n < nPlain; ++n) {
+                    pwsz[n] = p[n];
+                }
+                pwsz += nPlain;
+            }
+            return p + nPlain;
         }
         if (pwsz) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(pwsz), _mm_unpacklo_epi8(bytes, zero));
@@ -207,6 +239,25 @@ int CXmlDoc::UTF8To16(unsigned short* pwszUTF16, const char* pszUTF8, int nUTF8C
             }
             ++nUnits;
             ++p;
+            continue;
+        }
+        // The common two- and three-byte forms inline; the same lenient
+        // rules as the decoder (bit 0x40 of the lead is not examined).
+        if (!(*p & 0x20) && pEnd - p >= 2 && p[1] >= 0x80) {
+            if (pOut) {
+                *pOut++ = static_cast<unsigned short>((*p & 0x1F) << 6 | (p[1] & 0x3F));
+            }
+            ++nUnits;
+            p += 2;
+            continue;
+        }
+        if ((*p & 0x30) == 0x20 && pEnd - p >= 3 && p[1] >= 0x80 && p[2] >= 0x80) {
+            if (pOut) {
+                *pOut++ = static_cast<unsigned short>((*p & 0x0F) << 12 | (p[1] & 0x3F) << 6 |
+                                                      (p[2] & 0x3F));
+            }
+            ++nUnits;
+            p += 3;
             continue;
         }
         const char* pChar = reinterpret_cast<const char*>(p);

@@ -59,12 +59,15 @@ def sample_text(codec):
             if len(c) == 1 and c.encode(codec) == bytes([b]):
                 chars.append(c)
         if not chars:  # multibyte or 7-bit code pages
-            # At most four bytes a character: Python's EUC-KR spells syllables
-            # outside KS X 1001 as eight-byte jamo sequences, a form of its own.
+            # EUC forms keep to their two-byte sets: Python's EUC-KR spells
+            # syllables outside KS X 1001 as eight-byte jamo sequences, and its
+            # EUC-JP has JIS X 0212 in three bytes, which Windows's 20932
+            # (as Wine has it) does not read.
+            longest = 2 if codec.startswith("euc") else 4
             for c in WIDE_SAMPLE:
                 try:
                     data = c.encode(codec)
-                    if data.decode(codec) == c and (len(data) <= 4 or "2022" in codec):
+                    if data.decode(codec) == c and (len(data) <= longest or "2022" in codec):
                         chars.append(c)
                 except UnicodeError:
                     pass

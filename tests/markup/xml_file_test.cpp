@@ -328,30 +328,61 @@ bool IsStateful(int nCodePage) {
     return (nCodePage >= 50220 && nCodePage <= 50229) || nCodePage == 52936 || nCodePage == 65000;
 }
 
-// Where the platform's table knowingly differs from Microsoft's (and Python's):
-// on Linux, ICU carries IBM's tables for these DOS code pages.
+// Where the platform's table knowingly differs from Python's. Python's cp950
+// gives the kana of Big5's row C6 their Unicode characters; Windows and ICU
+// keep them in the private use area. On Linux, ICU carries IBM's tables for
+// these DOS code pages where Windows follows its own.
 bool KnownDeviation(int nCodePage, unsigned nPython, unsigned nPlatform) {
-#if defined(_WIN32)
-    (void)nCodePage, (void)nPython, (void)nPlatform;
-    return false;
-#else
+    if (nCodePage == 950 && nPlatform >= 0xE000 && nPlatform <= 0xF8FF) {
+        return true;
+    }
     struct Deviation {
         int nCodePage;
         unsigned nPython, nPlatform;
     } static const deviations[] = {
-        {437, 0xB5, 0x3BC},    {860, 0xB5, 0x3BC},   {861, 0xB5, 0x3BC},  {862, 0xB5, 0x3BC},
-        {863, 0xB5, 0x3BC},    {865, 0xB5, 0x3BC},   {852, 0xAC, 0xFFFD}, {864, 0xFEC1, 0xFEC3},
-        {864, 0xFEC5, 0xFEC7}, {864, 0x651, 0xFE7C}, {869, 0xB7, 0x387},  {869, 0x384, 0xB4},
-        {1125, 0xB7, 0xF7},    {1125, 0x221A, 0xB1},
+#if defined(_WIN32)
+        // Windows's tables for the Mac pages, KOI8-U (its 21866 is KOI8-RU)
+        // and ISO 8859-7/8 predate the revisions that Python follows.
+        {10000, 0x3A9, 0x2126},
+        {10006, 0x20AC, 0xAD},
+        {10006, 0xB7, 0x387},
+        {10007, 0x490, 0xA2},
+        {10007, 0x491, 0x2202},
+        {10007, 0x20AC, 0xA4},
+        {10079, 0x3A9, 0x2126},
+        {10079, 0x20AC, 0xA4},
+        {10081, 0x3A9, 0x2126},
+        {21866, 0x255D, 0x45E},
+        {21866, 0x256C, 0x40E},
+        {28597, 0x2018, 0x2BD},
+        {28597, 0x2019, 0x2BC},
+        {28597, 0x20AC, 0xF7C2},
+        {28597, 0x20AF, 0xF7C3},
+        {28597, 0x37A, 0xF7C4},
+        {28598, 0xAF, 0x203E},
+#else
+        {437, 0xB5, 0x3BC},
+        {860, 0xB5, 0x3BC},
+        {861, 0xB5, 0x3BC},
+        {862, 0xB5, 0x3BC},
+        {863, 0xB5, 0x3BC},
+        {865, 0xB5, 0x3BC},
+        {852, 0xAC, 0xFFFD},
+        {864, 0xFEC1, 0xFEC3},
+        {864, 0xFEC5, 0xFEC7},
+        {864, 0x651, 0xFE7C},
+        {869, 0xB7, 0x387},
+        {869, 0x384, 0xB4},
+        {1125, 0xB7, 0xF7},
+        {1125, 0x221A, 0xB1},
+#endif
     };
     for (const Deviation& d : deviations) {
         if (d.nCodePage == nCodePage && d.nPython == nPython && d.nPlatform == nPlatform) {
             return true;
         }
     }
-    // ICU's windows-950 keeps the kana of Big5's row C6 in the private use area.
-    return nCodePage == 950 && nPlatform >= 0xE000 && nPlatform <= 0xF8FF;
-#endif
+    return false;
 }
 
 // Every code page of the name table that Python knows and the platform has:
