@@ -31,28 +31,23 @@ const ByteOrderMark kMarks[] = {
     {"\xFE\xFF", 2, L"UTF-16BE", CXmlDoc::DocFlagUtf16BeFile, 2},
 };
 
-constexpr int kCodePageUtf16 = 1200;
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePageUtf32 = 65005;
 
-// The code pages that refuse the default-character report: asking it of them
-// fails the whole conversion.
+// The code pages that take no default-character report: asking it of them
+// fails the whole conversion on Windows. (The Linux code-page layer keeps the
+// same list to behave as Windows does; the two cannot share it, the layer
+// sits below the library.)
 bool TakesLossReport(int nCodePage) {
-    switch (nCodePage) {
-        case 65000:
-        case 65001:
-        case 50220:
-        case 50221:
-        case 50222:
-        case 50225:
-        case 50227:
-        case 50229:
-        case 52936:
-        case 54936:
+    static const int kNoReport[][2] = {{65000, 65001}, {50220, 50222}, {50225, 50225},
+                                       {50227, 50227}, {50229, 50229}, {52936, 52936},
+                                       {54936, 54936}, {57002, 57011}};
+    for (const auto& range : kNoReport) {
+        if (nCodePage >= range[0] && nCodePage <= range[1]) {
             return false;
-        default:
-            return nCodePage < 57002 || nCodePage > 57011;
+        }
     }
+    return true;
 }
 
 int CodePageOf(const CLuStringW& strEncoding) {
@@ -122,11 +117,12 @@ struct CXmlDoc::TextConversion {
     // pTo is given, at most nToCount of them).
     int ToUtf16(wchar_t* pTo) {
         int nCodePage = CodePageOf(strFromEncoding);
-        // A file that names the 32-bit code reaches here with its nulls
-        // removed, so what remains can only be 8-bit text, the form in which
-        // its declaration was read: it is read as UTF-8, within the bytes
-        // read.
-        if (nCodePage == kCodePageUtf32) {
+        // A file that names a UTF-16 or 32-bit form (and had no mark) reaches
+        // here with its nulls removed, so what remains can only be 8-bit
+        // text, the form in which its declaration was read: it is read as
+        // UTF-8, within the bytes read. (Windows's code-page calls refuse
+        // these forms, which would give an empty document.)
+        if (UnicodeForm(nCodePage).nUnitBytes) {
             nCodePage = kCodePageUtf8;
         }
         if (nFromLen <= 0) {
@@ -145,8 +141,8 @@ struct CXmlDoc::TextConversion {
         if (nFromLen <= 0) {
             return 0;
         }
-        if (nCodePage == kCodePageUtf32) {
-            return ToUtf32(pUnits, pTo);
+        if (UnicodeForm(nCodePage).nUnitBytes) {
+            return ToUnicodeForm(UnicodeForm(nCodePage), pUnits, pTo);
         }
         BOOL bUsedDefault = FALSE;
         const int nBytes = WideCharToMultiByte(
@@ -158,9 +154,34 @@ struct CXmlDoc::TextConversion {
         return nBytes;
     }
 
-    // UTF-16 to 32-bit code points, little-endian, "?" for a surrogate that
-    // ends the text.
-    int ToUtf32(const wchar_t* pUnits, char* pTo) const {
+    // The Unicode forms a text names without a mark: 65005 is the 32-bit
+    // code of this class (little-endian, as the platform's own order);
+    // 1200/1201 and 12000/12001 are UTF-16 and UTF-32 in either order, which
+    // Windows's code-page calls refuse (they are kept for managed code), so
+    // that the file would be written empty: they are written here directly.
+    struct Form {
+        int nUnitBytes;  // 0: not a Unicode form
+        bool bBigEndian;
+    };
+    static Form UnicodeForm(int nCodePage) {
+        switch (nCodePage) {
+            case 1200:
+                return {2, false};
+            case 1201:
+                return {2, true};
+            case 12000:
+            case kCodePageUtf32:
+                return {4, false};
+            case 12001:
+                return {4, true};
+            default:
+                return {0, false};
+        }
+    }
+
+    // UTF-16 units as they are, or as code points ("?" for a surrogate that
+    // ends the text).
+    int ToUnicodeForm(Form form, const wchar_t* pUnits, char* pTo) const {
         std::unique_ptr<unsigned short[]> pShort(new unsigned short[nFromLen + 1]);
         for (int n = 0; n < nFromLen; ++n) {
             pShort[n] = static_cast<unsigned short>(pUnits[n]);
@@ -170,17 +191,18 @@ struct CXmlDoc::TextConversion {
         const unsigned short* const pEnd = p + nFromLen;
         int nBytes = 0;
         while (p < pEnd) {
-            int nChar = DecodeCharUTF16(p, pEnd);
+            int nChar = form.nUnitBytes == 2 ? *p++ : DecodeCharUTF16(p, pEnd);
             if (nChar == -1) {
                 nChar = '?';
             }
             if (pTo) {
-                for (int n = 0; n < 4; ++n) {
+                for (int n = 0; n < form.nUnitBytes; ++n) {
+                    const int nShift = 8 * (form.bBigEndian ? form.nUnitBytes - 1 - n : n);
                     pTo[nBytes + n] =
-                        static_cast<char>((static_cast<unsigned>(nChar) >> (8 * n)) & 0xFF);
+                        static_cast<char>((static_cast<unsigned>(nChar) >> nShift) & 0xFF);
                 }
             }
-            nBytes += 4;
+            nBytes += form.nUnitBytes;
         }
         return nBytes;
     }

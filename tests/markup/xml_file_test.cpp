@@ -5,7 +5,7 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "encoding_fixtures.h"  // generated with Python's codecs
 #include "platform/win32.h"
@@ -43,42 +43,29 @@ void WriteBytes(const std::wstring& path, const Bytes& bytes) {
 Bytes ReadBytes(const std::wstring& path) {
     Bytes bytes;
     if (FILE* fp = _wfopen(path.c_str(), L"rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof(buffer), fp)) > 0) {
-            bytes.append(buffer, n);
+        for (int c; (c = std::fgetc(fp)) != EOF;) {
+            bytes += static_cast<char>(c);
         }
         std::fclose(fp);
     }
     return bytes;
 }
 
-// Text of BMP characters in a file's form: UTF-8, UTF-16LE/BE or Latin-1.
-enum class Form { Utf8, Le, Be, Latin1 };
+// Text of BMP characters in a file's form.
+enum class Form { Utf8, Le, Be, Latin1, Utf32Le };
 Bytes Encode(const std::wstring& text, Form form) {
     Bytes out;
     for (wchar_t c : text) {
         const unsigned u = static_cast<unsigned>(c);
-        switch (form) {
-            case Form::Utf8: {
-                char buffer[4];
-                int n = 0;
-                CXmlDoc::EncodeCharUTF8(static_cast<int>(u), buffer, n);
-                out.append(buffer, static_cast<size_t>(n));
-                break;
-            }
-            case Form::Le:
-                out += static_cast<char>(u & 0xFF);
-                out += static_cast<char>(u >> 8);
-                break;
-            case Form::Be:
-                out += static_cast<char>(u >> 8);
-                out += static_cast<char>(u & 0xFF);
-                break;
-            case Form::Latin1:
-                out += static_cast<char>(u);
-                break;
+        char b[4] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8), 0, 0};
+        int n = form == Form::Latin1 ? 1 : form == Form::Utf32Le ? 4 : 2;
+        if (form == Form::Utf8) {
+            n = 0;
+            CXmlDoc::EncodeCharUTF8(static_cast<int>(u), b, n);
+        } else if (form == Form::Be) {
+            std::swap(b[0], b[1]);
         }
+        out.append(b, static_cast<size_t>(n));
     }
     return out;
 }
@@ -87,26 +74,13 @@ std::wstring Wide(const CLuStringW& text) {
     return std::wstring(text.GetString(), static_cast<size_t>(text.GetLength()));
 }
 
-// The platform's own reading of bytes in a code page (0: the default).
-std::wstring PlatformText(UINT nCodePage, const Bytes& bytes) {
-    const int n =
-        MultiByteToWideChar(nCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(nCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
-                            n);
-    }
+// The platform's own reading of bytes in its default code page.
+std::wstring DefaultCodePageText(const Bytes& bytes) {
+    std::wstring text(bytes.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                      &text[0], static_cast<int>(text.size()));
+    text.resize(static_cast<size_t>(n > 0 ? n : 0));
     return text;
-}
-
-// ASCII bytes as 32-bit little-endian code points.
-Bytes Utf32Le(const Bytes& ascii) {
-    Bytes out;
-    for (char c : ascii) {
-        out += c;
-        out += Bytes(3, '\0');
-    }
-    return out;
 }
 
 // GetError of a result text made by the static file functions.
@@ -157,6 +131,9 @@ TEST(XmlFile, LoadReportsEveryStep) {
         {"UTF-32 declared", "<?xml version=\"1.0\" encoding=\"UTF-32\"?><a>\xC3\xA9</a>",
          L"<?xml version=\"1.0\" encoding=\"UTF-32\"?><a>\u00e9</a>", 0,
          L"UTF-32 length 48 to UTF-16 length 47", nullptr, false},
+        {"UTF-16 declared, no mark", "<?xml encoding=\"UTF-16\"?><a>\xC3\xA9</a>",
+         L"<?xml encoding=\"UTF-16\"?><a>\u00e9</a>", 0, L"UTF-16 length 34 to UTF-16 length 33",
+         nullptr, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.szWhat);
@@ -186,7 +163,7 @@ TEST(XmlFile, UndeclaredNonUtf8TextUsesTheDefaultCodePage) {
     WriteBytes(path, bytes);
     CXmlDoc doc;
     doc.Load(path.c_str());
-    EXPECT_EQ(Wide(doc.GetDoc()), PlatformText(0, bytes));
+    EXPECT_EQ(Wide(doc.GetDoc()), DefaultCodePageText(bytes));
     EXPECT_NE(Wide(doc.GetResult()).find(L"<read encoding=\"\" length=\"8\"/><utf8_detection/>"),
               std::wstring::npos)
         << xml_test::Utf8(doc.GetResult());
@@ -245,9 +222,14 @@ TEST(XmlFile, WritingConvertsAndReports) {
         {"UTF-8 mark first", L"<a/>", CXmlDoc::DocFlagUtf8Preamble | CXmlDoc::DocFlagUtf16LeFile,
          nullptr, kUtf8Mark + "<a/>", L"BOM + UTF-16 length 4 to UTF-8 length 4"},
         {"empty", L"", CXmlDoc::DocFlagUtf16LeFile, nullptr, kLeMark, L"BOM + UTF-16LE length 0"},
+        {"UTF-16 named, no mark", L"<?xml encoding=\"UTF-16\"?><a/>", 0, nullptr,
+         Encode(L"<?xml encoding=\"UTF-16\"?><a/>", Form::Le),
+         L"UTF-16 length 29 to UTF-16 length 58"},
+        {"UTF-16BE named, no mark", L"<?xml encoding=\"utf-16be\"?><a/>", 0, nullptr,
+         Encode(L"<?xml encoding=\"utf-16be\"?><a/>", Form::Be),
+         L"UTF-16 length 31 to utf-16be length 62"},
         {"UTF-32 as code points", L"<?xml encoding=\"UTF-32\"?>\xD83D\xDE00", 0, nullptr,
-         Utf32Le(Encode(L"<?xml encoding=\"UTF-32\"?>", Form::Latin1)) +
-             Bytes("\x00\xF6\x01\x00", 4),
+         Encode(L"<?xml encoding=\"UTF-32\"?>", Form::Utf32Le) + Bytes("\x00\xF6\x01\x00", 4),
          L"UTF-16 length 27 to UTF-32 length 104"},
     };
     for (const Case& c : cases) {
