@@ -221,24 +221,22 @@ int CXmlDoc::UTF8To16(unsigned short* pwszUTF16, const char* pszUTF8, int nUTF8C
     unsigned short* pOut = pwszUTF16;
     int nUnits = 0;
     while (p < pEnd) {
-        const unsigned char* pRun = p;
-        p = CopyAsciiRun(p, pEnd, pOut);
-        nUnits += static_cast<int>(p - pRun);
-        if (p == pEnd) {
-            break;
-        }
-        if (*p == 0) {
-            if (pOut) {
-                *pOut = 0;
-            }
-            break;
-        }
         if (*p < 0x80) {
-            if (pOut) {
-                *pOut++ = *p;
+            if (*p == 0) {
+                if (pOut) {
+                    *pOut = 0;
+                }
+                break;
             }
-            ++nUnits;
-            ++p;
+            const unsigned char* pRun = p;
+            p = CopyAsciiRun(p, pEnd, pOut);
+            if (p == pRun) {  // near the end, or a stop among the next eight
+                if (pOut) {
+                    *pOut++ = *p;
+                }
+                ++p;
+            }
+            nUnits += static_cast<int>(p - pRun);
             continue;
         }
         // The common two- and three-byte forms inline; the same lenient
