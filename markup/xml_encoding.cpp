@@ -78,8 +78,9 @@ const unsigned char* CopyAsciiRun(const unsigned char* p, const unsigned char* p
     const __m128i zero = _mm_setzero_si128();
     while (pEnd - p >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned nStop = static_cast<unsigned>(
-            _mm_movemask_epi8(bytes) | _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+        // Plain bytes (1 to 0x7F) are exactly those above 0 as signed bytes.
+        const unsigned nStop =
+            ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, zero))) & 0xFFFFu;
         if (nStop) {
             // The plain bytes before the first that stops the run.
             const unsigned nPlain = LowestBit(nStop);
