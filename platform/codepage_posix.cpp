@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -253,6 +254,16 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
         return Fail(ERROR_INVALID_PARAMETER);
 
     const size_t length = sourceLength == -1 ? std::strlen(source) + 1 : size_t(sourceLength);
+    // Valid UTF-8, by far the most common input, converts without ICU.
+    size_t validUnits = 0;
+    if (codePage == CP_UTF8 && vidozir::platform::Utf8Units(source, length, validUnits)) {
+        if (destinationLength == 0)
+            return int(validUnits);
+        if (validUnits > size_t(destinationLength))
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        vidozir::platform::Utf8ToUnits(source, length, destination);
+        return int(validUnits);
+    }
     UErrorCode error = U_ZERO_ERROR;
     if (flags & MB_ERR_INVALID_CHARS)
         ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);

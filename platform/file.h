@@ -6,6 +6,8 @@
 // code page, handed to the system as they are.
 #pragma once
 
+#include <cstdio>
+
 #include "vidozir_wintypes.h"
 #include "vidozir/export.h"
 
@@ -52,3 +54,7 @@ VIDOZIR_API BOOL FindClose(HANDLE search);
 // trailing backslash. Returns the length without the terminator, or the size
 // needed (with it) when `size` is too small.
 VIDOZIR_API DWORD GetTempPathA(DWORD size, LPSTR buffer);
+// The C runtime's _wfopen: fopen of the name's native form; a null or empty
+// name or mode fails with errno ENOENT (name) or EINVAL (mode), as the C
+// runtime of Windows does.
+VIDOZIR_API FILE* _wfopen(const wchar_t* name, const wchar_t* mode);
