@@ -19,63 +19,11 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/handles_posix.h"
+#include "platform/completion_port_posix.h"
 
 namespace vidozir::platform {
 
 namespace {
-
-struct Packet {
-    DWORD bytes;
-    ULONG_PTR key;
-    LPOVERLAPPED overlapped;
-    DWORD error;
-};
-
-class Port final : public KernelObject {
-public:
-    void Post(const Packet& packet) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        packets_.push_back(packet);
-        count_.store(packets_.size(), std::memory_order_release);
-        if (waiters_ > 0) {
-            cv_.notify_one();
-        }
-    }
-
-    bool Get(Packet* packet, DWORD milliseconds) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (packets_.empty() && milliseconds != 0) {
-            const auto deadline = DeadlineAfter(milliseconds);
-            ++waiters_;
-            while (packets_.empty()) {
-                if (deadline == std::chrono::steady_clock::time_point::max()) {
-                    cv_.wait(lock);
-                } else if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
-                    break;
-                }
-            }
-            --waiters_;
-        }
-        if (packets_.empty()) {
-            return false;
-        }
-        *packet = packets_.front();
-        packets_.pop_front();
-        count_.store(packets_.size(), std::memory_order_release);
-        return true;
-    }
-
-    // Read without the port's mutex: a poll of an empty port returns at once.
-    bool LooksEmpty() const { return count_.load(std::memory_order_acquire) == 0; }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<Packet> packets_;
-    std::atomic<size_t> count_{0};
-    int waiters_ = 0;
-};
 
 DWORD ErrorFromErrno(int error) {
     switch (error) {
@@ -453,8 +401,12 @@ HANDLE CreateIoCompletionPort(HANDLE file, HANDLE existingPort, ULONG_PTR key, D
 
 BOOL PostQueuedCompletionStatus(HANDLE handle, DWORD bytes, ULONG_PTR key,
                                 LPOVERLAPPED overlapped) {
-    auto port = RequireHandle<Port>(handle);
-    if (!port) {
+    // Under the handle's slot lock, without a reference: a post touches only
+    // the slot and the port.
+    HandlePeek peek(handle);
+    Port* port = peek.As<Port>();
+    if (port == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     port->Post(Packet{bytes, key, overlapped, 0});
