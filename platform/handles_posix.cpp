@@ -3,13 +3,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 namespace vidozir::platform {
 
+// A look-up takes no lock at all: it announces itself in `readers`, then
+// reads `raw`. Closing clears `raw` first and then waits for the readers to
+// leave before it lets go of the object, so an object found is alive for the
+// whole look. Producers that set one event from several threads thus never
+// sleep on each other; `mutex` orders only the slot's creation and closing.
 struct HandleSlot {
     std::mutex mutex;
-    std::shared_ptr<KernelObject> object;
+    std::atomic<int> readers{0};
+    std::atomic<KernelObject*> raw{nullptr};
+    std::shared_ptr<KernelObject> object;  // written under mutex, while raw is null
 };
 
 namespace {
@@ -94,32 +102,30 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
     }
     HandleSlot* slot = Table().Find(index);
     std::lock_guard<std::mutex> lock(slot->mutex);
+    KernelObject* raw = object.get();
     slot->object = std::move(object);
+    slot->raw.store(raw, std::memory_order_seq_cst);
     return reinterpret_cast<HANDLE>((index + 1) * 4);
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-    HandleSlot* slot = SlotOf(handle);
-    if (slot == nullptr) {
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> lock(slot->mutex);
-    return slot->object;
+    HandlePeek peek(handle);
+    return peek.Share<KernelObject>();
 }
 
 HandlePeek::HandlePeek(HANDLE handle) : slot_(SlotOf(handle)) {
     if (slot_ != nullptr) {
-        slot_->mutex.lock();
-        if (slot_->object) {
+        slot_->readers.fetch_add(1, std::memory_order_seq_cst);
+        object_ = slot_->raw.load(std::memory_order_seq_cst);
+        if (object_ != nullptr) {
             owner_ = &slot_->object;
-            object_ = owner_->get();
         }
     }
 }
 
 HandlePeek::~HandlePeek() {
     if (slot_ != nullptr) {
-        slot_->mutex.unlock();
+        slot_->readers.fetch_sub(1, std::memory_order_release);
     }
 }
 
@@ -129,13 +135,17 @@ bool RemoveHandle(HANDLE handle) {
     if (slot == nullptr) {
         return false;
     }
-    std::shared_ptr<KernelObject> doomed;  // destroyed outside the slot's lock
+    std::shared_ptr<KernelObject> doomed;  // destroyed with no lock held
     {
         std::lock_guard<std::mutex> lock(slot->mutex);
+        if (slot->raw.exchange(nullptr, std::memory_order_seq_cst) == nullptr) {
+            return false;
+        }
+        // Looks that began before the exchange may still read the object.
+        while (slot->readers.load(std::memory_order_acquire) != 0) {
+            std::this_thread::yield();
+        }
         doomed = std::move(slot->object);
-    }
-    if (!doomed) {
-        return false;
     }
     Table().Release(index);
     return true;

@@ -1,13 +1,14 @@
 // The handle table of the non-Windows platform layer. A HANDLE names a
 // reference-counted KernelObject through a process-wide table, so a stale or
 // doubled CloseHandle fails with ERROR_INVALID_HANDLE instead of touching
-// freed memory. A look-up takes only the lock of the handle's own slot, so
-// calls on unrelated handles never meet: the table's own lock is taken only
-// to create and close handles.
+// freed memory. A look-up takes no lock (see HandleSlot), so calls on
+// unrelated handles never meet and calls on one handle never sleep on each
+// other: the table's own lock is taken only to create and close handles.
 #pragma once
 
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <typeinfo>
 
 #include "platform/kernel.h"
@@ -41,8 +42,8 @@ struct HandleSlot;
 
 // Looks at the object of a handle while its slot holds it, without taking a
 // reference: the cheap path of hot calls whose usual case needs none (setting
-// a set event, polling an empty port). Holds the slot's lock: keep the look
-// short and do not create or close handles while it lasts.
+// a set event, polling an empty port). A CloseHandle of the handle waits for
+// the look to end: keep it short, and do not close handles while it lasts.
 class HandlePeek {
 public:
     explicit HandlePeek(HANDLE handle);
@@ -59,7 +60,14 @@ public:
     // A reference to the object, for work that must go on after the peek.
     template <class T>
     std::shared_ptr<T> Share() const {
-        return std::shared_ptr<T>(*owner_, As<T>());
+        if (owner_ == nullptr) {
+            return nullptr;
+        }
+        if constexpr (std::is_same_v<T, KernelObject>) {
+            return *owner_;
+        } else {
+            return std::shared_ptr<T>(*owner_, As<T>());
+        }
     }
 
 private:

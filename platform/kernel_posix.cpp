@@ -214,22 +214,67 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     return WaitForObjects(objects, waitAll != FALSE, milliseconds);
 }
 
-// A critical section is a recursive mutex owned through the structure's pointer.
+// A critical section: a pthread mutex of the adaptive kind, which spins a
+// little before it sleeps, as a Windows critical section does with a spin
+// count (a message loop's locks are held for a few instructions, and
+// sleeping in the kernel at every collision costs more than the wait), with
+// the owner and depth beside it for re-entry.
+namespace {
+
+struct CriticalSection {
+    CriticalSection() {
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+        pthread_mutex_init(&mutex, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    ~CriticalSection() { pthread_mutex_destroy(&mutex); }
+    pthread_mutex_t mutex;
+    std::atomic<DWORD> owner{0};  // only its owner stores its own id here
+    int depth = 0;                // touched by the owner only
+};
+
+CriticalSection& SectionOf(LPCRITICAL_SECTION section) {
+    return *static_cast<CriticalSection*>(section->impl);
+}
+
+}  // namespace
+
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->impl = new std::recursive_mutex;
+    section->impl = new CriticalSection;
 }
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete static_cast<std::recursive_mutex*>(section->impl);
+    delete static_cast<CriticalSection*>(section->impl);
     section->impl = nullptr;
 }
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-    static_cast<std::recursive_mutex*>(section->impl)->lock();
+    CriticalSection& cs = SectionOf(section);
+    const DWORD self = CurrentTid();
+    if (cs.owner.load(std::memory_order_relaxed) != self) {
+        pthread_mutex_lock(&cs.mutex);
+        cs.owner.store(self, std::memory_order_relaxed);
+    }
+    ++cs.depth;
 }
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
-    return static_cast<std::recursive_mutex*>(section->impl)->try_lock() ? TRUE : FALSE;
+    CriticalSection& cs = SectionOf(section);
+    const DWORD self = CurrentTid();
+    if (cs.owner.load(std::memory_order_relaxed) != self) {
+        if (pthread_mutex_trylock(&cs.mutex) != 0) {
+            return FALSE;
+        }
+        cs.owner.store(self, std::memory_order_relaxed);
+    }
+    ++cs.depth;
+    return TRUE;
 }
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    static_cast<std::recursive_mutex*>(section->impl)->unlock();
+    CriticalSection& cs = SectionOf(section);
+    if (--cs.depth == 0) {
+        cs.owner.store(0, std::memory_order_relaxed);
+        pthread_mutex_unlock(&cs.mutex);
+    }
 }
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
