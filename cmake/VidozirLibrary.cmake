@@ -49,8 +49,14 @@ set_target_properties(vidozir_platform PROPERTIES POSITION_INDEPENDENT_CODE ON
                       CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 vidozir_usage(vidozir_platform)
 vidozir_strict(vidozir_platform)
-# Its sources include "platform/..." only: nothing above it.
-target_include_directories(vidozir_platform PRIVATE ${PROJECT_SOURCE_DIR})
+# Its sources include "platform/..." only, never a folder above it: its include
+# root is a folder that holds nothing but a link to platform/.
+set(platform_root ${CMAKE_BINARY_DIR}/platform-root)
+file(MAKE_DIRECTORY ${platform_root})
+if(NOT EXISTS ${platform_root}/platform)
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/platform ${platform_root}/platform SYMBOLIC)
+endif()
+target_include_directories(vidozir_platform PRIVATE ${platform_root})
 target_compile_definitions(vidozir_platform PRIVATE VIDOZIR_BUILD)
 target_link_libraries(vidozir_platform PRIVATE Threads::Threads)
 if(NOT WIN32)
