@@ -16,8 +16,6 @@
 #define STILL_ACTIVE 259u
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define TLS_OUT_OF_INDEXES 0xFFFFFFFFu
-#define LMEM_FIXED 0x0000u
-#define LMEM_ZEROINIT 0x0040u
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -77,7 +75,3 @@ ULONGLONG GetTickCount64();
 
 // Only the executable's own handle (a null name) is known here.
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
-
-// Blocks that the library hands to its callers, who free them with LocalFree
-// (declared with the calls of the interface). Only fixed blocks.
-HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);

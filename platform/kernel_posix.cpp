@@ -422,22 +422,3 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName) {
     static char executable;
     return reinterpret_cast<HMODULE>(&executable);
 }
-
-HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-    if ((flags & ~LMEM_ZEROINIT) != LMEM_FIXED) {
-        SetLastError(ERROR_INVALID_PARAMETER);  // movable blocks are not used here
-        return nullptr;
-    }
-    // A zero-byte block is still a distinct, freeable block, as on Windows.
-    void* block = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes != 0 ? bytes : 1)
-                                          : std::malloc(bytes != 0 ? bytes : 1);
-    if (block == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    return block;
-}
-
-HLOCAL LocalFree(HLOCAL block) {
-    std::free(block);
-    return nullptr;
-}
