@@ -106,25 +106,64 @@ TYPED_TEST(ThreadKinds, StopWaitsForSubscribersAndPendingTasks) {
     thread.StopThread();
 }
 
+// After a thread stopped itself, it still ends its loop (here a slow
+// on-destroy subscriber) after letting go of it; the owner's StopThread and
+// destructor wait for that real end before they return.
 TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
+    for (int destroy = 0; destroy < 2; ++destroy) {
+        auto* thread = new TypeParam;
+        ASSERT_EQ(thread->StartThread(), 1);
+        CWaitableEvent returned;
+        CWaitableEvent ending;
+        std::atomic<int> afterStop{0};
+        std::atomic<int> ended{0};
+        thread->GetMsgLoop()->SubscribeOnDestroy(
+            [&] {
+                ending.Signal();
+                Sleep(100);
+                ++ended;
+            },
+            0);
+        thread->GetMsgLoop()->PostTask(MakeTask([&] {
+                                           thread->StopThread();  // returns at once here
+                                           ++afterStop;
+                                           returned.Signal();
+                                       }),
+                                       0);
+        ASSERT_EQ(returned.TimedWait(10000), 1);
+        EXPECT_EQ(afterStop.load(), 1);
+        ASSERT_EQ(ending.TimedWait(10000), 1);  // the loop is gone from the object
+        if (destroy) {
+            delete thread;
+            EXPECT_EQ(ended.load(), 1);
+        } else {
+            thread->StopThread();
+            EXPECT_EQ(ended.load(), 1);
+            EXPECT_EQ(thread->GetThreadHandle(), nullptr);
+            EXPECT_FALSE(thread->GetMsgLoop());
+            delete thread;
+        }
+    }
+}
+
+// A thread that stopped itself left its stop event signalled; a restart and a
+// stop from another thread must still wait for the new loop's end.
+TYPED_TEST(ThreadKinds, RestartAfterStoppingItself) {
     TypeParam thread;
     ASSERT_EQ(thread.StartThread(), 1);
-    CWaitableEvent returned;
-    std::atomic<int> afterStop{0};
-    thread.GetMsgLoop()->PostTask(MakeTask([&] {
-                                      thread.StopThread();  // returns at once here
-                                      ++afterStop;
-                                      returned.Signal();
-                                  }),
-                                  0);
-    ASSERT_EQ(returned.TimedWait(10000), 1);
-    EXPECT_EQ(afterStop.load(), 1);
-    // The loop quits after the task; the thread ends by itself.
+    thread.GetMsgLoop()->PostTask(MakeTask([&] { thread.StopThread(); }), 0);
+    // The null handle is the thread's last touch of the object.
     for (int i = 0; i < 1000 && thread.GetThreadHandle() != nullptr; ++i) {
         Sleep(10);
     }
+    ASSERT_EQ(thread.GetThreadHandle(), nullptr);
+    ASSERT_EQ(thread.StartThread(), 1);
+    std::atomic<int> ended{0};
+    thread.GetMsgLoop()->SubscribeOnDestroy([&] { ++ended; }, 0);
+    thread.GetMsgLoop()->PostTask(MakeTask([] { Sleep(100); }), 0);
+    thread.StopThread();
+    EXPECT_EQ(ended.load(), 1);
     EXPECT_EQ(thread.GetThreadHandle(), nullptr);
-    EXPECT_FALSE(thread.GetMsgLoop());
 }
 
 TYPED_TEST(ThreadKinds, NeverStartedAndDestroyedWhileRunning) {
