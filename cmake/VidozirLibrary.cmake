@@ -38,6 +38,11 @@ if(WIN32)
   target_compile_definitions(vidozir PUBLIC UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
   target_link_libraries(vidozir PRIVATE user32 advapi32 shell32 shlwapi ws2_32 psapi
                                         wintrust crypt32 version ole32 wtsapi32 secur32)
+  if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The COM entry points are stdcall; Windows looks them up by their plain
+    # names, without the "@n" suffix that i686 gives stdcall functions.
+    target_link_options(vidozir PRIVATE -Wl,--kill-at)
+  endif()
   if(MINGW)
     # The mingw runtime DLLs travel with the binaries so Wine (and a copied
     # folder) finds them without a search path.
