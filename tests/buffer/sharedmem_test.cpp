@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/win32.h"
 #include "support/child_process.h"
 #include "support/test_support.h"
 
@@ -256,6 +257,41 @@ TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
     a.Unlock();
     other.join();
     EXPECT_TRUE(entered.load());
+}
+
+// The lock is an external name: other modules take the section's lock as the
+// named mutex "<name>lock", opened with the system's own calls.
+TEST(SharedMemory, LockIsTheMutexNamedAfterTheSection) {
+    const std::string name = UniqueName("outside");
+    CSharedMemory shm;
+    ASSERT_EQ(shm.Create(Wide(name), 1, 4096), 1);
+    shm.Lock();  // creates the mutex
+    shm.Unlock();
+    const CLuStringW mutexName = Wide(name + "lock");
+    HANDLE outside = CreateMutexW(nullptr, FALSE, mutexName.GetString());
+    ASSERT_NE(outside, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+#if defined(_WIN32)
+    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, mutexName.GetString());
+    EXPECT_NE(opened, nullptr);
+    if (opened != nullptr) {
+        CloseHandle(opened);
+    }
+#endif
+    // Held from outside, the section's lock waits for it.
+    ASSERT_EQ(WaitForSingleObject(outside, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        shm.Lock();
+        entered = true;
+        shm.Unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(entered.load());
+    ReleaseMutex(outside);
+    other.join();
+    EXPECT_TRUE(entered.load());
+    CloseHandle(outside);
 }
 
 TEST(SharedMemory, DeadOwnerDoesNotBlockForever) {
