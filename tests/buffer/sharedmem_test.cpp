@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/win32.h"
 #include "support/child_process.h"
@@ -234,6 +235,28 @@ TEST(SharedMemory, LockExcludesTheOtherProcess) {
     EXPECT_EQ(shared->counter, 20000);
 }
 
+// Takes `shm`'s lock on another thread while the lock is held elsewhere and
+// runs the release steps one by one: the number of steps after which that
+// thread got in (0: it did not wait at all).
+size_t StepsUntilLockEnters(CSharedMemory& shm, const std::vector<std::function<void()>>& steps) {
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        shm.Lock();
+        entered = true;
+        shm.Unlock();
+    });
+    size_t step = 0;
+    for (; step < steps.size(); ++step) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (entered) {
+            break;
+        }
+        steps[step]();
+    }
+    other.join();
+    return step;
+}
+
 TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
     const std::string name = UniqueName("reentrant");
     CSharedMemory shm;
@@ -243,20 +266,8 @@ TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
     ASSERT_EQ(a.Create(Wide(name), 1, 4096), 1);
     ASSERT_EQ(b.Open(Wide(name)), 1);
     a.Lock();
-    a.Lock();  // system mutexes are re-entrant for their owner
-    std::atomic<bool> entered{false};
-    std::thread other([&] {
-        b.Lock();
-        entered = true;
-        b.Unlock();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    a.Unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(entered.load());  // still held once
-    a.Unlock();
-    other.join();
-    EXPECT_TRUE(entered.load());
+    a.Lock();  // system mutexes are re-entrant for their owner: two unlocks
+    EXPECT_EQ(StepsUntilLockEnters(b, {[&] { a.Unlock(); }, [&] { a.Unlock(); }}), 2u);
 }
 
 // The lock is an external name: other modules take the section's lock as the
@@ -280,17 +291,7 @@ TEST(SharedMemory, LockIsTheMutexNamedAfterTheSection) {
 #endif
     // Held from outside, the section's lock waits for it.
     ASSERT_EQ(WaitForSingleObject(outside, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    std::atomic<bool> entered{false};
-    std::thread other([&] {
-        shm.Lock();
-        entered = true;
-        shm.Unlock();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(entered.load());
-    ReleaseMutex(outside);
-    other.join();
-    EXPECT_TRUE(entered.load());
+    EXPECT_EQ(StepsUntilLockEnters(shm, {[&] { ReleaseMutex(outside); }}), 1u);
     CloseHandle(outside);
 }
 
