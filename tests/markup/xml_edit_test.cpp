@@ -238,6 +238,9 @@ TEST(XmlEdit, SettingAttributes) {
          "M0 C3 T1"},
         {L"<r><c/></r>", "F", E(AddChildAttrib(L"k", 1)), 0, "<r><c/></r>"},
         {L"<r>t</r>", "F I N:2", E(SetAttrib(L"a", L"1")), 0, "<r>t</r>"},
+        // A quote the parser took as part of the tag would carry the change out of it.
+        {L"<r='><b/>", "F", E(SetAttrib(L"a", L"1")), 0, "<r='><b/>"},
+        {L"<?p a='?><r/>", "N:16", E(SetAttrib(L"b", L"1")), 0, "<?p a='?><r/>"},
     };
     RunCases(cases);
 }
