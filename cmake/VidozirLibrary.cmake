@@ -94,6 +94,11 @@ if(WIN32)
   target_link_libraries(vidozir PRIVATE ${VIDOZIR_SYSTEM_LIBS})
   target_link_libraries(vidozir_static PUBLIC ${VIDOZIR_SYSTEM_LIBS})
   set_target_properties(vidozir PROPERTIES PREFIX "")  # vidozir.dll, not libvidozir.dll
+  if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The COM entry points are stdcall; Windows looks them up by their plain
+    # names, without the "@n" suffix that i686 gives stdcall functions.
+    target_link_options(vidozir PRIVATE -Wl,--kill-at)
+  endif()
   if(MINGW)
     # The mingw runtime DLLs travel with the binaries so Wine (and a copied
     # folder) finds them without a search path.
