@@ -5,6 +5,8 @@ osslsigncode, tampered copies, and on Linux an ELF program signed with the
 kernel's sign-file.
 
 usage: make_trust_fixtures.py OUT STUB CC64 CC32 [HOSTCC SIGNFILE]
+With VIDOZIR_TRUST_BIG_MB set, also big.exe: a signed program carrying that
+many MB of data after its sections (for bench/trust).
 """
 import os
 import shutil
@@ -100,6 +102,7 @@ certificate("orgonly", "/O=Vidozir Org Only/OU=Vidozir Builds", "ca", "code", "1
 certificate("tsa", "/CN=Vidozir Test TSA", "ca", "tsa", "14", "20190101000000Z")
 certificate("rogue", "/CN=Vidozir Untrusted Root", None, "ca", "20")
 certificate("rogueleaf", "/CN=Vidozir Untrusted Signer", "rogue", "code", "21")
+certificate("roguetsa", "/CN=Vidozir Untrusted TSA", "rogue", "tsa", "22", "20190101000000Z")
 
 
 def cat(target, *names):
@@ -125,14 +128,15 @@ SIGNED_AT = "1700000000"  # 2023-11-14, inside every validity but the expired on
 EXPIRED_AT = "1600000000"  # 2020-09-13, inside the expired certificate's validity
 
 
-def sign(target, cert, key, source="unsigned.exe", digest="sha256", name=None, url=None, stamp=None, when=None):
+def sign(target, cert, key, source="unsigned.exe", digest="sha256", name=None, url=None, stamp=None, when=None,
+         tsa="tsa"):
     args = ["osslsigncode", "sign", "-certs", path(cert), "-key", path(key), "-h", digest]
     if name:
         args += ["-n", name]
     if url:
         args += ["-i", url]
     if stamp:
-        args += ["-TSA-certs", path("tsa.pem"), "-TSA-key", path("tsa.key"), "-TSA-time", stamp]
+        args += ["-TSA-certs", path(tsa + ".pem"), "-TSA-key", path(tsa + ".key"), "-TSA-time", stamp]
     if when:
         args += ["-time", when]
     run(*args, "-in", path(source), "-out", path(target))
@@ -149,6 +153,8 @@ sign("untrusted.exe", "rogueleaf-chain.pem", "rogueleaf.key")
 sign("distrusted.exe", "distrusted.pem", "distrusted.key")
 sign("orgonly.exe", "orgonly.pem", "orgonly.key")
 sign("expired.exe", "expired.pem", "expired.key", when=EXPIRED_AT)
+# A time stamp from an authority under an untrusted root.
+sign("badstamp.exe", "signer.pem", "signer.key", stamp=SIGNED_AT, tsa="roguetsa")
 sign("expired_ts.exe", "expired.pem", "expired.key", stamp=EXPIRED_AT, when=EXPIRED_AT)
 
 
@@ -181,6 +187,14 @@ def signature_value(data):
     length = int.from_bytes(data[der + 2:der + 4], "big")
     return der + 4 + length - 16
 
+
+big = int(os.environ.get("VIDOZIR_TRUST_BIG_MB", "0"))
+if big > 0:
+    with open(path("big_unsigned.exe"), "wb") as f:
+        f.write(open(path("unsigned.exe"), "rb").read())
+        f.write(os.urandom(big << 20))
+    sign("big.exe", "signer.pem", "signer.key", source="big_unsigned.exe")
+    os.remove(path("big_unsigned.exe"))
 
 tamper("signed.exe", "tampered_code.exe", first_section)
 tamper("signed.exe", "tampered_signature.exe", signature_value)
