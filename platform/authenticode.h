@@ -27,8 +27,9 @@
 //   unknown digest algorithm      NTE_BAD_ALGID
 //   image hash differs (tampered) TRUST_E_BAD_DIGEST
 //   signer certificate missing    TRUST_E_NO_SIGNER_CERT
-//   signed attributes' digest differs  CRYPT_E_HASH_VALUE
-//   signer signature wrong        NTE_BAD_SIGNATURE
+//   signer's signature or signed attributes' digest wrong  TRUST_E_CERT_SIGNATURE
+//                      (a changed ELF program shows so too: a module signature
+//                      without signed attributes signs the file's digest itself)
 //   time stamp present but invalid  TRUST_E_TIME_STAMP
 //   a chain certificate disallowed  TRUST_E_EXPLICIT_DISTRUST
 //   not valid at the time stamp's time, or now without one  CERT_E_EXPIRED

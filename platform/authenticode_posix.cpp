@@ -109,8 +109,6 @@ constexpr int32_t kBadTag = int32_t(0x8009310B);
 constexpr int32_t kBadAlgorithm = int32_t(0x80090008);
 constexpr int32_t kBadDigest = int32_t(0x80096010);
 constexpr int32_t kNoSignerCert = int32_t(0x800B0007);
-constexpr int32_t kHashValue = int32_t(0x80091007);
-constexpr int32_t kBadSignature = int32_t(0x80090006);
 constexpr int32_t kTimeStamp = int32_t(0x80096005);
 constexpr int32_t kExplicitDistrust = int32_t(0x800B0111);
 constexpr int32_t kExpired = int32_t(0x800B0101);
@@ -285,32 +283,32 @@ bool InnerContent(PKCS7* p7, const uint8_t*& content, size_t& size) {
 int32_t VerifySigner(PKCS7_SIGNER_INFO* si, X509* cert, const Bytes& digest, const EVP_MD* md) {
     EVP_PKEY* key = X509_get0_pubkey(cert);
     if (key == nullptr)
-        return kBadSignature;
+        return kCertSignature;
     const ASN1_OCTET_STRING* signature = si->enc_digest;
     STACK_OF(X509_ATTRIBUTE)* attrs = si->auth_attr;
     if (sk_X509_ATTRIBUTE_num(attrs) > 0) {
         const ASN1_OCTET_STRING* messageDigest = PKCS7_digest_from_attributes(attrs);
         if (messageDigest == nullptr || size_t(messageDigest->length) != digest.size() ||
             memcmp(messageDigest->data, digest.data(), digest.size()) != 0)
-            return kHashValue;
+            return kCertSignature;
         unsigned char* encoded = nullptr;
         const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(attrs), &encoded,
                                          ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
         if (length <= 0)
-            return kBadSignature;
+            return kCertSignature;
         MdCtx ctx(EVP_MD_CTX_new());
         const bool good = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
                           EVP_DigestVerify(ctx.get(), signature->data, size_t(signature->length),
                                            encoded, size_t(length)) == 1;
         OPENSSL_free(encoded);
-        return good ? 0 : kBadSignature;
+        return good ? 0 : kCertSignature;
     }
     PkeyCtx ctx(EVP_PKEY_CTX_new(key, nullptr));
     const bool good = ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
                       EVP_PKEY_CTX_set_signature_md(ctx.get(), md) == 1 &&
                       EVP_PKEY_verify(ctx.get(), signature->data, size_t(signature->length),
                                       digest.data(), digest.size()) == 1;
-    return good ? 0 : kBadSignature;
+    return good ? 0 : kCertSignature;
 }
 
 const EVP_MD* SignerDigest(PKCS7_SIGNER_INFO* si) {

@@ -18,6 +18,7 @@
 #include "vidozir/trust.h"
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -66,6 +67,9 @@ std::string Capture(const std::function<void()>& work) {
     FILE* sink = tmpfile();
     const int saved = dup(1);
     dup2(fileno(sink), 1);
+#if defined(_WIN32)
+    _setmode(1, _O_TEXT);  // the descriptor took the temporary file's binary mode
+#endif
     work();
     fflush(stdout);
     dup2(saved, 1);
@@ -120,6 +124,15 @@ protected:
 const char kVerified[] = "The file \"%s\" is signed and the signature was verified.\n";
 const char kNotSigned[] = "The file \"%s\" is not signed.\n";
 
+// What Wine's WinTrust does otherwise than Windows.
+const char kWineChain[] =
+    "Wine's WinVerifyTrust does not judge the signer's certificate chain: it accepts an "
+    "untrusted root, an expired certificate, a missing code-signing usage, a failed time stamp "
+    "and a certificate of the Disallowed store";
+const char kWineForm[] =
+    "Wine returns TRUST_E_SUBJECT_FORM_UNKNOWN as the status for a file form without signature "
+    "support, Windows TRUST_E_NOSIGNATURE with that code as the last error";
+
 struct TrustCase {
     const char* file;
     int result;
@@ -136,21 +149,21 @@ const TrustCase kTrustCases[] = {
     {"orgonly.exe", 1, kVerified, nullptr, nullptr},
     {"expired_ts.exe", 1, kVerified, nullptr, nullptr},
     {"unsigned.exe", 0, kNotSigned, nullptr, nullptr},
-    {"text.txt", 0, kNotSigned, nullptr, nullptr},
+    {"text.txt", 0, kNotSigned, kWineForm, nullptr},
     {"missing.exe", 0, "", nullptr, nullptr},
     {"tampered_code.exe", 0, "Error is: 0x80096010.\n", nullptr, nullptr},
-    {"tampered_signature.exe", 0, "Error is: 0x80090006.\n", nullptr, nullptr},
-    {"nousage.exe", 0, "Error is: 0x800b0110.\n", nullptr, nullptr},
-    {"untrusted.exe", 0, "Error is: 0x800b0109.\n", nullptr, nullptr},
-    {"expired.exe", 0, "Error is: 0x800b0101.\n", nullptr, nullptr},
-    {"badstamp.exe", 0, "Error is: 0x80096005.\n", nullptr,
+    {"tampered_signature.exe", 0, "Error is: 0x80096004.\n", nullptr, nullptr},
+    {"nousage.exe", 0, "Error is: 0x800b0110.\n", kWineChain, nullptr},
+    {"untrusted.exe", 0, "Error is: 0x800b0109.\n", kWineChain, nullptr},
+    {"expired.exe", 0, "Error is: 0x800b0101.\n", kWineChain, nullptr},
+    {"badstamp.exe", 0, "Error is: 0x80096005.\n", kWineChain,
      "osslsigncode judges at the current time when the time stamp fails"},
-    {"distrusted.exe", 0, "The signature is present, but specifically disallowed.\n", nullptr,
+    {"distrusted.exe", 0, "The signature is present, but specifically disallowed.\n", kWineChain,
      "osslsigncode knows no disallowed set"},
 #if !defined(_WIN32)
     // Linux programs: an appended module signature, judged by the same rules.
     {"signed.elf", 1, kVerified, nullptr, nullptr},
-    {"tampered.elf", 0, "Error is: 0x80090006.\n", nullptr, nullptr},
+    {"tampered.elf", 0, "Error is: 0x80096004.\n", nullptr, nullptr},
     {"program.elf", 0, kNotSigned, nullptr, nullptr},
 #endif
 };
@@ -164,8 +177,10 @@ std::string Expand(const char* format, const CLuStringW& path) {
 TEST_F(TrustTest, CheckFileTrustGivesTheVerdictAndAccountOfEachSituation) {
     for (const TrustCase& c : kTrustCases) {
         SCOPED_TRACE(c.file);
-        if (c.wineDifference != nullptr && vidozir_test::IsWine())
+        if (c.wineDifference != nullptr && vidozir_test::IsWine()) {
+            std::printf("[  WINE    ] %s skipped: %s\n", c.file, c.wineDifference);
             continue;
+        }
         CLuStringW path = FixturePath(c.file);
         int result = -1;
         const std::string printed = Capture([&] { result = CheckFileTrust(path.GetBuffer()); });
@@ -196,9 +211,17 @@ TEST_F(TrustTest, OsslsigncodeAgreesOnEveryPeVerdict) {
 
 struct ReportCase {
     const char* file;
-    const char* printed;  // up to the certificate's end time, or the whole account
-    const char* subject;  // null: out stays untouched
+    const char* printed;         // up to the certificate's end time, or the whole account
+    const char* subject;         // null: out stays untouched
+    const char* wineDifference;  // under Wine only the certificate, or the failed call, is compared
 };
+
+const char kWineOpus[] =
+    "Wine's CryptDecodeObject reads the ASCII form of an SpcString as UTF-16, so the program "
+    "name osslsigncode writes comes out garbled";
+const char kWineMessages[] =
+    "Wine's message table has no texts for the CryptoAPI codes and words others differently, "
+    "and its CryptQueryObject reports CRYPT_E_NO_MATCH for a missing file";
 
 const char kSignerLines[] =
     "Signer Certificate:\nSerial Number:03 02 01 \nIssuer Name: Vidozir Test Root\n"
@@ -208,26 +231,29 @@ const char kSignerLines[] =
 const ReportCase kReportCases[] = {
     {"signed.exe",
      "Program Name : Vidozir Fixture\nMoreInfo Link : https://example.invalid/vidozir\n\n",
-     "Corvane Test Signer"},
-    {"signed_ts.exe", "Program Name : Vidozir Stamped\n\n", "Corvane Test Signer"},
-    {"signed_plain.exe", "\n", "Corvane Test Signer"},
+     "Corvane Test Signer", kWineOpus},
+    {"signed_ts.exe", "Program Name : Vidozir Stamped\n\n", "Corvane Test Signer", kWineOpus},
+    {"signed_plain.exe", "\n", "Corvane Test Signer", nullptr},
     {"expired_ts.exe",
      "\nSigner Certificate:\nSerial Number:11 \nIssuer Name: Vidozir Test Root\n"
      "Subject Name: Vidozir Expired Signer\n Begin Time: 2020-1-1 0:0:0\n   End Time: 2020-12-31 "
      "23:59:59\n",
-     "Vidozir Expired Signer"},
+     "Vidozir Expired Signer", nullptr},
     {"orgonly.exe",
      "\nSigner Certificate:\nSerial Number:13 \nIssuer Name: Vidozir Test Root\n"
      "Subject Name: Vidozir Builds\n Begin Time: 2020-1-1 0:0:0\n   End Time: 2039-12-31 "
      "23:59:59\n",
-     "Vidozir Builds"},
-    {"unsigned.exe", "CryptQueryObject failed:Cannot find the requested object.\n.\n", nullptr},
-    {"text.txt", "CryptQueryObject failed:Cannot find the requested object.\n.\n", nullptr},
+     "Vidozir Builds", nullptr},
+    {"unsigned.exe", "CryptQueryObject failed:Cannot find the requested object.\n.\n", nullptr,
+     kWineMessages},
+    {"text.txt", "CryptQueryObject failed:Cannot find the requested object.\n.\n", nullptr,
+     kWineMessages},
     {"missing.exe", "CryptQueryObject failed:The system cannot find the file specified.\n.\n",
-     nullptr},
+     nullptr, kWineMessages},
 #if !defined(_WIN32)
-    {"signed.elf", "\n", "Corvane Test Signer"},
-    {"program.elf", "CryptQueryObject failed:Cannot find the requested object.\n.\n", nullptr},
+    {"signed.elf", "\n", "Corvane Test Signer", nullptr},
+    {"program.elf", "CryptQueryObject failed:Cannot find the requested object.\n.\n", nullptr,
+     kWineMessages},
 #endif
 };
 
@@ -241,16 +267,27 @@ TEST_F(TrustTest, FetchSignatureInfoReportsTheSignerAndLeavesItsSubject) {
             unit = L'#';
         const CLuStringW path = FixturePath(c.file);
         int result = -1;
-        const std::string printed = Capture([&] { result = FetchSignatureInfo(path, out, 1023); });
+        std::string printed = Capture([&] { result = FetchSignatureInfo(path, out, 1023); });
         EXPECT_EQ(result, 0);
+        const bool wine = c.wineDifference != nullptr && vidozir_test::IsWine();
         if (c.subject == nullptr) {
-            EXPECT_EQ(printed, c.printed);
+            const std::string expected = c.printed;
+            const size_t reason = wine ? expected.find(':') + 1 : expected.size();
+            EXPECT_EQ(printed.substr(0, reason), expected.substr(0, reason));
             EXPECT_EQ(out[0], L'#');
             continue;
         }
         std::string expected = c.printed;
         if (expected.find("Signer Certificate:") == std::string::npos)
             expected += kSignerLines;
+        if (wine) {
+            // Only the certificate's report, which follows the publisher's.
+            std::printf("[  WINE    ] %s: publisher lines skipped: %s\n", c.file, c.wineDifference);
+            expected = expected.substr(expected.find("Signer Certificate:"));
+            const size_t at = printed.find("Signer Certificate:");
+            ASSERT_NE(at, std::string::npos);
+            printed = printed.substr(at);
+        }
         ASSERT_GE(printed.size(), expected.size());
         EXPECT_EQ(printed.substr(0, expected.size()), expected);
         EXPECT_TRUE(std::regex_match(printed.substr(expected.size()), systemTime)) << printed;
