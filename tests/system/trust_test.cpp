@@ -12,6 +12,8 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 #include "vidozir/diskutil.h"
@@ -293,6 +295,32 @@ TEST_F(TrustTest, FetchSignatureInfoReportsTheSignerAndLeavesItsSubject) {
         EXPECT_TRUE(std::regex_match(printed.substr(expected.size()), systemTime)) << printed;
         EXPECT_EQ(CLuStringW(out), CLuStringW(VidOzir::DiskUtil::Utf8ToWS(c.subject)));
         EXPECT_EQ(out[1023], L'#');
+    }
+}
+
+// The functions keep no shared state: several threads check files at once.
+TEST_F(TrustTest, ChecksRunOnSeveralThreadsAtOnce) {
+    const char* const files[] = {"signed.exe", "signed_ts.exe", "unsigned.exe",
+                                 "tampered_code.exe"};
+    int results[4][8] = {};
+    Capture([&] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                CLuStringW path = FixturePath(files[t]);
+                wchar_t out[64] = {};
+                for (int i = 0; i < 8; ++i) {
+                    results[t][i] = CheckFileTrust(path.GetBuffer());
+                    FetchSignatureInfo(path, out, 64);
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+    });
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(results[t][i], t < 2 ? 1 : 0) << files[t];
     }
 }
 
