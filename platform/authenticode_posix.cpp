@@ -17,6 +17,9 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
+
+#include <sys/stat.h>
 
 namespace vidozir::authenticode {
 
@@ -71,29 +74,31 @@ X509* FindSigner(STACK_OF(X509) * certs, PKCS7_SIGNER_INFO* si) {
                                           si->issuer_and_serial->serial);
 }
 
+void ReadPemFile(const std::string& path, STACK_OF(X509) * into) {
+    FILE* file = path.empty() ? nullptr : fopen(path.c_str(), "r");
+    if (file == nullptr)
+        return;
+    while (X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
+        if (!sk_X509_push(into, cert))
+            X509_free(cert);
+    }
+    fclose(file);
+    ERR_clear_error();
+}
+
 Certs LoadCertificates(const char* variable) {
     Certs certs(sk_X509_new_null());
     const char* list = getenv(variable);
     if (list == nullptr || certs == nullptr)
         return certs;
-    std::string paths(list);
-    size_t begin = 0;
-    while (begin <= paths.size()) {
+    const std::string paths(list);
+    for (size_t begin = 0; begin <= paths.size();) {
         size_t end = paths.find(':', begin);
         if (end == std::string::npos)
             end = paths.size();
-        const std::string path = paths.substr(begin, end - begin);
+        ReadPemFile(paths.substr(begin, end - begin), certs.get());
         begin = end + 1;
-        FILE* file = path.empty() ? nullptr : fopen(path.c_str(), "r");
-        if (file == nullptr)
-            continue;
-        while (X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
-            if (!sk_X509_push(certs.get(), cert))
-                X509_free(cert);
-        }
-        fclose(file);
     }
-    ERR_clear_error();
     return certs;
 }
 
@@ -321,6 +326,34 @@ bool SelfSigned(X509* cert) {
     return X509_check_issued(cert, cert) == X509_V_OK;
 }
 
+// The certificates of the system's CA file (OpenSSL's default, or
+// SSL_CERT_FILE), read once for each version of the file: parsing the
+// bundle costs far more than checking a signature. Never changed once read;
+// each check's store takes references to them.
+std::shared_ptr<const Certs> SystemCertificates() {
+    static std::mutex lock;
+    static std::string cachedPath;
+    static struct stat cachedInfo;
+    static std::shared_ptr<const Certs> cached;
+    const char* named = getenv(X509_get_default_cert_file_env());
+    const std::string path = named != nullptr ? named : X509_get_default_cert_file();
+    struct stat info;
+    memset(&info, 0, sizeof info);
+    const bool exists = stat(path.c_str(), &info) == 0;
+    std::lock_guard<std::mutex> hold(lock);
+    if (cached && path == cachedPath && info.st_size == cachedInfo.st_size &&
+        info.st_mtim.tv_sec == cachedInfo.st_mtim.tv_sec &&
+        info.st_mtim.tv_nsec == cachedInfo.st_mtim.tv_nsec && info.st_ino == cachedInfo.st_ino)
+        return cached;
+    auto certs = std::make_shared<Certs>(sk_X509_new_null());
+    if (exists && *certs)
+        ReadPemFile(path, certs->get());
+    cached = certs;
+    cachedPath = path;
+    cachedInfo = info;
+    return cached;
+}
+
 struct TrustSettings {
     Store store{X509_STORE_new()};
     Certs known;  // certificates for chains that are not anchors
@@ -330,7 +363,17 @@ struct TrustSettings {
         : known(sk_X509_new_null()), disallowed(LoadCertificates("VIDOZIR_TRUST_DISALLOWED")) {
         if (!store)
             return;
-        X509_STORE_set_default_paths(store.get());
+        // OpenSSL's default paths: the CA file (read once, above) and the
+        // hashed folder (SSL_CERT_DIR), which is searched only for the
+        // issuers a chain needs.
+        X509_LOOKUP* folder = X509_STORE_add_lookup(store.get(), X509_LOOKUP_hash_dir());
+        const char* named = getenv(X509_get_default_cert_dir_env());
+        if (folder != nullptr)
+            X509_LOOKUP_add_dir(folder, named != nullptr ? named : X509_get_default_cert_dir(),
+                                X509_FILETYPE_PEM);
+        const std::shared_ptr<const Certs> system = SystemCertificates();
+        for (int i = 0; i < sk_X509_num(system->get()); ++i)
+            X509_STORE_add_cert(store.get(), sk_X509_value(system->get(), i));
         Certs extra = LoadCertificates("VIDOZIR_TRUST_ANCHORS");
         for (int i = 0; i < sk_X509_num(extra.get()); ++i) {
             X509* cert = sk_X509_value(extra.get(), i);
