@@ -22,8 +22,10 @@
 //   no signature support (not PE, no module signature)
 //                      TRUST_E_NOSIGNATURE, last error TRUST_E_SUBJECT_FORM_UNKNOWN
 //   PE without certificate table  TRUST_E_NOSIGNATURE, last error TRUST_E_NOSIGNATURE
-//   damaged certificate table     TRUST_E_NOSIGNATURE, last error CRYPT_E_FILE_ERROR
-//   undecodable or empty PKCS #7  TRUST_E_NOSIGNATURE, last error CRYPT_E_ASN1_BADTAG
+//   damaged certificate table     TRUST_E_NOSIGNATURE, last error TRUST_E_NOSIGNATURE
+//   undecodable PKCS #7           CRYPT_E_ASN1_BADTAG
+//   SignedData without signer or SpcIndirectDataContent
+//                      TRUST_E_NOSIGNATURE, last error CRYPT_E_ASN1_BADTAG
 //   unknown digest algorithm      NTE_BAD_ALGID
 //   image hash differs (tampered) TRUST_E_BAD_DIGEST
 //   signer certificate missing    TRUST_E_NO_SIGNER_CERT

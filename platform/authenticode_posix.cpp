@@ -109,7 +109,6 @@ namespace {
 // Windows statuses (see the table in the header).
 constexpr int32_t kNoSignature = int32_t(0x800B0100);
 constexpr int32_t kSubjectFormUnknown = int32_t(0x800B0003);
-constexpr int32_t kFileError = int32_t(0x80092003);
 constexpr int32_t kBadTag = int32_t(0x8009310B);
 constexpr int32_t kBadAlgorithm = int32_t(0x80090008);
 constexpr int32_t kBadDigest = int32_t(0x80096010);
@@ -574,12 +573,12 @@ Verdict Verify(const uint8_t* data, size_t size) {
     if (layout.form == Layout::Unknown)
         return NoSignature(kSubjectFormUnknown);
     if (layout.damaged)
-        return NoSignature(kFileError);
+        return NoSignature(kNoSignature);
     if (layout.signatureSize == 0)
         return NoSignature(kNoSignature);
     Pkcs7 p7(ParseSignedData(data, layout));
     if (!p7)
-        return NoSignature(kBadTag);
+        return Fail(kBadTag);
     PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(p7->d.sign->signer_info, 0);
     const EVP_MD* md = SignerDigest(signer);
     if (md == nullptr)
@@ -593,7 +592,8 @@ Verdict Verify(const uint8_t* data, size_t size) {
         size_t contentSize = 0;
         const EVP_MD* imageMd = nullptr;
         Bytes expected, image;
-        if (OidText(p7->d.sign->contents->type) != kIndirectDataOid ||
+        if (p7->d.sign->contents == nullptr ||
+            OidText(p7->d.sign->contents->type) != kIndirectDataOid ||
             !InnerContent(p7.get(), content, contentSize) ||
             !IndirectDigest(content, contentSize, imageMd, expected))
             return NoSignature(kBadTag);

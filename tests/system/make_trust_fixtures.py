@@ -175,13 +175,16 @@ def first_section(data):
     return le32(data, section + 20)  # PointerToRawData of the first section
 
 
+def security_entry(data):
+    pe = le32(data, 0x3C)
+    magic = int.from_bytes(data[pe + 24:pe + 26], "little")
+    return pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
+
+
 def signature_value(data):
     """A byte inside the signer's signature value: the last element of a
     SignerInfo without unsigned attributes, so the end of the PKCS #7."""
-    pe = le32(data, 0x3C)
-    magic = int.from_bytes(data[pe + 24:pe + 26], "little")
-    entry = pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
-    table = le32(data, entry)
+    table = le32(data, security_entry(data))
     der = table + 8
     assert data[der] == 0x30 and data[der + 1] == 0x82
     length = int.from_bytes(data[der + 2:der + 4], "big")
@@ -198,6 +201,10 @@ if big > 0:
 
 tamper("signed.exe", "tampered_code.exe", first_section)
 tamper("signed.exe", "tampered_signature.exe", signature_value)
+# The certificate table's size reaching past the end of the file (bit 16).
+tamper("signed.exe", "damaged_table.exe", lambda data: security_entry(data) + 6)
+# The PKCS #7 no longer starts with a SEQUENCE.
+tamper("signed.exe", "garbled_signature.exe", lambda data: le32(data, security_entry(data)) + 8)
 
 # ---- Linux programs with an appended module signature
 if hostcc and signfile:

@@ -155,6 +155,8 @@ const TrustCase kTrustCases[] = {
     {"missing.exe", 0, "", nullptr, nullptr},
     {"tampered_code.exe", 0, "Error is: 0x80096010.\n", nullptr, nullptr},
     {"tampered_signature.exe", 0, "Error is: 0x80096004.\n", nullptr, nullptr},
+    {"damaged_table.exe", 0, kNotSigned, nullptr, nullptr},
+    {"garbled_signature.exe", 0, "Error is: 0x8009310b.\n", nullptr, nullptr},
     {"nousage.exe", 0, "Error is: 0x800b0110.\n", kWineChain, nullptr},
     {"untrusted.exe", 0, "Error is: 0x800b0109.\n", kWineChain, nullptr},
     {"expired.exe", 0, "Error is: 0x800b0101.\n", kWineChain, nullptr},
