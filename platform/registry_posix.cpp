@@ -181,7 +181,10 @@ void SetFileTime(uint64_t ticks, PFILETIME time) {
 }
 
 // The open key of a handle, if it grants `needed`.
-LONG Use(HKEY key, REGSAM needed, std::shared_ptr<const OpenKey>* open) {
+// The open key behind `key` when it grants `needed`. A key whose hive could not
+// be opened answers `noHive` where the caller gives one.
+LONG Use(HKEY key, REGSAM needed, std::shared_ptr<const OpenKey>* open,
+         LONG noHive = ERROR_SUCCESS) {
     *open = Find(key);
     if (*open == nullptr) {
         return ERROR_INVALID_HANDLE;
@@ -189,7 +192,7 @@ LONG Use(HKEY key, REGSAM needed, std::shared_ptr<const OpenKey>* open) {
     if (((*open)->granted & needed) != needed) {
         return ERROR_ACCESS_DENIED;
     }
-    return ERROR_SUCCESS;
+    return (*open)->ref.hive == nullptr ? noHive : ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -265,12 +268,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BY
                     DWORD size) {
     (void)reserved;
     std::shared_ptr<const OpenKey> open;
-    LONG status = Use(key, KEY_SET_VALUE, &open);
+    LONG status = Use(key, KEY_SET_VALUE, &open, ERROR_ACCESS_DENIED);
     if (status != ERROR_SUCCESS) {
         return status;
-    }
-    if (open->ref.hive == nullptr) {
-        return ERROR_ACCESS_DENIED;
     }
     if (data == nullptr && size != 0) {
         return ERROR_NOACCESS;
@@ -285,12 +285,10 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BY
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, BYTE* data,
                       LPDWORD size) {
     std::shared_ptr<const OpenKey> open;
-    LONG status = reserved != nullptr ? ERROR_INVALID_PARAMETER : Use(key, KEY_QUERY_VALUE, &open);
+    LONG status = reserved != nullptr ? ERROR_INVALID_PARAMETER
+                                      : Use(key, KEY_QUERY_VALUE, &open, ERROR_FILE_NOT_FOUND);
     if (status != ERROR_SUCCESS) {
         return status;
-    }
-    if (open->ref.hive == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
     }
     DWORD storedType = 0;
     std::string bytes;
@@ -306,24 +304,17 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, BY
 
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     std::shared_ptr<const OpenKey> open;
-    LONG status = Use(key, KEY_SET_VALUE, &open);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return open->ref.hive != nullptr ? open->ref.hive->DeleteValue(open->ref, Units(name))
-                                     : ERROR_FILE_NOT_FOUND;
+    LONG status = Use(key, KEY_SET_VALUE, &open, ERROR_FILE_NOT_FOUND);
+    return status != ERROR_SUCCESS ? status : open->ref.hive->DeleteValue(open->ref, Units(name));
 }
 
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                    LPWSTR keyClass, LPDWORD classLength, PFILETIME written) {
     (void)reserved;
     std::shared_ptr<const OpenKey> open;
-    LONG status = Use(key, KEY_ENUMERATE_SUB_KEYS, &open);
+    LONG status = Use(key, KEY_ENUMERATE_SUB_KEYS, &open, ERROR_NO_MORE_ITEMS);
     if (status != ERROR_SUCCESS) {
         return status;
-    }
-    if (open->ref.hive == nullptr) {
-        return ERROR_NO_MORE_ITEMS;
     }
     std::u16string found, foundClass;
     uint64_t ticks = 0;
@@ -344,12 +335,9 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWO
                    LPDWORD type, BYTE* data, LPDWORD size) {
     (void)reserved;
     std::shared_ptr<const OpenKey> open;
-    LONG status = Use(key, KEY_QUERY_VALUE, &open);
+    LONG status = Use(key, KEY_QUERY_VALUE, &open, ERROR_NO_MORE_ITEMS);
     if (status != ERROR_SUCCESS) {
         return status;
-    }
-    if (open->ref.hive == nullptr) {
-        return ERROR_NO_MORE_ITEMS;
     }
     std::u16string found;
     DWORD storedType = 0;
