@@ -2,23 +2,18 @@
 // element index in place (shifted starts behind the splice, grown or shrunk
 // lengths of the elements around it, new or removed links) instead of
 // parsing the document again.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 
+using vidozir::xml::IsSpace;
+using vidozir::xml::kLineEnd;
+using vidozir::xml::kStreamFlags;
+using vidozir::xml::kTokenQuoted;
+
 namespace {
-
-// The (never opened) streaming mode refuses what needs the whole document:
-// replacing content and removing. Additions and changes in place go ahead.
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
-constexpr int kTokenQuoted = 0x8000;
-const wchar_t kLineEnd[] = L"\r\n";
-
-inline bool IsSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
-}
 
 CLuStringW NumberText(int nValue) {
     CLuStringW str;

@@ -1,6 +1,8 @@
 // Escaping and unescaping of element data and attribute values, the named
 // character references, and CDATA sections.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
+
+using vidozir::xml::IsSpace;
 
 namespace {
 
@@ -142,10 +144,6 @@ const wchar_t* const kEntityBuckets[130] = {
     L"50913alpha50202ecirc70933upsilon50945alpha50234ecirc70965upsilon",    // 128
     L"68240permil",                                                         // 129
 };
-
-inline bool IsSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
-}
 
 int TextLength(const wchar_t* p) {
     const wchar_t* s = p;

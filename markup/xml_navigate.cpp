@@ -1,19 +1,15 @@
 // Navigation: the three cursors over the element index, finding elements and
 // nodes, reading names, attributes and data, paths, error messages and named
 // saved positions.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
 
 #include <utility>
 
+using vidozir::xml::IsSpace;
+using vidozir::xml::kStreamFlags;
+using vidozir::xml::kTokenQuoted;
+
 namespace {
-
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
-// Set in a scanner's flags by the attribute search while its token is quoted.
-constexpr int kTokenQuoted = 0x8000;
-
-inline bool IsSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
-}
 
 inline bool EndsTagName(wchar_t c) {
     switch (c) {

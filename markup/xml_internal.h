@@ -1,0 +1,50 @@
+// What the markup sources share: the white-space test, the flag values the
+// scanner and its users agree on, and the quick skips over plain text.
+#pragma once
+
+#include "vidozir/xmldoc.h"
+
+namespace vidozir::xml {
+
+// The (never opened) streaming mode: operations that need the whole document
+// in memory refuse while either flag is set.
+constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
+
+// Set in a scanner's flags by the attribute search while its token is a
+// quoted value.
+constexpr int kTokenQuoted = 0x8000;
+
+const wchar_t kLineEnd[] = L"\r\n";
+
+// Space, tab, line feed and carriage return: the only white space of the
+// markup rules.
+inline bool IsSpace(wchar_t c) {
+    return static_cast<unsigned>(c) <= L' ' && ((0x100002600ull >> static_cast<unsigned>(c)) & 1);
+}
+
+// What may follow a name that matches the start of a longer text: the end,
+// or a character that ends a step of a path (" ", "/", "=", "[", "]").
+inline bool EndsNameStep(wchar_t c) {
+    return c == 0 || c == L' ' || c == L'/' || c == L'=' || c == L'[' || c == L']';
+}
+
+// The first "<" or end of text (0) at or after i. Four units per step with
+// one test each: every unit above ">" is plain text.
+inline int SkipToMarkup(const wchar_t* p, int i) {
+    for (;; i += 4) {
+        if (p[i] <= L'>' && (p[i] == L'<' || p[i] == 0)) {
+            return i;
+        }
+        if (p[i + 1] <= L'>' && (p[i + 1] == L'<' || p[i + 1] == 0)) {
+            return i + 1;
+        }
+        if (p[i + 2] <= L'>' && (p[i + 2] == L'<' || p[i + 2] == 0)) {
+            return i + 2;
+        }
+        if (p[i + 3] <= L'>' && (p[i + 3] == L'<' || p[i + 3] == 0)) {
+            return i + 3;
+        }
+    }
+}
+
+}  // namespace vidozir::xml
