@@ -28,6 +28,23 @@ inline bool EndsNameStep(wchar_t c) {
     return c == 0 || c == L' ' || c == L'/' || c == L'=' || c == L'[' || c == L']';
 }
 
+// Length of a null-terminated text (short texts: no library call).
+inline int TextLength(const wchar_t* sz) {
+    const wchar_t* p = sz;
+    while (*p) {
+        ++p;
+    }
+    return static_cast<int>(p - sz);
+}
+
+// Escapes the null-terminated szText as element data and attribute values
+// are escaped (CXmlDoc::EscapeText, under the node flags nFlags) into pOut,
+// or only counts when pOut is null. Returns the length of the escaped text.
+int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
+
+// The decimal text of nValue (as "%d" writes it), in buf.
+const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
+
 // The first "<" or end of text (0) at or after i. Four units per step with
 // one test each: every unit above ">" is plain text.
 inline int SkipToMarkup(const wchar_t* p, int i) {

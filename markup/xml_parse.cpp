@@ -1,8 +1,8 @@
 // Parsing: the element builder over the scanner, the document parse and the
 // result records that describe what was wrong.
-#include <algorithm>
-
 #include "markup/xml_internal.h"
+
+#include <algorithm>
 
 // The open start tags, innermost last, with their records. A name is kept as
 // its span in the text being parsed rather than as a copy: that text does not
