@@ -375,10 +375,13 @@ CLuStringW CXmlDoc::UnescapeText(XML_CSTR szText, int nTextLength, int nFlags) {
     if (nTextLength < 0) {
         nTextLength = TextLength(p);
     }
+    const bool bSpace = (nFlags & (DocFlagTrimWhitespace | DocFlagCollapseWhitespace)) != 0;
+    if (!bSpace && std::find(p, p + nTextLength, L'&') == p + nTextLength) {
+        return CLuStringW(p, nTextLength);  // nothing to decode: the text as it is
+    }
     // The result is never longer than the text.
     wchar_t* pOut = strOut.GetBuffer(nTextLength);
     int nOut = 0;
-    const bool bSpace = (nFlags & (DocFlagTrimWhitespace | DocFlagCollapseWhitespace)) != 0;
     const bool bCollapse = (nFlags & DocFlagCollapseWhitespace) != 0;
     int nSpaceRun = -1;  // start of white space not yet written
     for (int i = 0; i < nTextLength;) {

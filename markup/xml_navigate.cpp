@@ -51,7 +51,8 @@ int TagNameSpan(const wchar_t* p, int nOffset, int& nStart) {
 
 // Ends a word of an attribute scan outside quotes.
 inline bool EndsAttribWord(wchar_t c) {
-    return c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?';
+    return c <= L'?' &&  // every character that ends a word lies below "?" + 1
+           (c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?');
 }
 
 // Sum of the name's code units, the slot of a saved position.
@@ -252,6 +253,16 @@ bool CXmlDoc::FindElem(XML_CSTR szName) {
     const int iPos = x_FindElem(m_iParentPos, m_iMainPos, path);
     if (!iPos) {
         return false;
+    }
+    // A parse numbers the records in document order, which is the order of
+    // a walk: the tag a few records on comes into the cache meanwhile (four
+    // ahead hides the wait for memory in a walk over a large document; one
+    // or two ahead is too late).
+    if (iPos + 4 < m_iNextFreePos) {
+        const int nNext = ELEM(iPos + 4).nStart;
+        if (nNext >= 0 && nNext < m_strDocText.GetLength()) {
+            vidozir::xml::PrefetchText(m_strDocText.GetString() + nNext);
+        }
     }
     x_SetPos(ELEM(iPos).iElemParent, iPos, 0);
     return true;
