@@ -37,7 +37,8 @@ struct CXmlDoc::OpenTagStack {
         const int nLength = token.Length();
         if (m_nDepth) {
             const Entry& top = m_pEntries[m_nDepth - 1];
-            if (top.nLength == nLength && std::equal(pName, pName + nLength, m_pText + top.nName)) {
+            if (top.nLength == nLength &&
+                x_NamesEqual(pName, m_pText + top.nName, nLength, false)) {
                 return m_nDepth - 1;
             }
         }
@@ -148,9 +149,13 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
     const int nBaseLevel = ELEM(iPosParent).Level();
     int iPosInner = iPosParent;
     int iPosFirst = 0;
+    // How far the text surely runs: the document's length, or a fragment's.
+    const int nTextEnd = token.m_pDocText == m_strDocText.GetString()
+                             ? m_strDocText.GetLength()
+                             : vidozir::xml::TextLength(token.m_pDocText);
     for (;;) {
         // Text and white space build nothing: the scan goes on at the next tag.
-        token.m_nNext = vidozir::xml::SkipToMarkup(token.m_pDocText, token.m_nNext);
+        token.m_nNext = vidozir::xml::SkipToMarkup(token.m_pDocText, token.m_nNext, nTextEnd);
         const int nType = token.ScanNode(node);
         if (nType == NodeTypeElement && node.nLength <= ElemStartTagMax) {
             const int iPos =
@@ -196,7 +201,9 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
             ElemPos& elem = ELEM(iPos);
             elem.nLength = node.nStart - elem.nStart + node.nLength;
             elem.SetEndTagLen(node.nLength);
-            x_EndOpenElems(stack, nMatch + 1, iPosParent, node.nStart + 1);
+            if (stack.m_nDepth > nMatch + 1) {
+                x_EndOpenElems(stack, nMatch + 1, iPosParent, node.nStart + 1);
+            }
             stack.m_nDepth = nMatch;
             iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
         } else if (nType == NodeTypeScanError || nType == NodeTypeElement) {

@@ -7,6 +7,8 @@
 // tracking began (behind the tag name).
 #include "markup/xml_internal.h"
 
+#include <initializer_list>
+
 using vidozir::xml::IsSpace;
 
 namespace {
@@ -138,18 +140,36 @@ enum class TagEnd {
     TextEnded,  // i on the 0
 };
 
+// A set of characters up to ">" as bits, for loops that stop on one of them;
+// every character above ">" passes.
+constexpr unsigned long long Bits(std::initializer_list<wchar_t> chars) {
+    unsigned long long bits = 0;
+    for (const wchar_t c : chars) {
+        bits |= 1ull << c;
+    }
+    return bits;
+}
+constexpr unsigned long long kSpaces = Bits({L' ', L'\t', L'\n', L'\r'});
+
+inline bool StopsAt(wchar_t c, unsigned long long stops) {
+    return static_cast<unsigned>(c) <= L'>' && ((stops >> c) & 1);
+}
+
 // The rest of a start tag behind its name, or of an error node: attribute
 // values, quoted or not, to the ">" outside quotes; an error node also ends
 // before a "<". bEmpty: the start tag ends in "/>".
-TagEnd ToTagEnd(const wchar_t* p, int& i, bool bError, bool& bEmpty) {
+template <bool bError>
+TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
     const int nTrack = i;  // where the last two characters start counting
     auto before = [&](int k) { return k >= nTrack ? p[k] : wchar_t(0); };
-    bool bAfterEq = false;
-    for (;; ++i) {
-        wchar_t u = p[i];
-        if (u > L'>' && !bAfterEq) {  // nothing above ">" matters here
-            continue;
+    constexpr unsigned long long kCut = bError ? Bits({L'<'}) : 0;
+    constexpr unsigned long long kOutside = Bits({0, L'=', L'>'}) | kCut;
+    for (;;) {
+        // Outside values only "=" and ">" matter (and the end of the text).
+        while (!StopsAt(p[i], kOutside)) {
+            ++i;
         }
+        wchar_t u = p[i];
         if (u == 0) {
             return TagEnd::TextEnded;
         }
@@ -158,45 +178,60 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool bError, bool& bEmpty) {
             ++i;
             return TagEnd::Closed;
         }
-        if (u == L'<' && bError) {
+        if (bError && u == L'<') {
             return TagEnd::CutShort;
         }
-        if (u == L'=' && before(i - 1) != L'=') {
-            bAfterEq = true;
+        if (before(i - 1) == L'=') {
+            ++i;  // "=" behind "=" starts no value
             continue;
         }
-        if (!bAfterEq || IsSpace(u)) {
-            continue;
-        }
-        bAfterEq = false;
-        if (u == L'"' || u == L'\'') {
-            const wchar_t q = u;
-            for (++i; p[i] != q; ++i) {
-                if (p[i] > L'>') {
-                    continue;
-                }
-                if (p[i] == 0) {
-                    return TagEnd::TextEnded;
-                }
-                if (p[i] == L'<' && bError) {
-                    return TagEnd::CutShort;
-                }
+        // After "=": white space passes, another "=" not behind "=" starts
+        // the value anew, a quote opens a quoted value, anything else (a
+        // second "=" included) begins an unquoted one.
+        for (++i;; ++i) {
+            u = p[i];
+            if (u == 0) {
+                return TagEnd::TextEnded;
             }
+            if (u == L'>') {
+                bEmpty = !bError && before(i - 1) == L'/';
+                ++i;
+                return TagEnd::Closed;
+            }
+            if (bError && u == L'<') {
+                return TagEnd::CutShort;
+            }
+            if (!IsSpace(u) && (u != L'=' || before(i - 1) == L'=')) {
+                break;
+            }
+        }
+        ++i;
+        if (u == L'"' || u == L'\'') {
+            const unsigned long long kQuoted = Bits({0}) | 1ull << u | kCut;
+            while (!StopsAt(p[i], kQuoted)) {
+                ++i;
+            }
+            if (p[i] == 0) {
+                return TagEnd::TextEnded;
+            }
+            if (p[i] != u) {
+                return TagEnd::CutShort;
+            }
+            ++i;
             continue;
         }
         // An unquoted value runs to white space; a "/" in it does not make
         // the tag empty unless white space or a quote stands before that "/".
-        for (++i;; ++i) {
-            u = p[i];
-            if (IsSpace(u) || u == L'>') {
-                break;
-            }
-            if (u == 0) {
-                return TagEnd::TextEnded;
-            }
-            if (u == L'<' && bError) {
-                return TagEnd::CutShort;
-            }
+        constexpr unsigned long long kUnquoted = kSpaces | Bits({0, L'>'}) | kCut;
+        while (!StopsAt(p[i], kUnquoted)) {
+            ++i;
+        }
+        u = p[i];
+        if (u == 0) {
+            return TagEnd::TextEnded;
+        }
+        if (bError && u == L'<') {
+            return TagEnd::CutShort;
         }
         if (u == L'>') {
             const wchar_t b2 = before(i - 2);
@@ -204,6 +239,7 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool bError, bool& bEmpty) {
             ++i;
             return TagEnd::Closed;
         }
+        ++i;  // the white space that ended the value
     }
 }
 
@@ -366,7 +402,8 @@ struct CXmlDoc::TokenPos::KindScanners {
     // A start tag behind its name, or an error node.
     static bool Body(TokenPos& t, NodePos& node, int i, bool bError, bool bDoctype) {
         bool bEmpty = false;
-        const TagEnd end = ToTagEnd(t.m_pDocText, i, bError, bEmpty);
+        const TagEnd end = bError ? ToTagEnd<true>(t.m_pDocText, i, bEmpty)
+                                  : ToTagEnd<false>(t.m_pDocText, i, bEmpty);
         if (end == TagEnd::TextEnded) {
             return Unterminated(t, node, bDoctype, i);
         }
