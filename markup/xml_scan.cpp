@@ -164,22 +164,27 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
     auto before = [&](int k) { return k >= nTrack ? p[k] : wchar_t(0); };
     constexpr unsigned long long kCut = bError ? Bits({L'<'}) : 0;
     constexpr unsigned long long kOutside = Bits({0, L'=', L'>'}) | kCut;
+    // Outside a value, the end of the text, the tag's ">" or (for an error
+    // node) a "<" at i end the scan.
+    auto endsHere = [&](wchar_t u, TagEnd& end) {
+        if (u == L'>') {
+            bEmpty = !bError && before(i - 1) == L'/';
+            ++i;
+            end = TagEnd::Closed;
+            return true;
+        }
+        end = u == 0 ? TagEnd::TextEnded : TagEnd::CutShort;
+        return u == 0 || (bError && u == L'<');
+    };
     for (;;) {
         // Outside values only "=" and ">" matter (and the end of the text).
         while (!StopsAt(p[i], kOutside)) {
             ++i;
         }
         wchar_t u = p[i];
-        if (u == 0) {
-            return TagEnd::TextEnded;
-        }
-        if (u == L'>') {
-            bEmpty = !bError && before(i - 1) == L'/';
-            ++i;
-            return TagEnd::Closed;
-        }
-        if (bError && u == L'<') {
-            return TagEnd::CutShort;
+        TagEnd end;
+        if (endsHere(u, end)) {
+            return end;
         }
         if (before(i - 1) == L'=') {
             ++i;  // "=" behind "=" starts no value
@@ -190,16 +195,8 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
         // second "=" included) begins an unquoted one.
         for (++i;; ++i) {
             u = p[i];
-            if (u == 0) {
-                return TagEnd::TextEnded;
-            }
-            if (u == L'>') {
-                bEmpty = !bError && before(i - 1) == L'/';
-                ++i;
-                return TagEnd::Closed;
-            }
-            if (bError && u == L'<') {
-                return TagEnd::CutShort;
+            if (endsHere(u, end)) {
+                return end;
             }
             if (!IsSpace(u) && (u != L'=' || before(i - 1) == L'=')) {
                 break;
