@@ -7,10 +7,12 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <winsock2.h>
 #include <winver.h>
+#include <wtsapi32.h>
 #else
 #include "platform/codepage.h"
 #include "platform/kernel.h"
@@ -21,4 +23,8 @@
 #include "platform/shell.h"
 #include "platform/shlwapi.h"
 #include "platform/version.h"
+#include "platform/localmem.h"
+#include "platform/registry.h"
+#include "platform/session.h"
+#include "platform/sysinfo.h"
 #endif

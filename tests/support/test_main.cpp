@@ -10,6 +10,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #include <climits>
 #endif
@@ -59,6 +60,20 @@ std::string MakeTempDir(const std::string& tag) {
     }
 #endif
     return dir;
+}
+
+bool UseTempRegistry() {
+#if !defined(_WIN32)
+    if (std::getenv("VIDOZIR_REGISTRY_USER_DIR") == nullptr) {
+        std::string dir = MakeTempDir("registry");
+        for (const char* kind : {"USER", "MACHINE", "VOLATILE"}) {
+            std::string sub = dir + "/" + kind;
+            mkdir(sub.c_str(), 0700);
+            setenv((std::string("VIDOZIR_REGISTRY_") + kind + "_DIR").c_str(), sub.c_str(), 1);
+        }
+    }
+#endif
+    return true;
 }
 
 }  // namespace vidozir_test

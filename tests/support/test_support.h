@@ -35,4 +35,8 @@ std::string SelfPath();
 // guaranteed; it lives under the system's temporary folder).
 std::string MakeTempDir(const std::string& tag);
 
+// Points the Linux registry store at fresh folders of this test program (unless
+// a parent already did, so children share its stores); no-op on Windows.
+bool UseTempRegistry();
+
 }  // namespace vidozir_test
