@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 
 using vidozir::xml::IsSpace;
 using vidozir::xml::kLineEnd;
@@ -86,6 +87,13 @@ int Splice(CLuStringW& strDoc, int nLeft, int nReplace, Pieces pieces) {
     }
     strDoc.ReleaseBuffer(nNewLength);
     return nInsert;
+}
+
+// Whether sz points into the buffer of str.
+bool PointsInto(const CLuStringW& str, const wchar_t* sz) {
+    const wchar_t* pBuffer = str.GetString();
+    const std::less<const wchar_t*> before;
+    return sz && !before(sz, pBuffer) && before(sz, pBuffer + str.GetAllocLength() + 1);
 }
 
 }  // namespace
@@ -644,6 +652,17 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
         bNode = true;
     } else {
         return false;
+    }
+    // Name and value are written straight into the text; one taken from the
+    // text itself is copied first, since the splice moves the text.
+    CLuStringW strOwnName, strOwnValue;
+    if (PointsInto(m_strDocText, szAttrib)) {
+        strOwnName = szAttrib;
+        szAttrib = strOwnName;
+    }
+    if (PointsInto(m_strDocText, szValue)) {
+        strOwnValue = szValue;
+        szValue = strOwnValue;
     }
     // The value goes in escaped, quotes included, in double quotes.
     const Piece value = Piece::Escaped(szValue ? szValue : L"", nFlags | NodeEscapeQuotes);

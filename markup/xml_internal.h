@@ -1,5 +1,6 @@
 // What the markup sources share: the white-space test, the flag values the
-// scanner and its users agree on, and the quick skips over plain text.
+// scanner and its users agree on, escaping and numbers written in place,
+// the quick skip over plain text and a cache hint for navigation.
 #pragma once
 
 #include "vidozir/xmldoc.h"
