@@ -645,10 +645,13 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     }
     TokenPos token(m_strDocText, m_nDocFlags);
     bool bNode = false;
+    int nTagEnd;
     if (iPos && m_nNodeType == NodeTypeElement) {
         token.m_nNext = ELEM(iPos).nStart + 1;
+        nTagEnd = ELEM(iPos).nStart + ELEM(iPos).StartTagLen();
     } else if (iPos == m_iMainPos && m_nNodeType == NodeTypeProcessingInstruction) {
         token.m_nNext = m_nNodeStart + 2;
+        nTagEnd = m_nNodeStart + m_nNodeLength;
         bNode = true;
     } else {
         return false;
@@ -694,6 +697,13 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
         lead = L" ";
         name = Piece::Text(szAttrib);
         equals = L"=\"";
+    }
+    // The search reads quotes that the scanner did not ("<r='>", where the
+    // quote belongs to the tag name, or a quote in a processing instruction):
+    // an unclosed one runs past the tag. A change there would land outside
+    // the tag that the index records, so it is refused.
+    if (nInsertAt + nReplace >= nTagEnd) {
+        return false;
     }
     const Pieces pieces = {lead, name, equals, value, L"\""};
     const int nShift = LengthOf(pieces) - nReplace;

@@ -243,6 +243,9 @@ TEST(XmlEdit, SettingAttributes) {
         // A value read from the document's own text, which the edit moves.
         {L"<e>v</e>", "F", E(SetAttrib(L"a", d.GetDoc().GetString() + 3)), 1,
          "<e a=\"v&lt;/e&gt;\">v</e>"},
+        // A quote the parser took as part of the tag would carry the change out of it.
+        {L"<r='><b/>", "F", E(SetAttrib(L"a", L"1")), 0, "<r='><b/>"},
+        {L"<?p a='?><r/>", "N:16", E(SetAttrib(L"b", L"1")), 0, "<?p a='?><r/>"},
     };
     RunCases(cases);
 }
