@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -40,7 +41,7 @@ struct Rep {
 
     void Free() {
         if (alloc != 0) {
-            delete[] data;
+            std::free(data);
         }
         data = &EmptyText<Ch>::unit;
         length = 0;
@@ -60,12 +61,14 @@ struct Rep {
         int capacity =
             static_cast<int>(std::min<long long>(INT_MAX - 1, std::max<long long>(needed, grown)));
         capacity = std::max(capacity, 7);
-        Ch* fresh = new Ch[static_cast<size_t>(capacity) + 1];
-        std::copy(data, data + length, fresh);
-        fresh[length] = 0;
-        if (alloc != 0) {
-            delete[] data;
+        // Through realloc: a large text that grows (a document being built)
+        // is often extended where it lies instead of copied.
+        const size_t bytes = (static_cast<size_t>(capacity) + 1) * sizeof(Ch);
+        Ch* fresh = static_cast<Ch*>(alloc != 0 ? std::realloc(data, bytes) : std::malloc(bytes));
+        if (fresh == nullptr) {
+            throw std::bad_alloc();
         }
+        fresh[length] = 0;
         data = fresh;
         alloc = capacity;
     }

@@ -2,28 +2,98 @@
 // element index in place (shifted starts behind the splice, grown or shrunk
 // lengths of the elements around it, new or removed links) instead of
 // parsing the document again.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <functional>
+
+using vidozir::xml::IsSpace;
+using vidozir::xml::kLineEnd;
+using vidozir::xml::kStreamFlags;
+using vidozir::xml::kTokenQuoted;
+using vidozir::xml::TextLength;
 
 namespace {
 
-// The (never opened) streaming mode refuses what needs the whole document:
-// replacing content and removing. Additions and changes in place go ahead.
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
-constexpr int kTokenQuoted = 0x8000;
-const wchar_t kLineEnd[] = L"\r\n";
+// A piece of text to insert: its units as they are, or escaped under the
+// node flags nFlags. Pieces never point into the document text, which the
+// splice may move.
+struct Piece {
+    template <size_t N>
+    Piece(const wchar_t (&sz)[N]) : p(sz), n(static_cast<int>(N - 1)) {}
+    Piece(const CLuStringW& str) : p(str), n(str.GetLength()) {}
+    // A text not known at compile time, as it is or escaped.
+    static Piece Text(const wchar_t* sz) { return Piece(sz, TextLength(sz), false, 0); }
+    static Piece Escaped(const wchar_t* sz, int nFlags) { return Piece(sz, -1, true, nFlags); }
 
-inline bool IsSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
+    int Length() const { return bEscape ? vidozir::xml::EscapeInto(p, nFlags, nullptr) : n; }
+    wchar_t* Write(wchar_t* pOut) const {
+        if (!bEscape) {
+            return std::copy(p, p + n, pOut);
+        }
+        return pOut + vidozir::xml::EscapeInto(p, nFlags, pOut);
+    }
+    const wchar_t* p;
+    int n;  // for a text as it is
+    bool bEscape = false;
+    int nFlags = 0;
+
+private:
+    Piece(const wchar_t* sz, int nLength, bool bEscapeIt, int nEscapeFlags)
+        : p(sz), n(nLength), bEscape(bEscapeIt), nFlags(nEscapeFlags) {}
+};
+using Pieces = std::initializer_list<Piece>;
+
+int LengthOf(Pieces pieces) {
+    int n = 0;
+    for (const Piece& piece : pieces) {
+        n += piece.Length();
+    }
+    return n;
 }
 
-CLuStringW NumberText(int nValue) {
+// One string of the pieces, allocated once.
+CLuStringW Joined(Pieces pieces) {
     CLuStringW str;
-    str.Format(L"%d", nValue);
+    const int n = LengthOf(pieces);
+    wchar_t* pOut = str.GetBuffer(n);
+    for (const Piece& piece : pieces) {
+        pOut = piece.Write(pOut);
+    }
+    str.ReleaseBuffer(n);
     return str;
+}
+
+// The splice of the document text: the nReplace units at nLeft give way to
+// the pieces, written straight into place. Returns the inserted length.
+int Splice(CLuStringW& strDoc, int nLeft, int nReplace, Pieces pieces) {
+    const int nDocLength = strDoc.GetLength();
+    const int nInsert = LengthOf(pieces);
+    const int nNewLength = nDocLength - nReplace + nInsert;
+    // Growing by half again (plus a little) keeps a run of additions from
+    // reallocating every time.
+    const int nRequest =
+        nNewLength > strDoc.GetAllocLength() ? nNewLength + nNewLength / 2 + 128 : nNewLength;
+    wchar_t* pDoc = strDoc.GetBuffer(nRequest);
+    const int nTail = nDocLength - nLeft - nReplace;
+    if (nTail > 0 && nInsert != nReplace) {
+        std::memmove(pDoc + nLeft + nInsert, pDoc + nLeft + nReplace, sizeof(wchar_t) * nTail);
+    }
+    wchar_t* pOut = pDoc + nLeft;
+    for (const Piece& piece : pieces) {
+        pOut = piece.Write(pOut);
+    }
+    strDoc.ReleaseBuffer(nNewLength);
+    return nInsert;
+}
+
+// Whether sz points into the buffer of str.
+bool PointsInto(const CLuStringW& str, const wchar_t* sz) {
+    const wchar_t* pBuffer = str.GetString();
+    const std::less<const wchar_t*> before;
+    return sz && !before(sz, pBuffer) && before(sz, pBuffer + str.GetAllocLength() + 1);
 }
 
 }  // namespace
@@ -31,22 +101,7 @@ CLuStringW NumberText(int nValue) {
 // ---- text and records ----
 
 void CXmlDoc::x_DocChange(int nLeft, int nReplace, const CLuStringW& strInsert) {
-    const int nDocLength = m_strDocText.GetLength();
-    const int nInsert = strInsert.GetLength();
-    const int nNewLength = nDocLength - nReplace + nInsert;
-    // Growing by half again (plus a little) keeps a run of additions from
-    // reallocating every time.
-    const int nRequest =
-        nNewLength > m_strDocText.GetAllocLength() ? nNewLength + nNewLength / 2 + 128 : nNewLength;
-    wchar_t* pDoc = m_strDocText.GetBuffer(nRequest);
-    const int nTail = nDocLength - nLeft - nReplace;
-    if (nTail > 0 && nInsert != nReplace) {
-        std::memmove(pDoc + nLeft + nInsert, pDoc + nLeft + nReplace, sizeof(wchar_t) * nTail);
-    }
-    if (nInsert) {
-        std::memcpy(pDoc + nLeft, strInsert.GetString(), sizeof(wchar_t) * nInsert);
-    }
-    m_strDocText.ReleaseBuffer(nNewLength);
+    Splice(m_strDocText, nLeft, nReplace, {strInsert});
 }
 
 void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
@@ -266,21 +321,14 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
         }
     }
 
-    CLuStringW& strText = node.strMeta;
+    const CLuStringW& strText = node.strMeta;
     node.nLength = strText.GetLength();
-    if (!bNoLines) {
-        strText += kLineEnd;
-    }
-    CLuStringW strInsert;
-    int nPrefix = 0;
+    const Piece lineEnd = bNoLines ? Piece(L"") : Piece(kLineEnd);
+    Piece prefix = L"";
     int nReplace = 0;
     if (bEmptyParent) {
-        strInsert = bNoLines ? L">" : L">\r\n";
-        nPrefix = strInsert.GetLength();
+        prefix = bNoLines ? Piece(L">") : Piece(L">\r\n");
         const CLuStringW strName = x_GetTagName(iPosParent);
-        strInsert += strText;
-        strInsert += L"</";
-        strInsert += strName;
         ElemPos& split = ELEM(iPosParent);
         if (bNonEnded) {
             split.nFlagsLevel &= ~ElemNonEnded;
@@ -289,18 +337,16 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
             split.SetStartTagLen(split.StartTagLen() - 1);
         }
         split.SetEndTagLen(strName.GetLength() + 3);
-    } else if (bReplace) {
-        nReplace = parent.ContentLen();
-        strInsert = strText;
-    } else if (bContentless && !bNoLines) {
-        strInsert = kLineEnd;
-        nPrefix = 2;
-        strInsert += strText;
+        Splice(m_strDocText, nOffset, nReplace, {prefix, strText, lineEnd, L"</", strName});
     } else {
-        strInsert = strText;
+        if (bReplace) {
+            nReplace = parent.ContentLen();
+        } else if (bContentless) {
+            prefix = lineEnd;
+        }
+        Splice(m_strDocText, nOffset, nReplace, {prefix, strText, lineEnd});
     }
-    x_DocChange(nOffset, nReplace, strInsert);
-    node.nStart = nOffset + nPrefix;
+    node.nStart = nOffset + prefix.n;
     return nReplace;
 }
 
@@ -331,30 +377,28 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
     int iPosParent, iPosBefore;
     NodePos node(nFlags);
     x_EditTarget(nFlags, iPosParent, iPosBefore, node);
-    const CLuStringW strName(szName);
-    CLuStringW& strText = node.strMeta;
-    strText = L"<";
-    strText += strName;
+    const Piece name = Piece::Text(szName);
     int nStartTag, nEndTag = 0, nElemFlags = 0;
     if (!bValue) {
+        Piece close = L"/>";
         if (nFlags & NodeWithNoEnd) {
-            strText += L">";
+            close = L">";
             nElemFlags = ElemNonEnded;
-        } else {
-            strText += (nFlags & NodeWithXhtmlSpace) ? L" />" : L"/>";
+        } else if (nFlags & NodeWithXhtmlSpace) {
+            close = L" />";
         }
-        nStartTag = strText.GetLength();
+        node.strMeta = Joined({L"<", name, close});
+        nStartTag = node.strMeta.GetLength();
     } else {
-        strText += L">";
-        strText +=
-            (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : EscapeText(szValue, nFlags);
-        strText += L"</";
-        strText += strName;
-        strText += L">";
-        nStartTag = strName.GetLength() + 2;
-        nEndTag = strName.GetLength() + 3;
+        const CLuStringW strCdata =
+            (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : CLuStringW();
+        const Piece value =
+            (nFlags & NodeWithCdata) ? Piece(strCdata) : Piece::Escaped(szValue, nFlags);
+        node.strMeta = Joined({L"<", name, L">", value, L"</", name, L">"});
+        nStartTag = name.n + 2;
+        nEndTag = name.n + 3;
     }
-    const int nLength = strText.GetLength();
+    const int nLength = node.strMeta.GetLength();
     if (nStartTag > ElemStartTagMax || nEndTag > ElemEndTagMax) {
         return false;
     }
@@ -380,7 +424,8 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
 }
 
 bool CXmlDoc::x_AddElem(const wchar_t* szName, int nValue, int nFlags) {
-    return x_AddElem(szName, NumberText(nValue), nFlags);
+    wchar_t buf[12];
+    return x_AddElem(szName, vidozir::xml::IntText(nValue, buf), nFlags);
 }
 
 bool CXmlDoc::AddElem(XML_CSTR szName, XML_CSTR szValue, int nFlags) {
@@ -611,8 +656,22 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     } else {
         return false;
     }
-    const CLuStringW strValue = EscapeText(szValue ? szValue : L"", nFlags | NodeEscapeQuotes);
-    CLuStringW strInsert;
+    // Name and value are written straight into the text; one taken from the
+    // text itself is copied first, since the splice moves the text.
+    CLuStringW strOwnName, strOwnValue;
+    if (PointsInto(m_strDocText, szAttrib)) {
+        strOwnName = szAttrib;
+        szAttrib = strOwnName;
+    }
+    if (PointsInto(m_strDocText, szValue)) {
+        strOwnValue = szValue;
+        szValue = strOwnValue;
+    }
+    // The value goes in escaped, quotes included, in double quotes.
+    const Piece value = Piece::Escaped(szValue ? szValue : L"", nFlags | NodeEscapeQuotes);
+    Piece lead = L"\"";
+    Piece name = L"";
+    Piece equals = L"";
     int nInsertAt, nReplace = 0;
     const wchar_t* p = m_strDocText;
     if (x_FindAttrib(token, szAttrib)) {
@@ -627,20 +686,17 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
             const wchar_t quote = p[token.m_nL - 1];
             --nInsertAt;
             nReplace += p[token.m_nR + 1] == quote ? 2 : 1;
-            strInsert = L"\"";
-        } else if (i >= 0 && p[i] == L'=') {
-            strInsert = L"\"";
-        } else {
+        } else if (i < 0 || p[i] != L'=') {
             // A bare name keeps its place and gets the value behind it.
             nInsertAt = token.m_nR + 1;
             nReplace = 0;
-            strInsert = L"=\"";
+            lead = L"=\"";
         }
     } else {
         nInsertAt = token.m_nNext;
-        strInsert = L" ";
-        strInsert += szAttrib;
-        strInsert += L"=\"";
+        lead = L" ";
+        name = Piece::Text(szAttrib);
+        equals = L"=\"";
     }
     // The search reads quotes that the scanner did not ("<r='>", where the
     // quote belongs to the tag name, or a quote in a processing instruction):
@@ -649,20 +705,19 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     if (nInsertAt + nReplace >= nTagEnd) {
         return false;
     }
-    strInsert += strValue;
-    strInsert += L"\"";
-    const int nShift = strInsert.GetLength() - nReplace;
+    const Pieces pieces = {lead, name, equals, value, L"\""};
+    const int nShift = LengthOf(pieces) - nReplace;
     if (!bNode) {
         ElemPos& elem = ELEM(iPos);
         if (elem.StartTagLen() + nShift > ElemStartTagMax) {
             return false;
         }
-        x_DocChange(nInsertAt, nReplace, strInsert);
+        Splice(m_strDocText, nInsertAt, nReplace, pieces);
         elem.SetStartTagLen(elem.StartTagLen() + nShift);
         elem.nLength += nShift;
         x_Adjust(iPos, nShift, false);
     } else {
-        x_DocChange(nInsertAt, nReplace, strInsert);
+        Splice(m_strDocText, nInsertAt, nReplace, pieces);
         m_nNodeLength += nShift;
         x_AdjustForNode(m_iParentPos, x_ElemBefore(m_iParentPos, m_iMainPos, nInsertAt), nShift);
     }
@@ -670,7 +725,8 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
 }
 
 bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, int nValue, int nFlags) {
-    return x_SetAttrib(iPos, szAttrib, NumberText(nValue), nFlags);
+    wchar_t buf[12];
+    return x_SetAttrib(iPos, szAttrib, vidozir::xml::IntText(nValue, buf), nFlags);
 }
 
 bool CXmlDoc::SetAttrib(XML_CSTR szAttrib, XML_CSTR szValue, int nFlags) {
@@ -734,7 +790,8 @@ bool CXmlDoc::x_SetData(int iPos, const wchar_t* szData, int nFlags) {
 }
 
 bool CXmlDoc::x_SetData(int iPos, int nValue) {
-    return x_SetData(iPos, NumberText(nValue), 0);
+    wchar_t buf[12];
+    return x_SetData(iPos, vidozir::xml::IntText(nValue, buf), 0);
 }
 
 bool CXmlDoc::SetData(XML_CSTR szData, int nFlags) {

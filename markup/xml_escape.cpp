@@ -1,6 +1,11 @@
 // Escaping and unescaping of element data and attribute values, the named
 // character references, and CDATA sections.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
+
+#include <algorithm>
+
+using vidozir::xml::IsSpace;
+using vidozir::xml::TextLength;
 
 namespace {
 
@@ -143,18 +148,6 @@ const wchar_t* const kEntityBuckets[130] = {
     L"68240permil",                                                         // 129
 };
 
-inline bool IsSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
-}
-
-int TextLength(const wchar_t* p) {
-    const wchar_t* s = p;
-    while (*s) {
-        ++s;
-    }
-    return static_cast<int>(s - p);
-}
-
 inline bool IsNameStart(wchar_t c) {
     return c == L':' || c == L'_' || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
            static_cast<unsigned>(c) >= 0x80;
@@ -275,6 +268,94 @@ int DecodeReference(const wchar_t* p, int nAvail, int& nCode) {
 
 }  // namespace
 
+namespace {
+
+// The characters that may need an escape, and the terminator, as bits
+// below ">" + 1.
+constexpr unsigned long long kSpecial =
+    1ull | 1ull << L'<' | 1ull << L'>' | 1ull << L'&' | 1ull << L'"' | 1ull << L'\'';
+
+inline bool IsPlain(wchar_t c) {
+    return static_cast<unsigned>(c) > L'>' || !((kSpecial >> c) & 1);
+}
+
+// Where escaped text goes: counted only, or written.
+struct CountOnly {
+    int n = 0;
+    void Put(const wchar_t*, int k) { n += k; }
+};
+struct WriteTo {
+    wchar_t* p;
+    int n = 0;
+    void Put(const wchar_t* s, int k) {
+        std::copy(s, s + k, p + n);
+        n += k;
+    }
+};
+
+template <class Out>
+int Escape(const wchar_t* pText, int nFlags, Out out) {
+    for (int i = 0;;) {
+        // A run of characters that stay as they are, in one piece.
+        const int nRun = i;
+        while (IsPlain(pText[i])) {
+            ++i;
+        }
+        out.Put(pText + nRun, i - nRun);
+        if (pText[i] == 0) {
+            break;
+        }
+        const wchar_t c = pText[i++];
+        switch (c) {
+            case L'<':
+                out.Put(L"&lt;", 4);
+                break;
+            case L'>':
+                out.Put(L"&gt;", 4);
+                break;
+            case L'&': {
+                const int nRef =
+                    (nFlags & CXmlDoc::NodeWithRefs) ? ReferenceLength(pText + i - 1) : 0;
+                if (nRef) {
+                    out.Put(pText + i - 1, nRef);
+                    i += nRef - 1;
+                } else {
+                    out.Put(L"&amp;", 5);
+                }
+                break;
+            }
+            default:  // a double quote or an apostrophe
+                if (nFlags & CXmlDoc::NodeEscapeQuotes) {
+                    out.Put(c == L'"' ? L"&quot;" : L"&apos;", 6);
+                } else {
+                    out.Put(pText + i - 1, 1);
+                }
+        }
+    }
+    return out.n;
+}
+
+}  // namespace
+
+int vidozir::xml::EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut) {
+    return pOut ? Escape(szText, nFlags, WriteTo{pOut}) : Escape(szText, nFlags, CountOnly{});
+}
+
+const wchar_t* vidozir::xml::IntText(int nValue, wchar_t (&buf)[12]) {
+    unsigned nRest =
+        nValue < 0 ? 0u - static_cast<unsigned>(nValue) : static_cast<unsigned>(nValue);
+    int i = 11;
+    buf[i] = 0;
+    do {
+        buf[--i] = static_cast<wchar_t>(L'0' + nRest % 10);
+        nRest /= 10;
+    } while (nRest);
+    if (nValue < 0) {
+        buf[--i] = L'-';
+    }
+    return buf + i;
+}
+
 CLuStringW CXmlDoc::EscapeText(XML_CSTR szText, int nFlags) {
     CLuStringW strOut;
     const wchar_t* p = szText.pcsz;
@@ -282,54 +363,10 @@ CLuStringW CXmlDoc::EscapeText(XML_CSTR szText, int nFlags) {
         return strOut;
     }
     const int nLength = TextLength(p);
-    int nCapacity = nLength + nLength / 10 + 7;
-    wchar_t* pOut = strOut.GetBuffer(nCapacity);
-    int nOut = 0;
-    auto ensure = [&](int nNeed) {
-        while (nCapacity - nOut < nNeed) {
-            strOut.ReleaseBuffer(nOut);
-            nCapacity *= 4;
-            pOut = strOut.GetBuffer(nCapacity);
-        }
-    };
-    auto put = [&](const wchar_t* szEscape, int n) {
-        for (int k = 0; k < n; ++k) {
-            pOut[nOut++] = szEscape[k];
-        }
-    };
-    for (; *p; ++p) {
-        ensure(6);
-        const wchar_t c = *p;
-        switch (c) {
-            case L'<':
-                put(L"&lt;", 4);
-                break;
-            case L'>':
-                put(L"&gt;", 4);
-                break;
-            case L'&': {
-                const int nRef = (nFlags & NodeWithRefs) ? ReferenceLength(p) : 0;
-                if (nRef) {
-                    ensure(nRef);
-                    put(p, nRef);
-                    p += nRef - 1;
-                } else {
-                    put(L"&amp;", 5);
-                }
-                break;
-            }
-            case L'"':
-            case L'\'':
-                if (nFlags & NodeEscapeQuotes) {
-                    put(c == L'"' ? L"&quot;" : L"&apos;", 6);
-                } else {
-                    pOut[nOut++] = c;
-                }
-                break;
-            default:
-                pOut[nOut++] = c;
-        }
-    }
+    const int nOut = vidozir::xml::EscapeInto(p, nFlags, nullptr);
+    // The usual room (a tenth more and a little), or what this text needs.
+    wchar_t* pOut = strOut.GetBuffer(std::max(nOut, nLength + nLength / 10 + 7));
+    vidozir::xml::EscapeInto(p, nFlags, pOut);
     strOut.ReleaseBuffer(nOut);
     return strOut;
 }
@@ -343,10 +380,13 @@ CLuStringW CXmlDoc::UnescapeText(XML_CSTR szText, int nTextLength, int nFlags) {
     if (nTextLength < 0) {
         nTextLength = TextLength(p);
     }
+    const bool bSpace = (nFlags & (DocFlagTrimWhitespace | DocFlagCollapseWhitespace)) != 0;
+    if (!bSpace && std::find(p, p + nTextLength, L'&') == p + nTextLength) {
+        return CLuStringW(p, nTextLength);  // nothing to decode: the text as it is
+    }
     // The result is never longer than the text.
     wchar_t* pOut = strOut.GetBuffer(nTextLength);
     int nOut = 0;
-    const bool bSpace = (nFlags & (DocFlagTrimWhitespace | DocFlagCollapseWhitespace)) != 0;
     const bool bCollapse = (nFlags & DocFlagCollapseWhitespace) != 0;
     int nSpaceRun = -1;  // start of white space not yet written
     for (int i = 0; i < nTextLength;) {

@@ -1,19 +1,15 @@
 // Navigation: the three cursors over the element index, finding elements and
 // nodes, reading names, attributes and data, paths, error messages and named
 // saved positions.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
 
 #include <utility>
 
+using vidozir::xml::IsSpace;
+using vidozir::xml::kStreamFlags;
+using vidozir::xml::kTokenQuoted;
+
 namespace {
-
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
-// Set in a scanner's flags by the attribute search while its token is quoted.
-constexpr int kTokenQuoted = 0x8000;
-
-inline bool IsSpace(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
-}
 
 inline bool EndsTagName(wchar_t c) {
     switch (c) {
@@ -55,7 +51,8 @@ int TagNameSpan(const wchar_t* p, int nOffset, int& nStart) {
 
 // Ends a word of an attribute scan outside quotes.
 inline bool EndsAttribWord(wchar_t c) {
-    return c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?';
+    return c <= L'?' &&  // every character that ends a word lies below "?" + 1
+           (c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?');
 }
 
 // Sum of the name's code units, the slot of a saved position.
@@ -256,6 +253,16 @@ bool CXmlDoc::FindElem(XML_CSTR szName) {
     const int iPos = x_FindElem(m_iParentPos, m_iMainPos, path);
     if (!iPos) {
         return false;
+    }
+    // A parse numbers the records in document order, which is the order of
+    // a walk: the tag a few records on comes into the cache meanwhile (four
+    // ahead hides the wait for memory in a walk over a large document; one
+    // or two ahead is too late).
+    if (iPos + 4 < m_iNextFreePos) {
+        const int nNext = ELEM(iPos + 4).nStart;
+        if (nNext >= 0 && nNext < m_strDocText.GetLength()) {
+            vidozir::xml::PrefetchText(m_strDocText.GetString() + nNext);
+        }
     }
     x_SetPos(ELEM(iPos).iElemParent, iPos, 0);
     return true;

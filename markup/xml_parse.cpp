@@ -1,58 +1,68 @@
 // Parsing: the element builder over the scanner, the document parse and the
 // result records that describe what was wrong.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
 
-#include <utility>
+#include <algorithm>
 
-// The names of the open start tags, innermost last, with their records.
-// Entries are reused: popping keeps each name's buffer for the next push.
+// The open start tags, innermost last, with their records. A name is kept as
+// its span in the text being parsed rather than as a copy: that text does not
+// change while the parse runs.
 struct CXmlDoc::OpenTagStack {
     struct Entry {
-        CLuStringW strTagName;
-        int iPos = 0;
+        int nName;  // offset of the tag name in the text
+        int nLength;
+        int iPos;
     };
-    OpenTagStack() : m_pEntries(new Entry[7]), m_nCapacity(7), m_nDepth(0) {}
+    explicit OpenTagStack(const wchar_t* pText)
+        : m_pText(pText), m_pEntries(new Entry[7]), m_nCapacity(7), m_nDepth(0) {}
     ~OpenTagStack() { delete[] m_pEntries; }
     OpenTagStack(const OpenTagStack&) = delete;
     OpenTagStack& operator=(const OpenTagStack&) = delete;
 
-    void Push(const wchar_t* pName, int nLength, int iPos) {
+    void Push(const TokenPos& token, int iPos) {
         if (m_nDepth == m_nCapacity) {
             Entry* pNew = new Entry[m_nCapacity * 2];
-            for (int n = 0; n < m_nDepth; ++n) {
-                pNew[n].strTagName = std::move(m_pEntries[n].strTagName);
-                pNew[n].iPos = m_pEntries[n].iPos;
-            }
+            std::copy(m_pEntries, m_pEntries + m_nDepth, pNew);
             delete[] m_pEntries;
             m_pEntries = pNew;
             m_nCapacity *= 2;
         }
-        Entry& entry = m_pEntries[m_nDepth++];
-        wchar_t* pCopy = entry.strTagName.GetBuffer(nLength);
-        for (int n = 0; n < nLength; ++n) {
-            pCopy[n] = pName[n];
-        }
-        entry.strTagName.ReleaseBuffer(nLength);
-        entry.iPos = iPos;
+        m_pEntries[m_nDepth++] = {token.m_nL, token.Length(), iPos};
     }
 
-    // True when the innermost open tag is exactly the scanner's name (the
-    // common case, decided without the general name match).
-    bool TopIs(const TokenPos& token) const {
-        const CLuStringW& strTop = m_pEntries[m_nDepth - 1].strTagName;
-        const int nLength = token.Length();
-        if (strTop.GetLength() != nLength) {
-            return false;
-        }
+    // The deepest open tag that the end tag in token closes, -1 for none.
+    // The innermost one with exactly the same name is the common case.
+    int Match(const TokenPos& token) const {
         const wchar_t* pName = token.m_pDocText + token.m_nL;
-        for (int n = 0; n < nLength; ++n) {
-            if (pName[n] != strTop[n]) {
-                return false;
+        const int nLength = token.Length();
+        if (m_nDepth) {
+            const Entry& top = m_pEntries[m_nDepth - 1];
+            if (top.nLength == nLength &&
+                x_NamesEqual(pName, m_pText + top.nName, nLength, false)) {
+                return m_nDepth - 1;
             }
         }
-        return true;
+        // As the scanner's MatchName against the open tag's name: the end
+        // tag's name equals the start of it, and it ends there or goes on
+        // with a character that ends a path step.
+        const bool bIgnoreCase = (token.m_nTokenFlags & DocFlagIgnoreCase) != 0;
+        int n = m_nDepth - 1;
+        for (; n >= 0; --n) {
+            const Entry& entry = m_pEntries[n];
+            const wchar_t* pOpen = m_pText + entry.nName;
+            if (nLength <= entry.nLength && x_NamesEqual(pName, pOpen, nLength, bIgnoreCase) &&
+                (nLength == entry.nLength || vidozir::xml::EndsNameStep(pOpen[nLength]))) {
+                break;
+            }
+        }
+        return n;
     }
 
+    CLuStringW Name(int n) const {
+        return CLuStringW(m_pText + m_pEntries[n].nName, m_pEntries[n].nLength);
+    }
+
+    const wchar_t* m_pText;
     Entry* m_pEntries;
     int m_nCapacity;
     int m_nDepth;
@@ -126,7 +136,7 @@ void CXmlDoc::x_EndOpenElems(OpenTagStack& stack, int nKeep, int iPosVirtual, in
         ELEM(iPosParent).nFlagsLevel |= ElemIllData;
     }
     for (int n = nDepth - 1; n >= nKeep; --n) {
-        x_AppendResult(m_strResultText, L"unended_start_tag", pEntries[n].strTagName, 0,
+        x_AppendResult(m_strResultText, L"unended_start_tag", stack.Name(n), 0,
                        ELEM(pEntries[n].iPos).nStart, nOffset2);
     }
     stack.m_nDepth = nKeep;
@@ -135,11 +145,17 @@ void CXmlDoc::x_EndOpenElems(OpenTagStack& stack, int nKeep, int iPosVirtual, in
 int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
     token.m_nNext = 0;
     NodePos node;
-    OpenTagStack stack;
+    OpenTagStack stack(token.m_pDocText);
     const int nBaseLevel = ELEM(iPosParent).Level();
     int iPosInner = iPosParent;
     int iPosFirst = 0;
+    // How far the text surely runs: the document's length, or a fragment's.
+    const int nTextEnd = token.m_pDocText == m_strDocText.GetString()
+                             ? m_strDocText.GetLength()
+                             : vidozir::xml::TextLength(token.m_pDocText);
     for (;;) {
+        // Text and white space build nothing: the scan goes on at the next tag.
+        token.m_nNext = vidozir::xml::SkipToMarkup(token.m_pDocText, token.m_nNext, nTextEnd);
         const int nType = token.ScanNode(node);
         if (nType == NodeTypeElement && node.nLength <= ElemStartTagMax) {
             const int iPos =
@@ -166,26 +182,15 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
             elem.nTagLengths = static_cast<unsigned>(node.nLength);
             elem.nLength = node.nLength;
             if (!(node.nNodeFlags & NodeFlagEmptyElement)) {
-                stack.Push(token.m_pDocText + token.m_nL, token.Length(), iPos);
+                stack.Push(token, iPos);
                 iPosInner = iPos;
             }
             if (!iPosFirst) {
                 iPosFirst = iPos;
             }
         } else if (nType == NodeTypeEndTag) {
-            int nMatch = stack.m_nDepth - 1;
             // An end tag too long for its 10-bit length field closes nothing.
-            if (node.nLength <= ElemEndTagMax) {
-                if (nMatch >= 0 && stack.TopIs(token)) {
-                    // matched at the top
-                } else {
-                    while (nMatch >= 0 && !token.MatchName(stack.m_pEntries[nMatch].strTagName)) {
-                        --nMatch;
-                    }
-                }
-            } else {
-                nMatch = -1;
-            }
+            const int nMatch = node.nLength <= ElemEndTagMax ? stack.Match(token) : -1;
             if (nMatch < 0) {
                 ELEM(iPosParent).nFlagsLevel |= ElemIllFormed;
                 ELEM(iPosInner).nFlagsLevel |= ElemIllData;
@@ -196,7 +201,9 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
             ElemPos& elem = ELEM(iPos);
             elem.nLength = node.nStart - elem.nStart + node.nLength;
             elem.SetEndTagLen(node.nLength);
-            x_EndOpenElems(stack, nMatch + 1, iPosParent, node.nStart + 1);
+            if (stack.m_nDepth > nMatch + 1) {
+                x_EndOpenElems(stack, nMatch + 1, iPosParent, node.nStart + 1);
+            }
             stack.m_nDepth = nMatch;
             iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
         } else if (nType == NodeTypeScanError || nType == NodeTypeElement) {

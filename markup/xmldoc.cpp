@@ -1,16 +1,11 @@
 // CXmlDoc's document model: members, the segmented element table, the saved
 // position maps, construction, copying and the whole-text operations.
-#include "vidozir/xmldoc.h"
+#include "markup/xml_internal.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// Flags that stand for the streaming file mode this class never opens.
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
-
-}  // namespace
+using vidozir::xml::kStreamFlags;
 
 // ---- element table ----
 

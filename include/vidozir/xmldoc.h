@@ -299,6 +299,9 @@ protected:
         int m_nTokenFlags;  // document flags; 0x8000 while the token is a quoted value
         int m_nPreSpaceStart;
         int m_nPreSpaceLength;
+
+    private:
+        struct KindScanners;  // one scanner per kind of node (markup/xml_scan.cpp)
     };
 
     // A path argument of FindElem and FindChildElem, checked once on

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -152,6 +153,7 @@ TEST(XmlEdit, AddingElements) {
         {L"", "", E(AddElem(L"x", L"&amp; & &#65;", kRefs)), 1, "<x>&amp; &amp; &#65;</x>\r\n"},
         {L"", "", E(AddElem(L"x", L"", kXhtml)), 1, "<x />\r\n"},
         {L"", "", E(AddElem(L"x", -3)), 1, "<x>-3</x>\r\n"},
+        {L"", "", E(AddElem(L"x", INT_MIN)), 1, "<x>-2147483648</x>\r\n"},
         // No end tag: only for empty values; a child then adds the end tag.
         {L"", "", E(AddElem(L"x", L"", kNoEnd)), 1, "<x>\r\n", "M0 C- T1"},
         {L"", "", E(AddElem(L"x", L"v", kNoEnd)), 0, ""},
@@ -238,6 +240,9 @@ TEST(XmlEdit, SettingAttributes) {
          "M0 C3 T1"},
         {L"<r><c/></r>", "F", E(AddChildAttrib(L"k", 1)), 0, "<r><c/></r>"},
         {L"<r>t</r>", "F I N:2", E(SetAttrib(L"a", L"1")), 0, "<r>t</r>"},
+        // A value read from the document's own text, which the edit moves.
+        {L"<e>v</e>", "F", E(SetAttrib(L"a", d.GetDoc().GetString() + 3)), 1,
+         "<e a=\"v&lt;/e&gt;\">v</e>"},
         // A quote the parser took as part of the tag would carry the change out of it.
         {L"<r='><b/>", "F", E(SetAttrib(L"a", L"1")), 0, "<r='><b/>"},
         {L"<?p a='?><r/>", "N:16", E(SetAttrib(L"b", L"1")), 0, "<?p a='?><r/>"},

@@ -1,0 +1,113 @@
+// What the markup sources share: the white-space test, the flag values the
+// scanner and its users agree on, escaping and numbers written in place,
+// the quick skip over plain text and a cache hint for navigation.
+#pragma once
+
+#include "vidozir/xmldoc.h"
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define VIDOZIR_XML_SSE2 1
+#include <emmintrin.h>
+#else
+#define VIDOZIR_XML_SSE2 0
+#endif
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+namespace vidozir::xml {
+
+// The (never opened) streaming mode: operations that need the whole document
+// in memory refuse while either flag is set.
+constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
+
+// Set in a scanner's flags by the attribute search while its token is a
+// quoted value.
+constexpr int kTokenQuoted = 0x8000;
+
+const wchar_t kLineEnd[] = L"\r\n";
+
+// Space, tab, line feed and carriage return: the only white space of the
+// markup rules.
+inline bool IsSpace(wchar_t c) {
+    return static_cast<unsigned>(c) <= L' ' && ((0x100002600ull >> static_cast<unsigned>(c)) & 1);
+}
+
+// The number of the lowest set bit of a non-zero value.
+inline int LowestBit(unsigned bits) {
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long n;
+    _BitScanForward(&n, bits);
+    return static_cast<int>(n);
+#else
+    return __builtin_ctz(bits);
+#endif
+}
+
+// What may follow a name that matches the start of a longer text: the end,
+// or a character that ends a step of a path (" ", "/", "=", "[", "]").
+inline bool EndsNameStep(wchar_t c) {
+    return c == 0 || c == L' ' || c == L'/' || c == L'=' || c == L'[' || c == L']';
+}
+
+// Length of a null-terminated text (short texts: no library call).
+inline int TextLength(const wchar_t* sz) {
+    const wchar_t* p = sz;
+    while (*p) {
+        ++p;
+    }
+    return static_cast<int>(p - sz);
+}
+
+// Escapes the null-terminated szText as element data and attribute values
+// are escaped (CXmlDoc::EscapeText, under the node flags nFlags) into pOut,
+// or only counts when pOut is null. Returns the length of the escaped text.
+int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
+
+// The decimal text of nValue (as "%d" writes it), in buf.
+const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
+
+// The first "<" or end of text (0) at or after i, where the text is known to
+// run at least to nEnd. Eight or four units per step where SSE2 is there,
+// else one test per unit for most: every unit above ">" is plain text.
+inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
+#if VIDOZIR_XML_SSE2
+    constexpr int kUnits = 16 / sizeof(wchar_t);
+    for (; i + kUnits <= nEnd; i += kUnits) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i hits;
+        if constexpr (sizeof(wchar_t) == 2) {
+            hits = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'<')),
+                                _mm_cmpeq_epi16(v, _mm_setzero_si128()));
+        } else {
+            hits = _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(L'<')),
+                                _mm_cmpeq_epi32(v, _mm_setzero_si128()));
+        }
+        const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (bits) {
+            return i + LowestBit(bits) / static_cast<int>(sizeof(wchar_t));
+        }
+    }
+#else
+    (void)nEnd;
+#endif
+    for (;; ++i) {
+        const wchar_t c = p[i];
+        if (c <= L'>' && (c == L'<' || c == 0)) {
+            return i;
+        }
+    }
+}
+
+// A hint that the text at p is read soon: fetched into the cache meanwhile.
+inline void PrefetchText(const wchar_t* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#elif defined(_MSC_VER) && (defined(_M_IX86) || defined(_M_X64))
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);  // from <intrin.h>
+#else
+    (void)p;
+#endif
+}
+
+}  // namespace vidozir::xml
