@@ -227,15 +227,12 @@ void CMemBuffer::SetBytes<CLuStringW>(const CLuStringW& value) {
     }
     const int bytes = 2 * length;
     RoomFor(bytes);
-#if WCHAR_MAX == 0xFFFF
-    std::memcpy(m_pCursor, units, static_cast<size_t>(bytes));
-#else
-    // wchar_t is wider than a UTF-16 unit here; each element holds one unit.
+    // Unit by unit, 2 bytes each, whatever the width of wchar_t (on Linux
+    // each element holds one UTF-16 unit).
     for (int32_t i = 0; i < length; ++i) {
         const uint16_t unit = static_cast<uint16_t>(units[i]);
         std::memcpy(m_pCursor + 2 * i, &unit, 2);
     }
-#endif
     Skip(bytes);
 }
 
@@ -247,9 +244,7 @@ void CMemBuffer::GetBytes<CLuStringW>(CLuStringW& value) {
         return;
     }
     const int length = static_cast<int>(bytes / 2);
-#if WCHAR_MAX == 0xFFFF
-    value.Append(reinterpret_cast<const wchar_t*>(m_pCursor), length);
-#else
+    // Every unit, zeros included: a piece of L units reads back as L units.
     wchar_t* units = value.GetBuffer(length);
     for (int32_t i = 0; i < length; ++i) {
         uint16_t unit;
@@ -257,7 +252,6 @@ void CMemBuffer::GetBytes<CLuStringW>(CLuStringW& value) {
         units[i] = static_cast<wchar_t>(unit);
     }
     value.ReleaseBuffer(length);
-#endif
     Skip(static_cast<int>(bytes));
 }
 

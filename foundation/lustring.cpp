@@ -428,12 +428,8 @@ void CLuStringW::Append(const wchar_t* text) {
     VIDOZIR_REP(wchar_t).Append(text, TextLength(text));
 }
 void CLuStringW::Append(const wchar_t* text, int count) {
-    // Stops at a terminator within `count`, as appending a C text does.
-    int n = 0;
-    while (text != nullptr && n < count && text[n] != 0) {
-        ++n;
-    }
-    VIDOZIR_REP(wchar_t).Append(text, n);
+    // All `count` units, zeros included, as the counted constructor keeps them.
+    VIDOZIR_REP(wchar_t).Append(text, count);
 }
 void CLuStringW::Append(const CLuStringW& text) {
     VIDOZIR_REP(wchar_t).Append(text.m_pData, text.m_nLength);

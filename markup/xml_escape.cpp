@@ -155,13 +155,18 @@ int TextLength(const wchar_t* p) {
     return static_cast<int>(s - p);
 }
 
+inline bool IsNameStart(wchar_t c) {
+    return c == L':' || c == L'_' || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
+           static_cast<unsigned>(c) >= 0x80;
+}
+
+// "#" may only follow the "&" itself ("&#65;"), never stand inside a name.
 inline bool IsRefStart(wchar_t c) {
-    return c == L'#' || c == L':' || c == L'_' || (c >= L'A' && c <= L'Z') ||
-           (c >= L'a' && c <= L'z') || static_cast<unsigned>(c) >= 0x80;
+    return c == L'#' || IsNameStart(c);
 }
 
 inline bool IsRefChar(wchar_t c) {
-    return IsRefStart(c) || c == L'-' || c == L'.' || (c >= L'0' && c <= L'9');
+    return IsNameStart(c) || c == L'-' || c == L'.' || (c >= L'0' && c <= L'9');
 }
 
 // Length of the reference ("&name;", "&#nn;") at p, or 0 when p starts none.

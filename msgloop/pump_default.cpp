@@ -9,6 +9,10 @@ CMessagePumpDefault::CMessagePumpDefault() : m_bQuit(0), m_event(0, 0) {}
 
 CMessagePumpDefault::~CMessagePumpDefault() {}
 
+// Unlike the other pumps this one needs no second DoWork (see pump_wait.h):
+// its wake-up is taken only by the wait, and it waits only after a DoWork
+// returned 0, which leaves the work queue empty, so the DoWork after any wait
+// looks at the incoming queue.
 void CMessagePumpDefault::Run(Delegate* delegate) {
     int didWork = delegate->DoWork();
     if (m_bQuit) {

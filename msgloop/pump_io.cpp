@@ -26,7 +26,7 @@ CMessagePumpIO::~CMessagePumpIO() {
 }
 
 void CMessagePumpIO::Run(Delegate* delegate) {
-    int didWork = delegate->DoWork();
+    int didWork = DoWorkAfterWakeUp(delegate);
     if (m_bQuit) {
         return;
     }
@@ -47,7 +47,7 @@ void CMessagePumpIO::Run(Delegate* delegate) {
             }
             WaitForIOCompletion(wait, nullptr);
         }
-        didWork = delegate->DoWork();
+        didWork = DoWorkAfterWakeUp(delegate);
         if (m_bQuit) {
             return;
         }

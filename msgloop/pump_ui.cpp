@@ -54,7 +54,7 @@ struct PumpUIAccess {
             pump->NotifyWork();
             ProcessMessage(pump, msg);
         }
-        if (pump->m_pDelegate->DoWork()) {
+        if (DoWorkAfterWakeUp(pump->m_pDelegate)) {
             pump->NotifyWork();
         }
     }
@@ -149,7 +149,7 @@ void CMessagePumpUI::Run(Delegate* delegate) {
         return;
     }
     for (;;) {
-        int work = delegate->DoWork();
+        int work = DoWorkAfterWakeUp(delegate);
         if (m_bQuit) {
             return;
         }

@@ -30,8 +30,8 @@ CThreadBase::CThreadBase(const CLuStringA& name)
 
 CThreadBase::~CThreadBase() {
     // The plain wait, for every kind.
-    if (PostQuit() && !IsOwnThread()) {
-        m_eventStopped.Wait();
+    if (PostQuit() || GetThreadHandle() != nullptr) {
+        WaitUntilEnded(false);
     }
 }
 
@@ -39,6 +39,10 @@ int CThreadBase::StartThread() {
     if (GetThreadHandle() != nullptr) {
         return 1;
     }
+    // A thread that stopped itself leaves the stop event signalled, as nobody
+    // waited for it; a stale signal would end the next stop's wait early.
+    // The handle is null, so that thread no longer touches this object.
+    m_eventStopped.Reset();
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, &CThreadBase::ThreadProc, this, 0, &id);
     if (thread == nullptr) {
@@ -50,9 +54,36 @@ int CThreadBase::StartThread() {
     return 1;
 }
 
+// Also waits when the thread is already ending on its own (it stopped itself
+// and let go of its loop, but still runs): "stopped" then means ended, as
+// for every other stop, so the object may be destroyed or restarted.
 void CThreadBase::StopThread() {
-    if (PostQuit() && !IsOwnThread()) {
+    if (PostQuit() || GetThreadHandle() != nullptr) {
+        WaitUntilEnded(false);
+    }
+}
+
+void CThreadBase::WaitUntilEnded(bool dispatchMessages) {
+    if (IsOwnThread()) {
+        return;  // the loop stops once the current task returns
+    }
+    if (dispatchMessages) {
+        HANDLE stopped = m_eventStopped.GetHandle();
+        while (MsgWaitForMultipleObjects(1, &stopped, FALSE, INFINITE, QS_ALLINPUT) ==
+               WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+    } else {
         m_eventStopped.Wait();
+    }
+    // The thread clears its handle right after the signal, as its last touch
+    // of this object.
+    while (GetThreadHandle() != nullptr) {
+        Sleep(1);
     }
 }
 
@@ -89,11 +120,15 @@ unsigned int CThreadBase::RunLoop(CMessageLoop* created) {
         last.swap(m_spMsgLoop);
     }
     last.reset();
-    HANDLE handle = InterlockedExchangePointer(&m_hThread, nullptr);
+    // Signalled before the handle is cleared, so that clearing it is the last
+    // touch of this object: an owner that sees the null handle (the waits
+    // above do) may destroy or restart the object at once.
+    HANDLE handle = GetThreadHandle();
+    m_eventStopped.Signal();
+    InterlockedExchangePointer(&m_hThread, nullptr);
     if (handle != nullptr) {
         CloseHandle(handle);
     }
-    m_eventStopped.Signal();
     return 0;
 }
 
@@ -135,17 +170,8 @@ boost::shared_ptr<CMessageLoopUI> CThreadUI::GetMsgLoop() const {
 }
 
 void CThreadUI::StopThread() {
-    if (!PostQuit() || IsOwnThread()) {
-        return;
-    }
-    HANDLE stopped = m_eventStopped.GetHandle();
-    while (MsgWaitForMultipleObjects(1, &stopped, FALSE, INFINITE, QS_ALLINPUT) ==
-           WAIT_OBJECT_0 + 1) {
-        MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+    if (PostQuit() || GetThreadHandle() != nullptr) {
+        WaitUntilEnded(true);
     }
 }
 

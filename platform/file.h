@@ -6,8 +6,9 @@
 // code page, handed to the system as they are.
 #pragma once
 
+#include <cstdio>
+
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 #define MAX_PATH 260
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -35,20 +36,24 @@ typedef struct _WIN32_FIND_DATAW {
 
 // The security attributes are not used: folders get the process's default
 // permissions, as with a null argument on Windows.
-VIDOZIR_API BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
-VIDOZIR_API BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
-VIDOZIR_API BOOL PathFileExistsA(LPCSTR path);
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
+BOOL PathFileExistsA(LPCSTR path);
 // FILE_ATTRIBUTE_DIRECTORY for folders, FILE_ATTRIBUTE_NORMAL for other
 // files, FILE_ATTRIBUTE_READONLY where the owner may not write.
-VIDOZIR_API DWORD GetFileAttributesW(LPCWSTR path);
+DWORD GetFileAttributesW(LPCWSTR path);
 // The first entry of a folder whose name matches the last part of `path`,
 // where "*" stands for any run of characters and "?" for one ("*.*" matches
 // every name); "." and ".." are entries too. A last part without wildcards
 // finds that entry itself. Names match case-sensitively, as the file system
 // stores them. The handle only serves FindClose.
-VIDOZIR_API HANDLE FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW found);
-VIDOZIR_API BOOL FindClose(HANDLE search);
+HANDLE FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW found);
+BOOL FindClose(HANDLE search);
 // $TMPDIR when it is an absolute path, else /tmp, in Windows form with a
 // trailing backslash. Returns the length without the terminator, or the size
 // needed (with it) when `size` is too small.
-VIDOZIR_API DWORD GetTempPathA(DWORD size, LPSTR buffer);
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
+// The C runtime's _wfopen: fopen of the name's native form; a null or empty
+// name or mode fails with errno ENOENT (name) or EINVAL (mode), as the C
+// runtime of Windows does.
+FILE* _wfopen(const wchar_t* name, const wchar_t* mode);

@@ -257,3 +257,25 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     buffer[path.size()] = 0;
     return DWORD(path.size());
 }
+
+FILE* _wfopen(const wchar_t* name, const wchar_t* mode) {
+    std::string native;
+    if (!vidozir::platform::NativePath(name, native) || native.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    // Modes are ASCII ("rb", "wb", "a+", ...).
+    std::string narrowMode;
+    for (const wchar_t* p = mode; p && *p; ++p) {
+        if (*p > 0x7F) {
+            errno = EINVAL;
+            return nullptr;
+        }
+        narrowMode += static_cast<char>(*p);
+    }
+    if (narrowMode.empty()) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return std::fopen(native.c_str(), narrowMode.c_str());
+}

@@ -15,6 +15,7 @@
 #include <wtsapi32.h>
 #else
 #include "platform/codepage.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/iocp.h"
 #include "platform/filemap.h"

@@ -11,9 +11,24 @@ VIDOZIR_PACKAGES=(
   # tests, fuzzing and benchmarks
   googletest libbenchmark-dev libclang-rt-14-dev
   libpugixml-dev libtinyxml2-dev libxml2-dev
-  python3 python3-cryptography-vectors osslsigncode
+  python3 python3-cryptography-vectors osslsigncode openssl linux-kbuild-6.1
   shared-mime-info
 )
+
+# The 32-bit Wine that runs the i686 (product) test suite: a package of the
+# i386 architecture, installed apart from the list above so that a machine
+# where it cannot be had still runs everything else. Returns nonzero when it
+# is not installed afterwards.
+vidozir_install_wine32() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+  echo "-- installing: wine32:i386 (adding the i386 architecture)"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 || return 1
+  $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq || return 1
+  $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends wine32:i386 >/dev/null
+}
 
 vidozir_install_deps() {
   local missing=()

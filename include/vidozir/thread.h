@@ -42,6 +42,10 @@ protected:
     // Posts the quit task; false when there is no loop (never started, or ended).
     bool PostQuit();
     bool IsOwnThread() const;
+    // Waits for the thread's end (unless called from the thread itself):
+    // for the stop event, handling the caller's window messages meanwhile
+    // when asked, then for the handle to be cleared.
+    void WaitUntilEnded(bool dispatchMessages);
 
     HANDLE m_hThread;
     DWORD m_dwThreadId;

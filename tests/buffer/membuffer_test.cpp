@@ -93,9 +93,11 @@ TEST(MemBuffer, MixedRecordRoundTrip) {
     const unsigned char raw[] = {9, 8, 7, 6, 5, 4, 3};
     const std::string longText(3000, 'q');
     const CLuStringW wide(L"gr\x00FC\x00DF \xD83D\xDE00!");
+    const CLuStringW withZero(L"a\0b", 3);  // a zero unit inside the piece
     buffer.SetBytes(raw, 7);
     buffer.SetBytes(std::string("hello"));
     buffer.SetBytes(wide);
+    buffer.SetBytes(withZero);
     buffer.SetBytes(std::string());
     buffer.SetBytes(longText);
     buffer.SetBytes(CLuStringW());
@@ -114,6 +116,9 @@ TEST(MemBuffer, MixedRecordRoundTrip) {
         reader->GetBytes(wideBack);
         EXPECT_TRUE(wideBack == wide);
         EXPECT_EQ(wideBack.GetLength(), 8);
+        reader->GetBytes(wideBack);
+        EXPECT_EQ(wideBack.GetLength(), 3);
+        EXPECT_TRUE(wideBack == withZero);
         reader->GetBytes(text);
         EXPECT_EQ(text, "");
         reader->GetBytes(text);

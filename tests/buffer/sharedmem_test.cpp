@@ -15,7 +15,9 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/win32.h"
 #include "support/child_process.h"
 #include "support/test_support.h"
 
@@ -233,6 +235,28 @@ TEST(SharedMemory, LockExcludesTheOtherProcess) {
     EXPECT_EQ(shared->counter, 20000);
 }
 
+// Takes `shm`'s lock on another thread while the lock is held elsewhere and
+// runs the release steps one by one: the number of steps after which that
+// thread got in (0: it did not wait at all).
+size_t StepsUntilLockEnters(CSharedMemory& shm, const std::vector<std::function<void()>>& steps) {
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        shm.Lock();
+        entered = true;
+        shm.Unlock();
+    });
+    size_t step = 0;
+    for (; step < steps.size(); ++step) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (entered) {
+            break;
+        }
+        steps[step]();
+    }
+    other.join();
+    return step;
+}
+
 TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
     const std::string name = UniqueName("reentrant");
     CSharedMemory shm;
@@ -242,20 +266,33 @@ TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
     ASSERT_EQ(a.Create(Wide(name), 1, 4096), 1);
     ASSERT_EQ(b.Open(Wide(name)), 1);
     a.Lock();
-    a.Lock();  // system mutexes are re-entrant for their owner
-    std::atomic<bool> entered{false};
-    std::thread other([&] {
-        b.Lock();
-        entered = true;
-        b.Unlock();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    a.Unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(entered.load());  // still held once
-    a.Unlock();
-    other.join();
-    EXPECT_TRUE(entered.load());
+    a.Lock();  // system mutexes are re-entrant for their owner: two unlocks
+    EXPECT_EQ(StepsUntilLockEnters(b, {[&] { a.Unlock(); }, [&] { a.Unlock(); }}), 2u);
+}
+
+// The lock is an external name: other modules take the section's lock as the
+// named mutex "<name>lock", opened with the system's own calls.
+TEST(SharedMemory, LockIsTheMutexNamedAfterTheSection) {
+    const std::string name = UniqueName("outside");
+    CSharedMemory shm;
+    ASSERT_EQ(shm.Create(Wide(name), 1, 4096), 1);
+    shm.Lock();  // creates the mutex
+    shm.Unlock();
+    const CLuStringW mutexName = Wide(name + "lock");
+    HANDLE outside = CreateMutexW(nullptr, FALSE, mutexName.GetString());
+    ASSERT_NE(outside, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+#if defined(_WIN32)
+    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, mutexName.GetString());
+    EXPECT_NE(opened, nullptr);
+    if (opened != nullptr) {
+        CloseHandle(opened);
+    }
+#endif
+    // Held from outside, the section's lock waits for it.
+    ASSERT_EQ(WaitForSingleObject(outside, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(StepsUntilLockEnters(shm, {[&] { ReleaseMutex(outside); }}), 1u);
+    CloseHandle(outside);
 }
 
 TEST(SharedMemory, DeadOwnerDoesNotBlockForever) {

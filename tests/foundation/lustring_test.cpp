@@ -31,6 +31,10 @@ TEST(LuStringW, EmbeddedZerosAndSurrogatesCountAsUnits) {
     EXPECT_EQ(s.GetAt(1), L'\0');
     EXPECT_EQ(s.GetAt(2), L'b');
     EXPECT_FALSE(s == L"a");  // compares the whole length, not up to the zero
+    CLuStringW appended(L"x");
+    appended.Append(raw, 3);  // the counted append keeps the zero too
+    EXPECT_EQ(appended.GetLength(), 4);
+    EXPECT_EQ(appended, CLuStringW(L"x") + s);
 
     // U+1F600 is two UTF-16 units on every platform.
     CLuStringW emoji(L"x\xD83D\xDE00y");

@@ -28,6 +28,9 @@ TEST(XmlEscape, ReferencesKeptWithNodeWithRefs) {
               L"&amp; &amp; &#65; &amp;x");
     EXPECT_EQ(CXmlDoc::EscapeText(L"&a-b.c:d_\x00E9;&;&1;&_x;", CXmlDoc::NodeWithRefs),
               L"&a-b.c:d_\x00E9;&amp;;&amp;1;&_x;");
+    // "#" only right after the "&".
+    EXPECT_EQ(CXmlDoc::EscapeText(L"&a#b; &#x41; &##1;", CXmlDoc::NodeWithRefs),
+              L"&amp;a#b; &#x41; &amp;##1;");
     EXPECT_EQ(CXmlDoc::EscapeText(L"&amp;", 0), L"&amp;amp;");
 }
 

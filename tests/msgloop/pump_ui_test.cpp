@@ -183,4 +183,37 @@ TEST(PumpUI, AfterQuitWorkMessagesRunNothing) {
     owner.join();
 }
 
+#if defined(_WIN32)
+// Whether a message-only window of the pump's class belongs to the thread.
+bool PumpWindowOf(DWORD threadId) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(HWND_MESSAGE, window, L"OrvoDiskMsgPumpWnd", nullptr)) !=
+           nullptr) {
+        if (GetWindowThreadProcessId(window, nullptr) == threadId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The window class is an external name: other modules find the pump's
+// window by it among the message-only windows.
+TEST(PumpUI, WindowClassIsFoundByItsName) {
+    CWaitableEvent created;
+    CWaitableEvent release;
+    DWORD threadId = 0;
+    std::thread owner([&] {
+        CMessageLoopUI loop;
+        threadId = GetCurrentThreadId();
+        created.Signal();
+        release.TimedWait(10000);
+    });
+    ASSERT_EQ(created.TimedWait(10000), 1);
+    EXPECT_TRUE(PumpWindowOf(threadId));
+    release.Signal();
+    owner.join();
+    EXPECT_FALSE(PumpWindowOf(threadId));  // destroyed with its pump
+}
+#endif
+
 }  // namespace

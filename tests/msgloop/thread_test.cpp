@@ -106,25 +106,64 @@ TYPED_TEST(ThreadKinds, StopWaitsForSubscribersAndPendingTasks) {
     thread.StopThread();
 }
 
+// After a thread stopped itself, it still ends its loop (here a slow
+// on-destroy subscriber) after letting go of it; the owner's StopThread and
+// destructor wait for that real end before they return.
 TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
+    for (int destroy = 0; destroy < 2; ++destroy) {
+        auto* thread = new TypeParam;
+        ASSERT_EQ(thread->StartThread(), 1);
+        CWaitableEvent returned;
+        CWaitableEvent ending;
+        std::atomic<int> afterStop{0};
+        std::atomic<int> ended{0};
+        thread->GetMsgLoop()->SubscribeOnDestroy(
+            [&] {
+                ending.Signal();
+                Sleep(100);
+                ++ended;
+            },
+            0);
+        thread->GetMsgLoop()->PostTask(MakeTask([&] {
+                                           thread->StopThread();  // returns at once here
+                                           ++afterStop;
+                                           returned.Signal();
+                                       }),
+                                       0);
+        ASSERT_EQ(returned.TimedWait(10000), 1);
+        EXPECT_EQ(afterStop.load(), 1);
+        ASSERT_EQ(ending.TimedWait(10000), 1);  // the loop is gone from the object
+        if (destroy) {
+            delete thread;
+            EXPECT_EQ(ended.load(), 1);
+        } else {
+            thread->StopThread();
+            EXPECT_EQ(ended.load(), 1);
+            EXPECT_EQ(thread->GetThreadHandle(), nullptr);
+            EXPECT_FALSE(thread->GetMsgLoop());
+            delete thread;
+        }
+    }
+}
+
+// A thread that stopped itself left its stop event signalled; a restart and a
+// stop from another thread must still wait for the new loop's end.
+TYPED_TEST(ThreadKinds, RestartAfterStoppingItself) {
     TypeParam thread;
     ASSERT_EQ(thread.StartThread(), 1);
-    CWaitableEvent returned;
-    std::atomic<int> afterStop{0};
-    thread.GetMsgLoop()->PostTask(MakeTask([&] {
-                                      thread.StopThread();  // returns at once here
-                                      ++afterStop;
-                                      returned.Signal();
-                                  }),
-                                  0);
-    ASSERT_EQ(returned.TimedWait(10000), 1);
-    EXPECT_EQ(afterStop.load(), 1);
-    // The loop quits after the task; the thread ends by itself.
+    thread.GetMsgLoop()->PostTask(MakeTask([&] { thread.StopThread(); }), 0);
+    // The null handle is the thread's last touch of the object.
     for (int i = 0; i < 1000 && thread.GetThreadHandle() != nullptr; ++i) {
         Sleep(10);
     }
+    ASSERT_EQ(thread.GetThreadHandle(), nullptr);
+    ASSERT_EQ(thread.StartThread(), 1);
+    std::atomic<int> ended{0};
+    thread.GetMsgLoop()->SubscribeOnDestroy([&] { ++ended; }, 0);
+    thread.GetMsgLoop()->PostTask(MakeTask([] { Sleep(100); }), 0);
+    thread.StopThread();
+    EXPECT_EQ(ended.load(), 1);
     EXPECT_EQ(thread.GetThreadHandle(), nullptr);
-    EXPECT_FALSE(thread.GetMsgLoop());
 }
 
 TYPED_TEST(ThreadKinds, NeverStartedAndDestroyedWhileRunning) {
@@ -162,6 +201,71 @@ TYPED_TEST(ThreadKinds, StartAndStopManyWithTasksInFlight) {
     EXPECT_EQ(destroyed.load(), kThreads * 5);
     EXPECT_GE(ran.load(), kThreads * 3);
     EXPECT_LE(ran.load(), kThreads * 5);
+}
+
+// A wake-up must never be lost, whatever the pump. The loop below holds one
+// far delayed task, so a lost wake-up shows as a wait for that task's timer.
+// Each cycle posts an immediate task A and the delayed one D; with the gate,
+// a blocking task holds the loop meanwhile so that A and D are taken in one
+// batch. While A runs, the test posts B (or stops the thread): the pump takes
+// the wake-up of that post while D still waits to be moved to its heap, which
+// is where a pump that trusts a single idle DoWork loses the post.
+const int kFarDelay = 10000;  // ms; what a lost wake-up costs
+const int kPromptly = 1000;   // ms; every task and every stop within this
+const int kWakeCycles = 200;  // enough to catch a one-in-a-hundred race
+
+// Posts [gate], A, D; returns when A runs, which waits for `proceed` (at most
+// 20 ms) before it returns.
+template <class Thread>
+bool PostBatchAndWaitForA(Thread& thread, bool gated, CWaitableEvent& proceed) {
+    auto loop = thread.GetMsgLoop();
+    CWaitableEvent gateEntered;
+    CWaitableEvent gate;
+    if (gated) {
+        loop->PostTask(MakeTask([&] {
+                           gateEntered.Signal();
+                           gate.TimedWait(kPromptly);
+                       }),
+                       0);
+        if (gateEntered.TimedWait(kPromptly) != 1) {
+            return false;
+        }
+    }
+    CWaitableEvent started;
+    loop->PostTask(MakeTask([&] {
+                       started.Signal();
+                       proceed.TimedWait(20);
+                   }),
+                   0);
+    loop->PostTask(MakeTask([] {}), kFarDelay);
+    gate.Signal();
+    return started.TimedWait(kPromptly) == 1;
+}
+
+TYPED_TEST(ThreadKinds, PostsWakeALoopThatHoldsAFarDelayedTask) {
+    TypeParam thread;
+    ASSERT_EQ(thread.StartThread(), 1);
+    for (int cycle = 0; cycle < kWakeCycles; ++cycle) {
+        CWaitableEvent proceed;
+        ASSERT_TRUE(PostBatchAndWaitForA(thread, cycle % 2 == 0, proceed)) << cycle;
+        CWaitableEvent ran;
+        thread.GetMsgLoop()->PostTask(MakeTask([&] { ran.Signal(); }), 0);
+        proceed.Signal();
+        ASSERT_EQ(ran.TimedWait(kPromptly), 1) << "post lost in cycle " << cycle;
+    }
+    thread.StopThread();
+}
+
+TYPED_TEST(ThreadKinds, StopWakesALoopThatHoldsAFarDelayedTask) {
+    for (int cycle = 0; cycle < kWakeCycles / 2; ++cycle) {
+        TypeParam thread;
+        ASSERT_EQ(thread.StartThread(), 1);
+        CWaitableEvent proceed;
+        ASSERT_TRUE(PostBatchAndWaitForA(thread, cycle % 2 == 0, proceed)) << cycle;
+        const Time stopping = Time::Now();
+        thread.StopThread();  // its quit task arrives while A runs
+        ASSERT_LT(Time::Now() - stopping, kPromptly) << "stop lost in cycle " << cycle;
+    }
 }
 
 #if defined(__linux__)

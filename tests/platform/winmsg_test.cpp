@@ -606,8 +606,8 @@ TEST_F(WinMsg, MsgWaitWakesForHandlesAndForInput) {
 
     // Input outside the wake mask does not end the wait; a timer does.
     PostMessageW(window.get(), kMsgA, 0, 0);
+    start = Clock::now();  // before the timer starts: a preemption must not shorten the count
     SetTimer(window.get(), 1, 30, nullptr);
-    start = Clock::now();
     EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &event, 5000, QS_TIMER, 0),
               static_cast<DWORD>(WAIT_OBJECT_0 + 1));
     EXPECT_GE(MsSince(start), 29);
