@@ -31,6 +31,15 @@ bool RegisterChild(const std::string& name, ChildMain main);
 // The path of the running test program.
 std::string SelfPath();
 
+// A native ASCII path (the build and temporary folders) in the Windows form
+// the library answers in: every "/" becomes "\".
+inline std::wstring WindowsForm(const std::string& native) {
+    std::wstring path;
+    for (char c : native)
+        path += c == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(c));
+    return path;
+}
+
 // A fresh empty folder for the test (removed at exit of the process is not
 // guaranteed; it lives under the system's temporary folder).
 std::string MakeTempDir(const std::string& tag);
