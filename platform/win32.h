@@ -27,4 +27,7 @@
 #include "platform/registry.h"
 #include "platform/session.h"
 #include "platform/sysinfo.h"
+#include "platform/systime.h"
+#include "platform/process.h"
+#include "platform/security.h"
 #endif
