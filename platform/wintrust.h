@@ -8,6 +8,7 @@
 
 #include "vidozir_wintypes.h"
 #include "vidozir/export.h"
+#include "platform/localmem.h"
 
 // ---- files and local memory ----------------------------------------------
 
@@ -20,8 +21,7 @@ VIDOZIR_API HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES attributes, DWORD disposition, DWORD flags,
                                HANDLE templateFile);
 
-typedef void* HLOCAL;
-VIDOZIR_API HLOCAL LocalFree(HLOCAL memory);
+// LocalFree of the blocks handed out here is the one of localmem.h.
 
 // ---- status and error codes ----------------------------------------------
 

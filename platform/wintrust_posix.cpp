@@ -347,7 +347,7 @@ const struct {
 
 }  // namespace
 
-// ---- files and local memory ----------------------------------------------
+// ---- files --------------------------------------------------------------
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD, HANDLE) {
@@ -359,11 +359,6 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWO
     if (fd < 0)
         return INVALID_HANDLE_VALUE;
     return vidozir::platform::InsertHandle(std::make_shared<FileObject>(fd));
-}
-
-HLOCAL LocalFree(HLOCAL memory) {
-    free(memory);
-    return nullptr;
 }
 
 // ---- WinVerifyTrust and catalogs -------------------------------------------
