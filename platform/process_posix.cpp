@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +25,14 @@
 namespace {
 
 using vidozir::platform::Waitable;
+
+// Through syscall(): the C library of the build machine may lack wrappers.
+int PidfdOpen(pid_t pid) {
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+int PidfdSignal(int pidfd, int signal) {
+    return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
 
 // A process handle: a pidfd watched by a thread of the handle's own, which
 // marks the object signalled when the process ends (and, for a child of this
@@ -147,7 +155,8 @@ bool ReadEntry(pid_t pid, PROCESSENTRY32W* entry) {
     *entry = PROCESSENTRY32W{};
     entry->dwSize = sizeof(PROCESSENTRY32W);
     entry->th32ProcessID = static_cast<DWORD>(pid);
-    entry->th32ParentProcessID = fields.size() > 1 ? std::strtoul(fields[1].c_str(), nullptr, 10) : 0;
+    entry->th32ParentProcessID =
+        fields.size() > 1 ? std::strtoul(fields[1].c_str(), nullptr, 10) : 0;
     entry->cntThreads = fields.size() > 17 ? std::strtoul(fields[17].c_str(), nullptr, 10) : 0;
     CopyTruncated(Utf16(name), entry->szExeFile, 260);
     return true;
@@ -243,13 +252,13 @@ BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) {
 
 HANDLE OpenProcess(DWORD access, BOOL /*inheritHandle*/, DWORD processId) {
     pid_t pid = static_cast<pid_t>(processId);
-    int pidfd = pid > 0 ? pidfd_open(pid, 0) : -1;
+    int pidfd = pid > 0 ? PidfdOpen(pid) : -1;
     if (pidfd < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     std::string image;
-    bool mayEnd = (access & PROCESS_TERMINATE) == 0 || pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
+    bool mayEnd = (access & PROCESS_TERMINATE) == 0 || PidfdSignal(pidfd, 0) == 0;
     bool mayRead =
         (access & (PROCESS_VM_READ | PROCESS_QUERY_INFORMATION)) == 0 || ImagePath(pid, &image);
     if (!mayEnd || !mayRead) {
@@ -268,7 +277,7 @@ BOOL TerminateProcess(HANDLE handle, UINT /*exitCode*/) {
     if (!process) {
         return FALSE;
     }
-    if (pidfd_send_signal(process->Pidfd(), SIGKILL, nullptr, 0) != 0 && errno != ESRCH) {
+    if (PidfdSignal(process->Pidfd(), SIGKILL) != 0 && errno != ESRCH) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -301,7 +310,7 @@ DWORD GetModuleFileNameExW(HANDLE handle, HMODULE module, LPWSTR name, DWORD siz
 namespace vidozir::platform {
 
 HANDLE ChildProcessHandle(int pid) {
-    int pidfd = pidfd_open(pid, 0);
+    int pidfd = PidfdOpen(pid);
     if (pidfd < 0) {
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
         return nullptr;
