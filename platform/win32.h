@@ -18,6 +18,8 @@
 #include "platform/kernel.h"
 #include "platform/iocp.h"
 #include "platform/filemap.h"
+#include "platform/file.h"
+#include "platform/module.h"
 #include "platform/winmsg.h"
 #include "platform/net.h"
 #include "platform/shell.h"
