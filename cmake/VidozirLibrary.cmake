@@ -56,7 +56,7 @@ if(WIN32)
   endif()
 else()
   target_link_libraries(vidozir PRIVATE ICU::uc ICU::data SQLite::SQLite3 OpenSSL::SSL
-                                        OpenSSL::Crypto ${CMAKE_DL_LIBS} rt)
+                                        OpenSSL::Crypto PkgConfig::SYSTEMD ${CMAKE_DL_LIBS} rt)
 endif()
 
 # Installation and the exported package: find_package(vidozir) gives VidOzir::vidozir.

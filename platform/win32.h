@@ -32,4 +32,5 @@
 #include "platform/systime.h"
 #include "platform/process.h"
 #include "platform/security.h"
+#include "platform/shellexec.h"
 #endif
