@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/access_posix.h"
 #include "platform/handles_posix.h"
 #include "platform/kernel.h"
 #include "platform/path_posix.h"
@@ -37,10 +38,10 @@ int PidfdSignal(int pidfd, int signal) {
 // A process handle: a pidfd watched by a thread of the handle's own, which
 // marks the object signalled when the process ends (and, for a child of this
 // layer, reaps it).
-class Process final : public Waitable {
+class Process final : public Waitable, public vidozir::platform::GrantedAccess {
 public:
     Process(pid_t pid, int pidfd, DWORD access, bool child)
-        : pid_(pid), pidfd_(pidfd), access_(access), stop_(eventfd(0, EFD_CLOEXEC)) {
+        : GrantedAccess(access), pid_(pid), pidfd_(pidfd), stop_(eventfd(0, EFD_CLOEXEC)) {
         watcher_ = std::thread([this, child] { Watch(child); });
     }
     ~Process() override {
@@ -53,7 +54,6 @@ public:
         close(pidfd_);
     }
     bool IsSignaledLocked() const override { return exited_; }
-    bool Allows(DWORD needed) const { return (access_ & needed) == needed; }
     pid_t Pid() const { return pid_; }
     int Pidfd() const { return pidfd_; }
 
@@ -79,7 +79,6 @@ private:
 
     pid_t pid_;
     int pidfd_;
-    DWORD access_;
     int stop_;
     bool exited_ = false;  // guarded by WaitMutex()
     std::thread watcher_;
@@ -187,15 +186,6 @@ BOOL NextEntry(HANDLE handle, LPPROCESSENTRY32W entry, bool first) {
     return TRUE;
 }
 
-std::shared_ptr<Process> RequireProcess(HANDLE handle, DWORD needed) {
-    auto process = vidozir::platform::RequireHandle<Process>(handle);
-    if (process && !process->Allows(needed)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return process;
-}
-
 }  // namespace
 
 HANDLE GetCurrentProcess() {
@@ -273,7 +263,7 @@ BOOL TerminateProcess(HANDLE handle, UINT /*exitCode*/) {
     if (handle == GetCurrentProcess()) {
         _exit(0);  // not called by the library; kept to the Windows meaning
     }
-    auto process = RequireProcess(handle, PROCESS_TERMINATE);
+    auto process = vidozir::platform::RequireAccess<Process>(handle, PROCESS_TERMINATE);
     if (!process) {
         return FALSE;
     }
@@ -287,7 +277,8 @@ BOOL TerminateProcess(HANDLE handle, UINT /*exitCode*/) {
 DWORD GetModuleFileNameExW(HANDLE handle, HMODULE module, LPWSTR name, DWORD size) {
     pid_t pid = getpid();
     if (handle != GetCurrentProcess()) {
-        auto process = RequireProcess(handle, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+        auto process = vidozir::platform::RequireAccess<Process>(
+            handle, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
         if (!process) {
             return 0;
         }

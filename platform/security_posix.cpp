@@ -10,28 +10,17 @@
 #include <memory>
 #include <vector>
 
+#include "platform/access_posix.h"
 #include "platform/handles_posix.h"
 #include "platform/kernel.h"
 
 namespace {
 
-class Token final : public vidozir::platform::KernelObject {
+class Token final : public vidozir::platform::KernelObject,
+                    public vidozir::platform::GrantedAccess {
 public:
-    explicit Token(DWORD access) : access_(access) {}
-    bool Allows(DWORD needed) const { return (access_ & needed) == needed; }
-
-private:
-    DWORD access_;
+    explicit Token(DWORD access) : GrantedAccess(access) {}
 };
-
-std::shared_ptr<Token> RequireToken(HANDLE handle, DWORD needed) {
-    auto token = vidozir::platform::RequireHandle<Token>(handle);
-    if (token && !token->Allows(needed)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return token;
-}
 
 // A binary SID: revision 1, the count, the 48-bit authority (big-endian) and
 // the sub-authorities (little-endian, as Windows keeps them).
@@ -147,7 +136,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
 
 BOOL GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD length,
                          DWORD* returnLength) {
-    if (!RequireToken(handle, TOKEN_QUERY)) {
+    if (!vidozir::platform::RequireAccess<Token>(handle, TOKEN_QUERY)) {
         return FALSE;
     }
     if (kind != TokenGroups || returnLength == nullptr) {
@@ -217,7 +206,7 @@ BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
 BOOL AdjustTokenPrivileges(HANDLE handle, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                            DWORD /*bufferLength*/, PTOKEN_PRIVILEGES previousState,
                            DWORD* /*returnLength*/) {
-    if (!RequireToken(handle, TOKEN_ADJUST_PRIVILEGES)) {
+    if (!vidozir::platform::RequireAccess<Token>(handle, TOKEN_ADJUST_PRIVILEGES)) {
         return FALSE;
     }
     if (disableAll || newState == nullptr || previousState != nullptr) {
