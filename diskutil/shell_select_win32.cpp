@@ -28,9 +28,9 @@ void SelectInFolder(const wchar_t* folder, const std::vector<std::wstring>& name
             }
         }
         HRESULT com = CoInitialize(nullptr);
-        SHOpenFolderAndSelectItems(
-            folderId, static_cast<UINT>(items.size()),
-            const_cast<PCUITEMID_CHILD_ARRAY>(reinterpret_cast<PCUITEMID_CHILD*>(items.data())), 0);
+        std::vector<LPCITEMIDLIST> selection(items.begin(), items.end());
+        SHOpenFolderAndSelectItems(folderId, static_cast<UINT>(selection.size()),
+                                   selection.empty() ? nullptr : selection.data(), 0);
         if (SUCCEEDED(com)) {
             CoUninitialize();
         }

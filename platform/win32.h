@@ -8,6 +8,7 @@
 #if defined(_WIN32)
 #include <process.h>
 #include <sddl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <winsock2.h>
