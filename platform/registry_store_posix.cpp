@@ -129,8 +129,8 @@ const char* const kKeySql[] = {
     "SELECT type,data FROM %s.vals WHERE key=?1 AND fold=?2",
     "DELETE FROM %s.vals WHERE key=?1 AND fold=?2",
     "SELECT name,type,data FROM %s.vals WHERE key=?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
-    "SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(data)) FROM %s.vals"
-    " WHERE key=?1",
+    ("SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(data)) FROM %s.vals"
+     " WHERE key=?1"),
     // 10: a key's class and time, its user rights
     "SELECT class,written FROM %s.keys WHERE id=?1",
     "UPDATE %s.keys SET access=?2 WHERE id=?1",
