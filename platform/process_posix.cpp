@@ -22,6 +22,7 @@
 #include "platform/handles_posix.h"
 #include "platform/kernel.h"
 #include "platform/path_posix.h"
+#include "platform/procfs_posix.h"
 
 namespace {
 
@@ -121,17 +122,12 @@ void CopyTruncated(const std::wstring& text, LPWSTR out, size_t size) {
 
 // One snapshot entry from /proc/<pid>/stat and the image's file name.
 bool ReadEntry(pid_t pid, PROCESSENTRY32W* entry) {
-    int fd = open(ProcPath(pid, "stat").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::string text;
+    if (!vidozir::platform::ReadProcFile(ProcPath(pid, "stat"), &text, 1023)) {
         return false;
     }
-    char stat[1024];
-    ssize_t n = read(fd, stat, sizeof(stat) - 1);
-    close(fd);
-    if (n <= 0) {
-        return false;
-    }
-    stat[n] = 0;
+    char* stat = &text[0];
+    const ssize_t n = static_cast<ssize_t>(text.size());
     // "pid (comm) state ppid ...": the name may hold spaces and parentheses,
     // so it ends at the last ')'.
     char* open = std::strchr(stat, '(');
