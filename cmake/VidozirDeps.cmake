@@ -21,4 +21,7 @@ if(NOT WIN32)
   find_package(ICU REQUIRED COMPONENTS uc data)
   find_package(SQLite3 REQUIRED)
   find_package(OpenSSL REQUIRED)
+  # sd-bus: the session-bus call to the file manager ("open folder and select").
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 endif()

@@ -61,7 +61,7 @@ target_compile_definitions(vidozir_platform PRIVATE VIDOZIR_BUILD)
 target_link_libraries(vidozir_platform PRIVATE Threads::Threads)
 if(NOT WIN32)
   target_link_libraries(vidozir_platform PRIVATE ICU::uc ICU::data SQLite::SQLite3 OpenSSL::SSL
-                                                 OpenSSL::Crypto ${CMAKE_DL_LIBS} rt)
+                                                 OpenSSL::Crypto PkgConfig::SYSTEMD ${CMAKE_DL_LIBS} rt)
 endif()
 
 set(VIDOZIR_SOURCES)

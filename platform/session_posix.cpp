@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/kernel.h"
 #include "platform/localmem.h"
+#include "platform/procfs_posix.h"
 #include "platform/sysinfo.h"
 
 namespace {
@@ -25,20 +26,13 @@ constexpr uint32_t kUnset = 0xFFFFFFFFu;  // the kernel's "no audit login"
 
 // The first number of a small /proc file, or kUnset.
 uint32_t ReadNumber(const std::string& path, const char* after = nullptr) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::string text;
+    if (!vidozir::platform::ReadProcFile(path, &text)) {
         return kUnset;
     }
-    char buffer[2048];
-    ssize_t n = read(fd, buffer, sizeof(buffer) - 1);
-    close(fd);
-    if (n <= 0) {
-        return kUnset;
-    }
-    buffer[n] = 0;
-    const char* at = buffer;
+    const char* at = text.c_str();
     if (after != nullptr) {
-        at = std::strstr(buffer, after);
+        at = std::strstr(text.c_str(), after);
         if (at == nullptr) {
             return kUnset;
         }

@@ -30,6 +30,9 @@ typedef struct _OSVERSIONINFOEXW : OSVERSIONINFOW {
 // Answers as Windows 10 (10.0), the system whose behaviour this layer follows;
 // ERROR_INSUFFICIENT_BUFFER unless the size field is 276 or 284.
 BOOL GetVersionExW(LPOSVERSIONINFOW info);
+// The same version packed: major in the low byte, minor in the next, the
+// build in the high word (the top bit clear, as on NT systems).
+DWORD GetVersion();
 // The host name up to its first dot, upper-cased and cut to 15 characters,
 // like a NetBIOS computer name. *size counts characters: on entry the
 // buffer's, on success the name's, on ERROR_BUFFER_OVERFLOW the size needed.

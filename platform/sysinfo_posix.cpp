@@ -22,6 +22,13 @@ BOOL GetVersionExW(LPOSVERSIONINFOW info) {
     return TRUE;
 }
 
+DWORD GetVersion() {
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    GetVersionExW(&info);
+    return info.dwMajorVersion | info.dwMinorVersion << 8 | (info.dwBuildNumber & 0x7FFF) << 16;
+}
+
 BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     if (size == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -8,6 +8,7 @@
 #if defined(_WIN32)
 #include <process.h>
 #include <sddl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <winsock2.h>
@@ -30,4 +31,8 @@
 #include "platform/registry.h"
 #include "platform/session.h"
 #include "platform/sysinfo.h"
+#include "platform/systime.h"
+#include "platform/process.h"
+#include "platform/security.h"
+#include "platform/shellexec.h"
 #endif

@@ -19,6 +19,8 @@
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 
+// LocalFree of the blocks handed out here is the one of localmem.h.
+
 // ---- status and error codes ----------------------------------------------
 
 #define ERROR_MORE_DATA 234L

@@ -347,7 +347,7 @@ const struct {
 
 }  // namespace
 
-// ---- files and local memory ----------------------------------------------
+// ---- files --------------------------------------------------------------
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD, HANDLE) {

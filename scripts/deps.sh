@@ -7,12 +7,12 @@ VIDOZIR_PACKAGES=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
   wine wine64
   # libraries of the library
-  libboost-dev libicu-dev libsqlite3-dev libssl-dev
+  libboost-dev libicu-dev libsqlite3-dev libssl-dev libsystemd-dev xdg-utils
   # tests, fuzzing and benchmarks
   googletest libbenchmark-dev libclang-rt-14-dev
   libpugixml-dev libtinyxml2-dev libxml2-dev
   python3 python3-cryptography-vectors osslsigncode openssl linux-kbuild-6.1
-  shared-mime-info
+  shared-mime-info dbus-daemon
 )
 
 # The 32-bit Wine that runs the i686 (product) test suite: a package of the

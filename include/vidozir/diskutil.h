@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vidozir/export.h"
+#include "vidozir/diskutil_system.h"
 #include "vidozir/lustring.h"
 
 namespace VidOzir {

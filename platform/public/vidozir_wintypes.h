@@ -114,6 +114,18 @@ typedef struct _SECURITY_ATTRIBUTES {
 typedef void* PSECURITY_DESCRIPTOR;
 typedef void* HLOCAL;
 
+// The absolute form's fields, as on Windows; the descriptors this layer hands
+// out are self-relative (offsets in place of the pointers) and only pointed to.
+typedef struct _SECURITY_DESCRIPTOR {
+    BYTE Revision;
+    BYTE Sbz1;
+    WORD Control;
+    void* Owner;
+    void* Group;
+    void* Sacl;
+    void* Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+
 // Window messages: the parameter and result types of a window procedure and
 // the queued message, which the UI pump's interface may name.
 typedef UINT_PTR WPARAM;

@@ -34,10 +34,10 @@ std::wstring Quote(const std::string& text) {
 }
 }  // namespace
 
-ChildProcess::ChildProcess(const std::string& mode, const std::vector<std::string>& args) {
-    std::wstring command = Quote(SelfPath()) + L" " + Quote("--child=" + mode);
-    for (const std::string& arg : args) {
-        command += L" " + Quote(arg);
+void ChildProcess::Start(std::vector<std::string> words) {
+    std::wstring command;
+    for (const std::string& word : words) {
+        command += (command.empty() ? L"" : L" ") + Quote(word);
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -46,6 +46,7 @@ ChildProcess::ChildProcess(const std::string& mode, const std::vector<std::strin
                        &info)) {
         CloseHandle(info.hThread);
         process_ = info.hProcess;
+        pid_ = static_cast<long>(info.dwProcessId);
     }
 }
 
@@ -79,9 +80,7 @@ int ChildProcess::Wait(int timeoutMs) {
 
 #else
 
-ChildProcess::ChildProcess(const std::string& mode, const std::vector<std::string>& args) {
-    std::vector<std::string> words = {SelfPath(), "--child=" + mode};
-    words.insert(words.end(), args.begin(), args.end());
+void ChildProcess::Start(std::vector<std::string> words) {
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(&word[0]);
@@ -125,5 +124,19 @@ int ChildProcess::Wait(int timeoutMs) {
 }
 
 #endif
+
+ChildProcess::ChildProcess(const std::string& mode, const std::vector<std::string>& args) {
+    std::vector<std::string> words = {SelfPath(), "--child=" + mode};
+    words.insert(words.end(), args.begin(), args.end());
+    Start(words);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& words) {
+    Start(words);
+}
+
+long ChildProcess::Id() const {
+    return pid_ > 0 ? pid_ : 0;
+}
 
 }  // namespace vidozir_test

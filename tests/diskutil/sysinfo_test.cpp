@@ -1,0 +1,47 @@
+// Version texts, the computer name and 32-bit emulation as the system reports them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+#include "vidozir/diskutil.h"
+
+using namespace VidOzir::DiskUtil;
+
+namespace {
+
+TEST(SystemQueries, VersionTextsFollowTheSystemVersion) {
+    OSVERSIONINFOEXW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)));
+    const std::wstring version =
+        std::to_wstring(info.dwMajorVersion) + L"." + std::to_wstring(info.dwMinorVersion);
+    EXPECT_EQ(std::wstring(GetOSVersion()), version);
+    EXPECT_EQ(std::wstring(GetOSName()), L"Microsoft Windows " + version);
+#if !defined(_WIN32)
+    EXPECT_EQ(version, L"10.0");  // Linux takes the modern paths
+#endif
+}
+
+TEST(SystemQueries, ComputerNameIsTheSystemsCutTo15) {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(name, &size));
+    CLuStringW out = L"stale";
+    GetComputeName(out);
+    EXPECT_EQ(std::wstring(out), std::wstring(name));
+    EXPECT_GT(out.GetLength(), 0);
+    EXPECT_LE(out.GetLength(), 15);
+}
+
+TEST(SystemQueries, Wow64OnlyFor32BitProgramsOn64BitSystems) {
+    if (sizeof(void*) == 8) {
+        EXPECT_EQ(IsWow64(), 0);
+        return;
+    }
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    EXPECT_EQ(IsWow64(), wow64 ? 1 : 0);
+}
+
+}  // namespace
