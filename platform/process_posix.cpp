@@ -20,6 +20,7 @@
 #include "platform/codepage.h"
 #include "platform/access_posix.h"
 #include "platform/handles_posix.h"
+#include "platform/waits_posix.h"
 #include "platform/kernel.h"
 #include "platform/path_posix.h"
 #include "platform/procfs_posix.h"
