@@ -62,7 +62,14 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, -1);
     std::printf("memory retained: M_MMAP_MAX=0, M_TRIM_THRESHOLD=-1 (the same for every side)\n");
-    benchmark::Initialize(&argc, argv);
+    // The program's default flags go first, so the command line overrides them.
+    std::vector<char*> args(argv, argv + argc);
+    for (std::string& flag : bench_ratio::DefaultFlags()) {
+        args.insert(args.begin() + 1, flag.data());
+    }
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

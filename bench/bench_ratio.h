@@ -7,10 +7,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace bench_ratio {
+
+// Flags a program wants unless its command line says otherwise (a flag given
+// later on the command line wins); set during static initialisation.
+inline std::vector<std::string>& DefaultFlags() {
+    static std::vector<std::string> flags;
+    return flags;
+}
+inline void SetDefaultFlags(std::initializer_list<const char*> flags) {
+    DefaultFlags().assign(flags.begin(), flags.end());
+}
 
 inline bool IsOurSide(const std::string& side) {
     static const char* const kOurSides[] = {"Ours",          "CXmlDoc",   "CXmlDoc_Utf8",

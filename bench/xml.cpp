@@ -5,6 +5,11 @@
 // fair figure: the peers start from UTF-8). Each side also reports the heap
 // it holds per element after a parse (bytes_per_elem).
 //
+// Loading files: CXmlDoc's Load against pugixml's load_file and libxml2's
+// xmlReadFile on the generated document as UTF-8 without a mark, as UTF-16LE
+// with a mark, and as windows-1252; and the UTF-8 to UTF-16 conversion alone
+// against ICU's u_strFromUTF8, on ASCII-heavy and on mixed text.
+//
 // Also, against pugixml: building a document of n elements through the
 // editing operations (pugixml builds its tree and writes it to a string, since
 // CXmlDoc's text is always its written form), at four sizes so that the time
@@ -15,6 +20,8 @@
 #include <malloc.h>
 #include <pugixml.hpp>
 #include <tinyxml2.h>
+#include <unicode/ustring.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32.h"
 #include "vidozir/xmldoc.h"
 
 namespace {
@@ -49,61 +57,23 @@ public:
                static_cast<size_t>(m_pElemTable->m_nSize) * sizeof(ElemPos);
     }
 
-    // UTF-8 to UTF-16 units, ASCII runs copied in a tight loop; a malformed
-    // sequence becomes "?".
+    // The library's converter; where wchar_t is wider than a UTF-16 unit
+    // the units are widened into the document's text afterwards.
     static int Utf8ToUtf16(const std::string& utf8, wchar_t* out) {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
-        const unsigned char* end = p + utf8.size();
-        wchar_t* start = out;
-        while (p < end) {
-            // Eight ASCII bytes at a time while the high bits are clear.
-            while (end - p >= 8) {
-                uint64_t block;
-                std::memcpy(&block, p, 8);
-                if (block & 0x8080808080808080ull) {
-                    break;
-                }
-                for (int k = 0; k < 8; ++k) {
-                    out[k] = static_cast<wchar_t>(p[k]);
-                }
-                p += 8;
-                out += 8;
-            }
-            if (p == end) {
-                break;
-            }
-            unsigned c = *p;
-            if (c < 0x80) {
-                *out++ = static_cast<wchar_t>(c);
-                ++p;
-                continue;
-            }
-            int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-            if (extra < 0 || end - p <= extra) {
-                *out++ = L'?';
-                ++p;
-                continue;
-            }
-            unsigned code = c & (0x3F >> extra);
-            bool ok = true;
-            for (int k = 1; k <= extra; ++k) {
-                ok = ok && (p[k] & 0xC0) == 0x80;
-                code = (code << 6) | (p[k] & 0x3F);
-            }
-            if (!ok) {
-                *out++ = L'?';
-                ++p;
-                continue;
-            }
-            p += extra + 1;
-            if (code >= 0x10000) {
-                *out++ = static_cast<wchar_t>(0xD800 | ((code - 0x10000) >> 10));
-                *out++ = static_cast<wchar_t>(0xDC00 | (code & 0x3FF));
-            } else {
-                *out++ = static_cast<wchar_t>(code);
-            }
+        const int nBytes = static_cast<int>(utf8.size());
+        if (sizeof(wchar_t) == sizeof(unsigned short)) {
+            const int n = CXmlDoc::UTF8To16(nullptr, utf8.data(), nBytes);
+            CXmlDoc::UTF8To16(reinterpret_cast<unsigned short*>(out), utf8.data(), nBytes);
+            return n;
         }
-        return static_cast<int>(out - start);
+        static std::vector<unsigned short> units;
+        const int n = CXmlDoc::UTF8To16(nullptr, utf8.data(), nBytes);
+        units.resize(static_cast<size_t>(n) + 1);
+        CXmlDoc::UTF8To16(units.data(), utf8.data(), nBytes);
+        for (int i = 0; i < n; ++i) {
+            out[i] = static_cast<wchar_t>(units[static_cast<size_t>(i)]);
+        }
+        return n;
     }
 };
 
@@ -536,5 +506,159 @@ void WalkWithPugixml(benchmark::State& state) {
 
 BENCHMARK(WalkWithCXmlDoc)->Name("Walk_CXmlDoc");
 BENCHMARK(WalkWithPugixml)->Name("Walk_pugixml");
+
+}  // namespace
+
+// ---- loading files ----
+
+namespace {
+
+// The generated document written once per run as a file in three forms.
+struct LoadInput {
+    std::string path;
+    int64_t bytes = 0;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+const LoadInput& GetLoadInput(const std::string& form) {
+    static std::map<std::string, LoadInput> inputs;
+    LoadInput& input = inputs[form];
+    if (input.path.empty()) {
+        const Input& gen = GetInput("gen20");
+        std::string bytes;
+        if (form == "utf8") {
+            bytes = gen.utf8;
+        } else if (form == "utf16le") {
+            bytes = "\xFF\xFE";
+            for (int i = 0; i < gen.utf16.GetLength(); ++i) {
+                bytes += static_cast<char>(gen.utf16[i] & 0xFF);
+                bytes += static_cast<char>((gen.utf16[i] >> 8) & 0xFF);
+            }
+        } else {
+            // The same text in windows-1252 ("?" for what it lacks), declared so.
+            const int n = WideCharToMultiByte(1252, 0, gen.utf16.GetString(), gen.utf16.GetLength(),
+                                              nullptr, 0, nullptr, nullptr);
+            bytes.resize(static_cast<size_t>(n));
+            WideCharToMultiByte(1252, 0, gen.utf16.GetString(), gen.utf16.GetLength(), &bytes[0], n,
+                                nullptr, nullptr);
+            const std::string from = "encoding=\"UTF-8\"", to = "encoding=\"windows-1252\"";
+            bytes.replace(bytes.find(from), from.size(), to);
+        }
+        input.path = "/tmp/vidozir-bench-load-" + std::to_string(getpid()) + "-" + form + ".xml";
+        WriteFile(input.path, bytes);
+        input.bytes = static_cast<int64_t>(bytes.size());
+    }
+    return input;
+}
+
+void LoadCXmlDoc(benchmark::State& state, const std::string& form) {
+    const LoadInput& input = GetLoadInput(form);
+    std::wstring name(input.path.begin(), input.path.end());
+    CXmlDoc doc;
+    if (!doc.Load(name.c_str())) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(doc.Load(name.c_str()));
+    }
+    state.SetBytesProcessed(state.iterations() * input.bytes);
+}
+
+void LoadPugixml(benchmark::State& state, const std::string& form) {
+    const LoadInput& input = GetLoadInput(form);
+    pugi::xml_document doc;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(static_cast<bool>(doc.load_file(input.path.c_str())));
+    }
+    state.SetBytesProcessed(state.iterations() * input.bytes);
+}
+
+void LoadLibxml2(benchmark::State& state, const std::string& form) {
+    const LoadInput& input = GetLoadInput(form);
+    LibxmlHolder holder;
+    for (auto _ : state) {
+        xmlFreeDoc(holder.doc);
+        holder.doc = xmlReadFile(input.path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE);
+        benchmark::DoNotOptimize(holder.doc);
+    }
+    if (!holder.doc) {
+        state.SkipWithError("libxml2 could not read the file");
+    }
+    state.SetBytesProcessed(state.iterations() * input.bytes);
+}
+
+#define XML_LOAD_BENCHMARKS(form)                                                \
+    BENCHMARK_CAPTURE(LoadCXmlDoc, form, #form)->Name("Load_" #form "_CXmlDoc"); \
+    BENCHMARK_CAPTURE(LoadPugixml, form, #form)->Name("Load_" #form "_pugixml"); \
+    BENCHMARK_CAPTURE(LoadLibxml2, form, #form)->Name("Load_" #form "_libxml2")
+
+XML_LOAD_BENCHMARKS(utf8);
+XML_LOAD_BENCHMARKS(utf16le);
+XML_LOAD_BENCHMARKS(cp1252);
+
+// ---- UTF-8 to UTF-16 ----
+
+// "ascii": the generated document (markup, mostly ASCII words); "mixed":
+// prose in Cyrillic, Greek, Japanese and accented Latin with ASCII between.
+const std::string& Utf8Text(const std::string& kind) {
+    static std::string ascii, mixed;
+    if (kind == "ascii") {
+        if (ascii.empty()) {
+            ascii = GetInput("gen20").utf8;
+        }
+        return ascii;
+    }
+    if (mixed.empty()) {
+        static const char* const words[] = {"\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+                                            "\xCE\xB1\xCE\xB2\xCE\xB3",
+                                            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+                                            "caf\xC3\xA9",
+                                            "sync",
+                                            "na\xC3\xAFve",
+                                            "\xF0\x9F\x98\x80",
+                                            "folder"};
+        std::mt19937 rng(8);
+        while (mixed.size() < (8u << 20)) {
+            mixed += words[rng() % 8];
+            mixed += ' ';
+        }
+    }
+    return mixed;
+}
+
+void Utf8To16Ours(benchmark::State& state, const std::string& kind) {
+    const std::string& text = Utf8Text(kind);
+    const int nBytes = static_cast<int>(text.size());
+    std::vector<unsigned short> units(static_cast<size_t>(nBytes) + 1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CXmlDoc::UTF8To16(units.data(), text.data(), nBytes));
+    }
+    state.SetBytesProcessed(state.iterations() * nBytes);
+}
+
+void Utf8To16Icu(benchmark::State& state, const std::string& kind) {
+    const std::string& text = Utf8Text(kind);
+    std::vector<UChar> units(text.size() + 1);
+    for (auto _ : state) {
+        UErrorCode error = U_ZERO_ERROR;
+        int32_t n = 0;
+        u_strFromUTF8WithSub(units.data(), static_cast<int32_t>(units.size()), &n, text.data(),
+                             static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &error);
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+
+#define UTF8_BENCHMARKS(kind)                                                         \
+    BENCHMARK_CAPTURE(Utf8To16Ours, kind, #kind)->Name("Utf8To16_" #kind "_CXmlDoc"); \
+    BENCHMARK_CAPTURE(Utf8To16Icu, kind, #kind)->Name("Utf8To16_" #kind "_icu")
+
+UTF8_BENCHMARKS(ascii);
+UTF8_BENCHMARKS(mixed);
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "version/pe_resource.h"
+#include "platform/pe_resource.h"
 #include "vidozir/diskutil.h"
 #include "vidozir/version.h"
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 #define CP_ACP 0
 #define CP_UTF7 65000
@@ -25,11 +24,11 @@ typedef BOOL* LPBOOL;
 // Windows (ERROR_INVALID_PARAMETER for an unknown code page or bad arguments,
 // ERROR_INSUFFICIENT_BUFFER, ERROR_NO_UNICODE_TRANSLATION with the "invalid
 // characters" flags).
-VIDOZIR_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
-                                    LPWSTR destination, int destinationLength);
-VIDOZIR_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
-                                    LPSTR destination, int destinationLength, LPCSTR defaultChar,
-                                    LPBOOL usedDefaultChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
+                        LPWSTR destination, int destinationLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
+                        LPSTR destination, int destinationLength, LPCSTR defaultChar,
+                        LPBOOL usedDefaultChar);
 
 // True when the code page can be converted here.
-VIDOZIR_API BOOL IsValidCodePage(UINT codePage);
+BOOL IsValidCodePage(UINT codePage);

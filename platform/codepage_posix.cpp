@@ -15,7 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codepage_converters_posix.h"
 #include "platform/kernel.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -168,40 +170,6 @@ bool TakesNoDefaultChar(UINT codePage) {
     }
 }
 
-// One open converter per code page and thread, reset before each use.
-class ConverterCache {
-public:
-    ~ConverterCache() {
-        for (auto& entry : m_converters)
-            ucnv_close(entry.second);
-    }
-    UConverter* Get(UINT codePage) {
-        for (auto& entry : m_converters) {
-            if (entry.first == codePage) {
-                ucnv_reset(entry.second);
-                return entry.second;
-            }
-        }
-        const char* name = IcuName(codePage);
-        if (!name)
-            return nullptr;
-        UErrorCode error = U_ZERO_ERROR;
-        UConverter* converter = ucnv_open(name, &error);
-        if (U_FAILURE(error))
-            return nullptr;
-        m_converters.emplace_back(codePage, converter);
-        return converter;
-    }
-
-private:
-    std::vector<std::pair<UINT, UConverter*>> m_converters;
-};
-
-UConverter* ConverterFor(UINT codePage) {
-    thread_local ConverterCache cache;
-    return cache.Get(codePage);
-}
-
 int Fail(DWORD error) {
     SetLastError(error);
     return 0;
@@ -237,7 +205,7 @@ void SubstituteCallback(const void* context, UConverterFromUnicodeArgs* args, co
 }  // namespace
 
 BOOL IsValidCodePage(UINT codePage) {
-    return codePage != CP_ACP && ConverterFor(codePage) != nullptr;
+    return codePage != CP_ACP && vidozir::platform::ConverterFor(codePage, IcuName) != nullptr;
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
@@ -248,11 +216,21 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
     if ((flags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) != 0 ||
         (TakesNoDefaultChar(codePage) && (flags & ~MB_ERR_INVALID_CHARS) != 0))
         return Fail(ERROR_INVALID_FLAGS);
-    UConverter* converter = ConverterFor(codePage);
+    UConverter* converter = vidozir::platform::ConverterFor(codePage, IcuName);
     if (!converter)
         return Fail(ERROR_INVALID_PARAMETER);
 
     const size_t length = sourceLength == -1 ? std::strlen(source) + 1 : size_t(sourceLength);
+    // Valid UTF-8, by far the most common input, converts without ICU.
+    size_t validUnits = 0;
+    if (codePage == CP_UTF8 && vidozir::platform::Utf8Units(source, length, validUnits)) {
+        if (destinationLength == 0)
+            return int(validUnits);
+        if (validUnits > size_t(destinationLength))
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        vidozir::platform::Utf8ToUnits(source, length, destination);
+        return int(validUnits);
+    }
     UErrorCode error = U_ZERO_ERROR;
     if (flags & MB_ERR_INVALID_CHARS)
         ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
@@ -293,7 +271,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLe
                                               : (WC_NO_BEST_FIT_CHARS | WC_ERR_INVALID_CHARS);
     if ((flags & ~allowed) != 0)
         return Fail(ERROR_INVALID_FLAGS);
-    UConverter* converter = ConverterFor(codePage);
+    UConverter* converter = vidozir::platform::ConverterFor(codePage, IcuName);
     if (!converter)
         return Fail(ERROR_INVALID_PARAMETER);
 

@@ -24,21 +24,20 @@
 // Only sections on the paging file (file == INVALID_HANDLE_VALUE) exist here.
 // A null or empty name makes an unnamed section. On success the last error is
 // ERROR_ALREADY_EXISTS when an existing section was opened, else 0.
-VIDOZIR_API HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
-                                      DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCWSTR name);
-VIDOZIR_API HANDLE OpenFileMappingW(DWORD access, BOOL inheritHandle, LPCWSTR name);
+HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
+                          DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCWSTR name);
+HANDLE OpenFileMappingW(DWORD access, BOOL inheritHandle, LPCWSTR name);
 // The offset must be a multiple of the allocation granularity (64 KiB, as on
 // Windows); bytes 0 maps from the offset to the end of the section. A view
 // keeps its memory after the section's handles are closed (the name goes with
 // the last handle, as on Windows).
-VIDOZIR_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                                 SIZE_T bytes);
-VIDOZIR_API BOOL UnmapViewOfFile(LPCVOID base);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+BOOL UnmapViewOfFile(LPCVOID base);
 
 // A mutex is owned by a thread and re-entrant for it; it is always created
 // unowned (initialOwner must be FALSE). A wait whose previous
 // owner ended (thread or process) without releasing it returns WAIT_ABANDONED
 // and owns the mutex. A mutex can only be waited on alone (WaitForSingleObject,
 // or WaitForMultipleObjects with one handle).
-VIDOZIR_API HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
-VIDOZIR_API BOOL ReleaseMutex(HANDLE mutex);
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);

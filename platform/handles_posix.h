@@ -1,17 +1,15 @@
-// The handle model of the non-Windows platform layer. A HANDLE names a
+// The handle table of the non-Windows platform layer. A HANDLE names a
 // reference-counted KernelObject through a process-wide table, so a stale or
 // doubled CloseHandle fails with ERROR_INVALID_HANDLE instead of touching
-// freed memory. Waitable kinds (events, threads, ports, message queues, ...)
-// derive from Waitable and share one wait machinery, so WaitForMultipleObjects
-// works across kinds.
+// freed memory. A look-up takes no lock (see HandleSlot), so calls on
+// unrelated handles never meet and calls on one handle never sleep on each
+// other: the table's own lock is taken only to create and close handles.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <typeinfo>
-#include <vector>
 
 #include "platform/kernel.h"
 
@@ -22,46 +20,6 @@ public:
     virtual ~KernelObject() = default;
 };
 
-// Every waitable object's signal state is guarded by the one wait mutex, so a
-// wait on several objects sees all their states at one instant and a wait for
-// all of them takes them atomically.
-std::mutex& WaitMutex();
-
-struct Waiter {
-    std::condition_variable cv;
-};
-
-class Waitable : public KernelObject {
-public:
-    // Called with WaitMutex() held.
-    virtual bool IsSignaledLocked() const = 0;
-    // Called with WaitMutex() held when a wait is satisfied by this object:
-    // an auto-reset event resets, a mutex takes its owner. Returns true when
-    // the object was abandoned (a mutex whose owner died).
-    virtual bool ConsumeLocked() { return false; }
-
-    void AddWaiterLocked(Waiter* waiter) { waiters_.push_back(waiter); }
-    void RemoveWaiterLocked(Waiter* waiter);
-    // Wakes every thread waiting on this object; call after a state change
-    // with WaitMutex() held.
-    void NotifyLocked();
-
-private:
-    std::vector<Waiter*> waiters_;
-};
-
-// A kind whose state lives outside this process (a named mutex in shared
-// memory) cannot be watched through WaitMutex() and the waiters' condition
-// variables, so it waits through its own primitive. WaitForSingleObject calls
-// Wait; a wait on several objects that includes one fails with
-// ERROR_NOT_SUPPORTED.
-class SelfWaitable : public KernelObject {
-public:
-    // Returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
-    virtual DWORD Wait(DWORD milliseconds) = 0;
-};
-
-// Handle table.
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 template <class T>
@@ -80,10 +38,12 @@ std::shared_ptr<T> RequireHandle(HANDLE handle) {
     return object;
 }
 
-// Looks at the object of a handle while the handle table holds it, without
-// taking a reference: the cheap path of hot calls whose usual case needs no
-// reference (setting a set event, polling an empty port). Keep the look short
-// and do not touch the handle table while it lasts.
+struct HandleSlot;
+
+// Looks at the object of a handle while its slot holds it, without taking a
+// reference: the cheap path of hot calls whose usual case needs none (setting
+// a set event, polling an empty port). A CloseHandle of the handle waits for
+// the look to end: keep it short, and do not close handles while it lasts.
 class HandlePeek {
 public:
     explicit HandlePeek(HANDLE handle);
@@ -100,22 +60,20 @@ public:
     // A reference to the object, for work that must go on after the peek.
     template <class T>
     std::shared_ptr<T> Share() const {
-        return std::shared_ptr<T>(*owner_, As<T>());
+        if (owner_ == nullptr) {
+            return nullptr;
+        }
+        if constexpr (std::is_same_v<T, KernelObject>) {
+            return *owner_;
+        } else {
+            return std::shared_ptr<T>(*owner_, As<T>());
+        }
     }
 
 private:
-    std::unique_lock<std::mutex> lock_;
+    HandleSlot* slot_ = nullptr;
     const std::shared_ptr<KernelObject>* owner_ = nullptr;
     KernelObject* object_ = nullptr;
 };
-
-// Waits for one (waitAll false) or all objects; returns the WAIT_* result.
-// Other areas wait on their own objects through it too (a thread's message
-// queue is a Waitable, so a message wait is a wait on one more object).
-DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
-                     DWORD milliseconds);
-
-// The deadline of a wait that begins now; time_point::max() for INFINITE.
-std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
 
 }  // namespace vidozir::platform

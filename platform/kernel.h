@@ -2,10 +2,8 @@
 // sections, threads, thread-local slots, interlocked operations, time.
 #pragma once
 
+#include "vidozir_wincalls.h"
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
-
-// Exported so the tests (and the library's Linux users) reach the same layer.
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -36,51 +34,44 @@
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
-VIDOZIR_API DWORD GetLastError();
-VIDOZIR_API void SetLastError(DWORD error);
+DWORD GetLastError();
+void SetLastError(DWORD error);
 
-VIDOZIR_API BOOL CloseHandle(HANDLE handle);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
 
-VIDOZIR_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
-                                BOOL initialState, LPCWSTR name);
-VIDOZIR_API BOOL SetEvent(HANDLE event);
-VIDOZIR_API BOOL ResetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
-VIDOZIR_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-VIDOZIR_API DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                                         DWORD milliseconds);
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
 
-VIDOZIR_API void InitializeCriticalSection(LPCRITICAL_SECTION section);
-VIDOZIR_API void DeleteCriticalSection(LPCRITICAL_SECTION section);
-VIDOZIR_API void EnterCriticalSection(LPCRITICAL_SECTION section);
-VIDOZIR_API BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
-VIDOZIR_API void LeaveCriticalSection(LPCRITICAL_SECTION section);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD threadId);
+DWORD GetCurrentThreadId();
+DWORD GetThreadId(HANDLE thread);
+DWORD GetCurrentProcessId();
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+void Sleep(DWORD milliseconds);
 
-VIDOZIR_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
-                                LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
-                                LPDWORD threadId);
-VIDOZIR_API DWORD GetCurrentThreadId();
-VIDOZIR_API DWORD GetThreadId(HANDLE thread);
-VIDOZIR_API DWORD GetCurrentProcessId();
-VIDOZIR_API BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
-VIDOZIR_API void Sleep(DWORD milliseconds);
+DWORD TlsAlloc();
+BOOL TlsFree(DWORD index);
+LPVOID TlsGetValue(DWORD index);
+BOOL TlsSetValue(DWORD index, LPVOID value);
 
-VIDOZIR_API DWORD TlsAlloc();
-VIDOZIR_API BOOL TlsFree(DWORD index);
-VIDOZIR_API LPVOID TlsGetValue(DWORD index);
-VIDOZIR_API BOOL TlsSetValue(DWORD index, LPVOID value);
+LONG InterlockedIncrement(LONG volatile* target);
+LONG InterlockedDecrement(LONG volatile* target);
+LONG InterlockedExchange(LONG volatile* target, LONG value);
+LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
+void* InterlockedExchangePointer(void* volatile* target, void* value);
+void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange, void* comparand);
 
-VIDOZIR_API LONG InterlockedIncrement(LONG volatile* target);
-VIDOZIR_API LONG InterlockedDecrement(LONG volatile* target);
-VIDOZIR_API LONG InterlockedExchange(LONG volatile* target, LONG value);
-VIDOZIR_API LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
-VIDOZIR_API void* InterlockedExchangePointer(void* volatile* target, void* value);
-VIDOZIR_API void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange,
-                                                    void* comparand);
-
-VIDOZIR_API void GetSystemTimeAsFileTime(LPFILETIME time);
-VIDOZIR_API DWORD GetTickCount();
-VIDOZIR_API ULONGLONG GetTickCount64();
+void GetSystemTimeAsFileTime(LPFILETIME time);
+DWORD GetTickCount();
+ULONGLONG GetTickCount64();
 
 // Only the executable's own handle (a null name) is known here.
-VIDOZIR_API HMODULE GetModuleHandleW(LPCWSTR moduleName);
+HMODULE GetModuleHandleW(LPCWSTR moduleName);

@@ -1,5 +1,7 @@
-// Kernel objects for non-Windows builds (see platform/handles_posix.h).
-#include "platform/handles_posix.h"
+// Kernel objects for non-Windows builds: events and threads on the handle
+// table and the wait machinery (platform/handles_posix.h, platform/waits_posix.h),
+// and the kernel calls that need no object.
+#include "platform/waits_posix.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -10,6 +12,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <condition_variable>
+#include <cstdlib>
 #include <new>
 #include <typeinfo>
 
@@ -19,158 +23,7 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-// Handle values are (slot + 1) * 4, like Windows' small multiples of four:
-// never null, never INVALID_HANDLE_VALUE.
-struct HandleTable {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<KernelObject>> slots;
-    std::vector<size_t> freeSlots;
-};
-
-HandleTable& Table() {
-    static HandleTable* table = new HandleTable;  // lives until exit, past static destructors
-    return *table;
-}
-
-bool SlotOf(HANDLE handle, size_t* slot) {
-    auto value = reinterpret_cast<uintptr_t>(handle);
-    if (value == 0 || value % 4 != 0) {
-        return false;
-    }
-    *slot = value / 4 - 1;
-    return true;
-}
-
 }  // namespace
-
-std::mutex& WaitMutex() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
-}
-
-void Waitable::RemoveWaiterLocked(Waiter* waiter) {
-    auto it = std::find(waiters_.begin(), waiters_.end(), waiter);
-    if (it != waiters_.end()) {
-        waiters_.erase(it);
-    }
-}
-
-void Waitable::NotifyLocked() {
-    for (Waiter* waiter : waiters_) {
-        waiter->cv.notify_one();
-    }
-}
-
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    size_t slot;
-    if (!table.freeSlots.empty()) {
-        slot = table.freeSlots.back();
-        table.freeSlots.pop_back();
-        table.slots[slot] = std::move(object);
-    } else {
-        slot = table.slots.size();
-        table.slots.push_back(std::move(object));
-    }
-    return reinterpret_cast<HANDLE>((slot + 1) * 4);
-}
-
-std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-    size_t slot;
-    if (!SlotOf(handle, &slot)) {
-        return nullptr;
-    }
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return slot < table.slots.size() ? table.slots[slot] : nullptr;
-}
-
-HandlePeek::HandlePeek(HANDLE handle) : lock_(Table().mutex) {
-    size_t slot;
-    HandleTable& table = Table();
-    if (SlotOf(handle, &slot) && slot < table.slots.size() && table.slots[slot]) {
-        owner_ = &table.slots[slot];
-        object_ = owner_->get();
-    }
-}
-
-HandlePeek::~HandlePeek() = default;
-
-bool RemoveHandle(HANDLE handle) {
-    size_t slot;
-    if (!SlotOf(handle, &slot)) {
-        return false;
-    }
-    std::shared_ptr<KernelObject> doomed;  // destroyed outside the table lock
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    if (slot >= table.slots.size() || !table.slots[slot]) {
-        return false;
-    }
-    doomed = std::move(table.slots[slot]);
-    table.freeSlots.push_back(slot);
-    return true;
-}
-
-std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds) {
-    if (milliseconds == INFINITE) {
-        return std::chrono::steady_clock::time_point::max();
-    }
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
-DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
-                     DWORD milliseconds) {
-    const auto deadline = DeadlineAfter(milliseconds);
-    std::unique_lock<std::mutex> lock(WaitMutex());
-    Waiter waiter;
-    bool registered = false;
-    DWORD result = WAIT_TIMEOUT;
-    for (;;) {
-        if (waitAll) {
-            bool all = std::all_of(objects.begin(), objects.end(),
-                                   [](const auto& o) { return o->IsSignaledLocked(); });
-            if (all) {
-                bool abandoned = false;
-                for (const auto& object : objects) {
-                    abandoned = object->ConsumeLocked() || abandoned;
-                }
-                result = abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
-                break;
-            }
-        } else {
-            auto it = std::find_if(objects.begin(), objects.end(),
-                                   [](const auto& o) { return o->IsSignaledLocked(); });
-            if (it != objects.end()) {
-                DWORD index = static_cast<DWORD>(it - objects.begin());
-                result = ((*it)->ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + index;
-                break;
-            }
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            result = WAIT_TIMEOUT;
-            break;
-        }
-        if (!registered) {
-            for (const auto& object : objects) {
-                object->AddWaiterLocked(&waiter);
-            }
-            registered = true;
-        }
-        if (deadline == std::chrono::steady_clock::time_point::max()) {
-            waiter.cv.wait(lock);
-        } else {
-            waiter.cv.wait_until(lock, deadline);
-        }
-    }
-    if (registered) {
-        for (const auto& object : objects) {
-            object->RemoveWaiterLocked(&waiter);
-        }
-    }
-    return result;
-}
 
 namespace {
 
@@ -188,26 +41,28 @@ public:
     void Set() {
         // Setting a set event changes nothing; a message loop's producers set
         // its wake event on every post, mostly while it is still set, so that
-        // case skips the process-wide wait mutex. A waiter that consumes the
-        // signal concurrently does so under the mutex before it looks for the
-        // work that the setter published before calling Set, so none is lost.
+        // case skips the lock. A waiter that consumes the signal concurrently
+        // does so under the lock before it looks for the work that the setter
+        // published before calling Set, so none is lost. Only the event's own
+        // lock is taken, and a waiter is woken (a system call) only when one
+        // sleeps on it.
         if (signaled_.load(std::memory_order_seq_cst)) {
             return;
         }
-        std::lock_guard<std::mutex> lock(WaitMutex());
+        std::lock_guard<std::mutex> lock(Mutex());
         if (!signaled_.load(std::memory_order_relaxed)) {
             signaled_.store(true, std::memory_order_seq_cst);
             NotifyLocked();
         }
     }
     void Reset() {
-        std::lock_guard<std::mutex> lock(WaitMutex());
+        std::lock_guard<std::mutex> lock(Mutex());
         signaled_.store(false, std::memory_order_relaxed);
     }
 
 private:
     const bool manualReset_;
-    std::atomic<bool> signaled_;  // written under WaitMutex(); read without it by Set
+    std::atomic<bool> signaled_;  // written under Mutex(); read without it by Set
 };
 
 // A thread is signalled once its start routine has returned.
@@ -219,8 +74,8 @@ public:
     LPTHREAD_START_ROUTINE start_;
     LPVOID parameter_;
     std::atomic<DWORD> id_{0};
-    DWORD exitCode_ = STILL_ACTIVE;  // guarded by WaitMutex()
-    bool finished_ = false;          // guarded by WaitMutex()
+    DWORD exitCode_ = STILL_ACTIVE;  // guarded by Mutex()
+    bool finished_ = false;          // guarded by Mutex()
     std::shared_ptr<Thread> self_;   // keeps the object alive while the thread runs
     std::mutex startMutex_;
     std::condition_variable startCv_;
@@ -241,7 +96,7 @@ void* ThreadMain(void* arg) {
     }
     raw->startCv_.notify_all();
     DWORD code = thread->start_(thread->parameter_);
-    std::lock_guard<std::mutex> lock(WaitMutex());
+    std::lock_guard<std::mutex> lock(thread->Mutex());
     thread->exitCode_ = code;
     thread->finished_ = true;
     thread->NotifyLocked();
@@ -334,7 +189,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             return WAIT_FAILED;
         }
         {
-            std::lock_guard<std::mutex> lock(WaitMutex());
+            std::lock_guard<std::mutex> lock(object->Mutex());
             if (object->IsSignaledLocked()) {
                 return object->ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
             }
@@ -350,27 +205,76 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             SetLastError(self ? ERROR_NOT_SUPPORTED : ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
+        if (waitAll && std::find(objects.begin(), objects.end(), object) != objects.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);  // one object twice in a wait for all
+            return WAIT_FAILED;
+        }
         objects.push_back(std::move(object));
     }
     return WaitForObjects(objects, waitAll != FALSE, milliseconds);
 }
 
-// A critical section is a recursive mutex owned through the structure's pointer.
+// A critical section: a pthread mutex of the adaptive kind, which spins a
+// little before it sleeps, as a Windows critical section does with a spin
+// count (a message loop's locks are held for a few instructions, and
+// sleeping in the kernel at every collision costs more than the wait), with
+// the owner and depth beside it for re-entry.
+namespace {
+
+struct CriticalSection {
+    CriticalSection() {
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+        pthread_mutex_init(&mutex, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    ~CriticalSection() { pthread_mutex_destroy(&mutex); }
+    pthread_mutex_t mutex;
+    std::atomic<DWORD> owner{0};  // only its owner stores its own id here
+    int depth = 0;                // touched by the owner only
+};
+
+CriticalSection& SectionOf(LPCRITICAL_SECTION section) {
+    return *static_cast<CriticalSection*>(section->impl);
+}
+
+}  // namespace
+
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->impl = new std::recursive_mutex;
+    section->impl = new CriticalSection;
 }
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete static_cast<std::recursive_mutex*>(section->impl);
+    delete static_cast<CriticalSection*>(section->impl);
     section->impl = nullptr;
 }
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-    static_cast<std::recursive_mutex*>(section->impl)->lock();
+    CriticalSection& cs = SectionOf(section);
+    const DWORD self = CurrentTid();
+    if (cs.owner.load(std::memory_order_relaxed) != self) {
+        pthread_mutex_lock(&cs.mutex);
+        cs.owner.store(self, std::memory_order_relaxed);
+    }
+    ++cs.depth;
 }
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
-    return static_cast<std::recursive_mutex*>(section->impl)->try_lock() ? TRUE : FALSE;
+    CriticalSection& cs = SectionOf(section);
+    const DWORD self = CurrentTid();
+    if (cs.owner.load(std::memory_order_relaxed) != self) {
+        if (pthread_mutex_trylock(&cs.mutex) != 0) {
+            return FALSE;
+        }
+        cs.owner.store(self, std::memory_order_relaxed);
+    }
+    ++cs.depth;
+    return TRUE;
 }
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    static_cast<std::recursive_mutex*>(section->impl)->unlock();
+    CriticalSection& cs = SectionOf(section);
+    if (--cs.depth == 0) {
+        cs.owner.store(0, std::memory_order_relaxed);
+        pthread_mutex_unlock(&cs.mutex);
+    }
 }
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
@@ -428,7 +332,7 @@ BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(WaitMutex());
+    std::lock_guard<std::mutex> lock(thread->Mutex());
     *exitCode = thread->exitCode_;
     return TRUE;
 }

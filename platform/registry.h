@@ -3,7 +3,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 typedef DWORD REGSAM;
 typedef HKEY* PHKEY;
@@ -54,38 +53,35 @@ typedef HKEY* PHKEY;
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 
-VIDOZIR_API LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
-                               PHKEY result);
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
 // Creates every missing key of the path; REG_OPTION_VOLATILE puts the new keys
 // in the store that does not outlive the boot (or the user's login).
-VIDOZIR_API LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
-                                 DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                                 PHKEY result, LPDWORD disposition);
-VIDOZIR_API LONG RegCloseKey(HKEY key);
-VIDOZIR_API LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
-                                const BYTE* data, DWORD size);
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegCloseKey(HKEY key);
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD size);
 // ERROR_MORE_DATA with the size needed in *size when `data` is too small.
-VIDOZIR_API LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type,
-                                  BYTE* data, LPDWORD size);
-VIDOZIR_API LONG RegDeleteValueW(HKEY key, LPCWSTR name);
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, BYTE* data,
+                      LPDWORD size);
+LONG RegDeleteValueW(HKEY key, LPCWSTR name);
 // Subkeys in the order of their upper-cased names, values in the order they
 // were first set.
-VIDOZIR_API LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
-                               LPDWORD reserved, LPWSTR keyClass, LPDWORD classLength,
-                               PFILETIME written);
-VIDOZIR_API LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
-                               LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
-VIDOZIR_API LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
-                                  LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
-                                  LPDWORD values, LPDWORD maxValueNameLength,
-                                  LPDWORD maxValueLength, LPDWORD securityDescriptorLength,
-                                  PFILETIME written);
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPWSTR keyClass, LPDWORD classLength, PFILETIME written);
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPDWORD type, BYTE* data, LPDWORD size);
+LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
+                      LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                      LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                      LPDWORD securityDescriptorLength, PFILETIME written);
 // A key that still has subkeys is not deleted (ERROR_ACCESS_DENIED).
-VIDOZIR_API LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 // There are no registry views here: the view flags of `access` are ignored.
-VIDOZIR_API LONG RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM access, DWORD reserved);
+LONG RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM access, DWORD reserved);
 
 // Not a Win32 call: sets the rights the user may be granted on the key of
 // `subKey` below `key` (KEY_ALL_ACCESS for new keys), for tests and set-up
 // tools that need a key the user may read but not write.
-VIDOZIR_API LONG VidozirRegSetUserAccess(HKEY key, LPCWSTR subKey, REGSAM allowed);
+LONG VidozirRegSetUserAccess(HKEY key, LPCWSTR subKey, REGSAM allowed);

@@ -111,7 +111,8 @@ std::string VolatileFile(const std::string& hiveName, bool machine, unsigned own
 }
 
 // The SQL of the calls, prepared once per hive for the stored keys (main) and
-// again for the volatile ones (vol).
+// again for the volatile ones (vol). Statements written over several lines are
+// parenthesised so the compiler knows their concatenation is meant.
 const char* const kKeySql[] = {
     // 0: a key's existence
     "SELECT 1 FROM %s.keys WHERE id=?1",
@@ -121,16 +122,16 @@ const char* const kKeySql[] = {
     "DELETE FROM %s.keys WHERE id=?1",
     "DELETE FROM %s.vals WHERE key=?1",
     // 4: set a value; the value keeps its place and its first-written name
-    "INSERT INTO %s.vals(key,fold,name,type,data) SELECT ?1,?2,?3,?4,?5 WHERE EXISTS"
-    " (SELECT 1 FROM %s.keys WHERE id=?1) ON CONFLICT(key,fold) DO UPDATE SET"
-    " type=excluded.type, data=excluded.data",
+    ("INSERT INTO %s.vals(key,fold,name,type,data) SELECT ?1,?2,?3,?4,?5 WHERE EXISTS"
+     " (SELECT 1 FROM %s.keys WHERE id=?1) ON CONFLICT(key,fold) DO UPDATE SET"
+     " type=excluded.type, data=excluded.data"),
     "UPDATE %s.keys SET written=?2 WHERE id=?1",
     // 6: read, delete and enumerate values
     "SELECT type,data FROM %s.vals WHERE key=?1 AND fold=?2",
     "DELETE FROM %s.vals WHERE key=?1 AND fold=?2",
     "SELECT name,type,data FROM %s.vals WHERE key=?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
-    "SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(data)) FROM %s.vals"
-    " WHERE key=?1",
+    ("SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(data)) FROM %s.vals"
+     " WHERE key=?1"),
     // 10: a key's class and time, its user rights
     "SELECT class,written FROM %s.keys WHERE id=?1",
     "UPDATE %s.keys SET access=?2 WHERE id=?1",
@@ -153,14 +154,14 @@ enum KeyStatement {
 
 // Statements over both stores at once (children of a stored key can be volatile).
 const char* const kTreeSql[] = {
-    "SELECT id,access FROM main.keys WHERE path=?1 UNION ALL"
-    " SELECT -id,access FROM vol.keys WHERE path=?1 LIMIT 1",
-    "SELECT name,class,written FROM (SELECT path,name,class,written FROM main.keys"
-    " WHERE parent=?1 UNION ALL SELECT path,name,class,written FROM vol.keys WHERE parent=?1)"
-    " ORDER BY path LIMIT 1 OFFSET ?2",
-    "SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(CAST(class AS BLOB))/2) FROM"
-    " (SELECT name,class FROM main.keys WHERE parent=?1 UNION ALL"
-    " SELECT name,class FROM vol.keys WHERE parent=?1)",
+    ("SELECT id,access FROM main.keys WHERE path=?1 UNION ALL"
+     " SELECT -id,access FROM vol.keys WHERE path=?1 LIMIT 1"),
+    ("SELECT name,class,written FROM (SELECT path,name,class,written FROM main.keys"
+     " WHERE parent=?1 UNION ALL SELECT path,name,class,written FROM vol.keys WHERE parent=?1)"
+     " ORDER BY path LIMIT 1 OFFSET ?2"),
+    ("SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(CAST(class AS BLOB))/2) FROM"
+     " (SELECT name,class FROM main.keys WHERE parent=?1 UNION ALL"
+     " SELECT name,class FROM vol.keys WHERE parent=?1)"),
 };
 enum TreeStatement { kFind, kEnumKey, kKeyStats, kTreeStatements };
 

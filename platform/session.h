@@ -10,7 +10,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 #define WTS_CURRENT_SERVER_HANDLE ((HANDLE) nullptr)
 #define WTS_CURRENT_SESSION ((DWORD)-1)
@@ -31,19 +30,17 @@ typedef enum _WTS_INFO_CLASS {
 typedef enum _SID_NAME_USE { SidTypeUser = 1 } SID_NAME_USE, *PSID_NAME_USE;
 typedef void* PSID;
 
-VIDOZIR_API BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 // WTSUserName and WTSDomainName (the computer name) only, on the local server.
 // A user without a name in the user database is named by the decimal uid.
 // The buffer is released with WTSFreeMemory.
-VIDOZIR_API BOOL WTSQuerySessionInformationW(HANDLE server, DWORD sessionId,
-                                             WTS_INFO_CLASS infoClass, LPWSTR* buffer,
-                                             DWORD* bytes);
-VIDOZIR_API void WTSFreeMemory(void* memory);
+BOOL WTSQuerySessionInformationW(HANDLE server, DWORD sessionId, WTS_INFO_CLASS infoClass,
+                                 LPWSTR* buffer, DWORD* bytes);
+void WTSFreeMemory(void* memory);
 // "user" or "<computer name>\user" on the local system (a null or empty system
 // name); a decimal uid is taken for a user the database does not name.
 // Sizes as on Windows: ERROR_INSUFFICIENT_BUFFER with the sizes needed.
-VIDOZIR_API BOOL LookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PSID sid,
-                                    LPDWORD sidSize, LPWSTR domain, LPDWORD domainSize,
-                                    PSID_NAME_USE use);
+BOOL LookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PSID sid, LPDWORD sidSize,
+                        LPWSTR domain, LPDWORD domainSize, PSID_NAME_USE use);
 // The S-1-... form in a block to release with LocalFree.
-VIDOZIR_API BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text);
+BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text);

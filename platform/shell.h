@@ -2,7 +2,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 #define MAX_PATH 260
 #define CSIDL_APPDATA 0x001a
@@ -19,5 +18,4 @@
 // $HOME/.local/share, in Windows form (backslashes, no trailing backslash,
 // such as "\home\u\.local\share"). With CSIDL_FLAG_CREATE a missing folder is
 // created. `path` receives at most MAX_PATH units with the terminator.
-VIDOZIR_API HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags,
-                                     LPWSTR path);
+HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 #define VER_PLATFORM_WIN32_NT 2u
 #define MAX_COMPUTERNAME_LENGTH 15
@@ -30,8 +29,8 @@ typedef struct _OSVERSIONINFOEXW : OSVERSIONINFOW {
 
 // Answers as Windows 10 (10.0), the system whose behaviour this layer follows;
 // ERROR_INSUFFICIENT_BUFFER unless the size field is 276 or 284.
-VIDOZIR_API BOOL GetVersionExW(LPOSVERSIONINFOW info);
+BOOL GetVersionExW(LPOSVERSIONINFOW info);
 // The host name up to its first dot, upper-cased and cut to 15 characters,
 // like a NetBIOS computer name. *size counts characters: on entry the
 // buffer's, on success the name's, on ERROR_BUFFER_OVERFLOW the size needed.
-VIDOZIR_API BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
+BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
@@ -11,10 +10,10 @@
 
 // The buffer size for the version block (the VS_VERSIONINFO resource) of the
 // file: twice the block.
-VIDOZIR_API DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
+DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
 // Copies the block into the first half of `data` at most, zeros the rest.
-VIDOZIR_API BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID data);
+BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID data);
 // Looks up "\", "\VarFileInfo\Translation" or "\StringFileInfo\<lang><cp>\<name>"
 // (keys compare without regard to ASCII case). Texts are UTF-16 units of 16
 // bits, as on Windows: `length` counts them; other values count bytes.
-VIDOZIR_API BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* length);
+BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* length);

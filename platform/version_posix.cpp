@@ -11,7 +11,7 @@
 
 #include "platform/kernel.h"
 #include "platform/path_posix.h"
-#include "version/pe_resource.h"
+#include "platform/pe_resource.h"
 
 namespace {
 

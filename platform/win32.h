@@ -15,9 +15,12 @@
 #include <wtsapi32.h>
 #else
 #include "platform/codepage.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/iocp.h"
 #include "platform/filemap.h"
+#include "platform/file.h"
+#include "platform/module.h"
 #include "platform/winmsg.h"
 #include "platform/net.h"
 #include "platform/shell.h"

@@ -7,7 +7,6 @@
 #pragma once
 
 #include "vidozir_wintypes.h"
-#include "vidozir/export.h"
 
 typedef WORD ATOM;
 VIDOZIR_DECLARE_HANDLE(HMENU);
@@ -79,36 +78,35 @@ typedef struct tagWNDCLASSEXW {
 
 // Window classes are process-wide, keyed by name (ASCII case ignored) and
 // module handle.
-VIDOZIR_API ATOM RegisterClassExW(const WNDCLASSEXW* windowClass);
-VIDOZIR_API BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+ATOM RegisterClassExW(const WNDCLASSEXW* windowClass);
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 
 // Only message-only windows (parent HWND_MESSAGE). A window belongs to the
 // thread that creates it and is destroyed when that thread ends.
-VIDOZIR_API HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style,
-                                 int x, int y, int width, int height, HWND parent, HMENU menu,
-                                 HINSTANCE instance, LPVOID param);
-VIDOZIR_API BOOL DestroyWindow(HWND window);
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+BOOL DestroyWindow(HWND window);
 
 // A null window posts a thread message to the calling thread.
-VIDOZIR_API BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Fails with ERROR_INVALID_THREAD_ID when the thread has no queue yet.
-VIDOZIR_API BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-VIDOZIR_API LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-VIDOZIR_API void PostQuitMessage(int exitCode);
+BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
 
-VIDOZIR_API BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
-                              UINT removeFlags);
-VIDOZIR_API BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
-VIDOZIR_API BOOL TranslateMessage(const MSG* msg);
-VIDOZIR_API LRESULT DispatchMessageW(const MSG* msg);
-VIDOZIR_API LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-VIDOZIR_API DWORD GetQueueStatus(UINT flags);
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageW(const MSG* msg);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD GetQueueStatus(UINT flags);
 
-VIDOZIR_API UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc);
-VIDOZIR_API BOOL KillTimer(HWND window, UINT_PTR id);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc);
+BOOL KillTimer(HWND window, UINT_PTR id);
 
-VIDOZIR_API BOOL WaitMessage();
-VIDOZIR_API DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                                            DWORD milliseconds, DWORD wakeMask);
-VIDOZIR_API DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles,
-                                              DWORD milliseconds, DWORD wakeMask, DWORD flags);
+BOOL WaitMessage();
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask);
+DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds,
+                                  DWORD wakeMask, DWORD flags);

@@ -1,5 +1,5 @@
-// VidOzir::DiskUtil: text conversions, numbers and hexadecimal text, and
-// splitting of strings and paths.
+// VidOzir::DiskUtil: text conversions, numbers and hexadecimal text,
+// splitting of strings and paths, paths and file names, application folders.
 #pragma once
 
 #include <string>
@@ -70,6 +70,44 @@ VIDOZIR_API void SplitString(const CLuStringW& text, const CLuStringW& separator
 // next piece.
 VIDOZIR_API void SplitPath(const CLuStringW& text, std::vector<CLuStringW>& pieces,
                            const wchar_t* separator);
+
+// Paths and file names. Backslash is the separator; GetFileName,
+// GetFilePathAndNameWithoutSlash and ResizeFormatFileName also split at "/".
+// Results are nonzero for yes.
+VIDOZIR_API void GetFileName(const CLuStringW& path, CLuStringW& name);
+VIDOZIR_API void GetFileNameWithoutSlash(const CLuStringW& path, CLuStringW& name);  // the same
+VIDOZIR_API void GetFilePath(const CLuStringW& path, CLuStringW& dir);
+VIDOZIR_API void GetFilePathAndNameWithoutSlash(const CLuStringW& path, CLuStringW& dir,
+                                                CLuStringW& name);
+VIDOZIR_API CLuStringW GetFileExt(CLuStringW path);
+VIDOZIR_API CLuStringW GetParentDir(const CLuStringW& path);  // ends at the first null
+VIDOZIR_API int GetPathLevel(const CLuStringW& path, const wchar_t* sep);
+VIDOZIR_API void CombinePath(const wchar_t* dir, const wchar_t* file, CLuStringW& out);
+// Shortens `path` in place to `maxLen` characters for display.
+VIDOZIR_API void ResizeFormatFileName(CLuStringW& path, int maxLen);
+VIDOZIR_API int IsChildPath(const CLuStringW& parent, const CLuStringW& child);
+VIDOZIR_API int IsChild_or_SamePath(const CLuStringW& parent, const CLuStringW& child);
+VIDOZIR_API int IsDeviceFileName(const CLuStringW& name);
+VIDOZIR_API int IsFileNameCharValid(const CLuStringW& name);
+// `maxLen` > 0 also limits the trimmed length as IsFileNameTooLong does;
+// 0 or less sets no limit.
+VIDOZIR_API int IsFileNameLengthValid(const CLuStringW& name, int maxLen);
+VIDOZIR_API int IsFileNameTooLong(const CLuStringW& name, int maxLen);
+VIDOZIR_API int IsFileNameValid(const CLuStringW& name, int maxLen);
+// Directories and existence.
+VIDOZIR_API int CreateAllDirectory(const CLuStringW& path);
+VIDOZIR_API bool CreateDir(const std::string& path);   // narrow path; its root must exist
+VIDOZIR_API int CheckDirectoryExist(CLuStringW path);  // wildcards are matched
+VIDOZIR_API int IsFileExist(const CLuStringW& path, int* isFolder);
+VIDOZIR_API int IsFileExist2(const CLuStringW& path);  // access denied counts as existing
+VIDOZIR_API int IsFolder(const CLuStringW& path);
+
+// Application folders; the folder of a module has no trailing backslash.
+VIDOZIR_API CLuStringW GetAppdataPath();      // ends with one backslash
+VIDOZIR_API CLuStringW GetUserAppDataPath();  // its Corvane\CirrelSync subfolder, same ending
+VIDOZIR_API CLuStringW GetModulePath(int ofExecutable);  // else this library's folder
+VIDOZIR_API CLuStringW GetExeDir();
+VIDOZIR_API std::string GetTempPathW();  // narrow, with the trailing backslash
 
 }  // namespace DiskUtil
 }  // namespace VidOzir

@@ -4,6 +4,8 @@
 #if defined(_WIN32)
 #if defined(VIDOZIR_BUILD)
 #define VIDOZIR_API __declspec(dllexport)
+#elif defined(VIDOZIR_STATIC)
+#define VIDOZIR_API  // linked from the static library (the tests)
 #else
 #define VIDOZIR_API __declspec(dllimport)
 #endif

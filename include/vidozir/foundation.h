@@ -4,6 +4,7 @@
 
 #include "vidozir/export.h"
 #include "vidozir/lustring.h"
+#include "vidozir_wincalls.h"
 #include "vidozir_wintypes.h"
 
 namespace VidOzir {

@@ -134,6 +134,27 @@ public:
     bool RemoveChildElem();
     bool RemoveNode();
 
+    // ---- text files and encodings ----
+    bool Load(XML_CSTR szFileName);
+    bool Save(XML_CSTR szFileName);
+    static bool ReadTextFile(XML_CSTR szFileName, CLuStringW& strDoc,
+                             CLuStringW* pstrResult = nullptr, int* pnDocFlags = nullptr,
+                             CLuStringW* pstrEncoding = nullptr);
+    static bool WriteTextFile(XML_CSTR szFileName, const CLuStringW& strDoc,
+                              CLuStringW* pstrResult = nullptr, int* pnDocFlags = nullptr,
+                              CLuStringW* pstrEncoding = nullptr);
+    static void EncodeCharUTF8(int nUChar, char* pszUTF8, int& nUTF8Len);
+    static void EncodeCharUTF16(int nUChar, unsigned short* pwszUTF16, int& nUTF16Len);
+    static int DecodeCharUTF8(const char*& pszUTF8, const char* pszUTF8End = nullptr);
+    static int DecodeCharUTF16(const unsigned short*& pwszUTF16,
+                               const unsigned short* pszUTF16End = nullptr);
+    static int UTF8To16(unsigned short* pwszUTF16, const char* pszUTF8, int nUTF8Count);
+    static int UTF16To8(char* pszUTF8, const unsigned short* pwszUTF16, int nUTF8Count);
+    static bool DetectUTF8(const char* pText, int nTextLen, int* pnNonASCII = nullptr,
+                           bool* bErrorAtEnd = nullptr);
+    static CLuStringW GetDeclaredEncoding(XML_CSTR szDoc);
+    static int GetEncodingCodePage(XML_CSTR pszEncoding);
+
     static CLuStringW EscapeText(XML_CSTR szText, int nFlags = 0);
     static CLuStringW UnescapeText(XML_CSTR szText, int nTextLength = -1, int nFlags = 0);
 
@@ -308,6 +329,11 @@ protected:
         int ParseName();
         bool ParsePredicate();
     };
+
+    // One call of the file functions: the open file, its encoding and the
+    // records of the current step; and a conversion of text to or from UTF-16.
+    struct TextFile;
+    struct TextConversion;
 
     // Compares n code units of two names, forgiving ASCII case differences
     // under bIgnoreCase until equal units at or above 128 have been passed.

@@ -112,6 +112,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef void* PSECURITY_DESCRIPTOR;
+typedef void* HLOCAL;
 
 // Window messages: the parameter and result types of a window procedure and
 // the queued message, which the UI pump's interface may name.

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/win32.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -139,6 +141,69 @@ TEST(Kernel, BadHandlesFailCleanly) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
     EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+}
+
+TEST(Kernel, WaitForAllRefusesAHandleTwice) {
+    VIDOZIR_SKIP_UNDER_WINE("WaitForMultipleObjects accepts one handle twice in a wait for all");
+    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    const HANDLE twice[2] = {event, event};
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_OBJECT_0);  // a wait for one may
+    CloseHandle(event);
+}
+
+// Pairs of threads pass a token back and forth through two auto-reset events,
+// all pairs at once, each wait also watching an event that is never set: a
+// wake-up lost anywhere stalls its pair until the time-out.
+TEST(Kernel, ConcurrentPingPongsLoseNoWakeUp) {
+    const int kPairs = 4, kRounds = 2000;
+    HANDLE idle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<int> stalls{0};
+    std::vector<std::thread> threads;
+    std::vector<HANDLE> events;
+    for (int p = 0; p < kPairs; ++p) {
+        HANDLE ping = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        HANDLE pong = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        events.insert(events.end(), {ping, pong});
+        for (bool first : {true, false}) {
+            threads.emplace_back([=, &stalls] {
+                const HANDLE mine[2] = {idle, first ? pong : ping};
+                for (int round = 0; round < kRounds; ++round) {
+                    if (first) {
+                        SetEvent(ping);
+                    }
+                    if (WaitForMultipleObjects(2, mine, FALSE, 10000) != WAIT_OBJECT_0 + 1) {
+                        ++stalls;
+                        return;
+                    }
+                    if (!first) {
+                        SetEvent(pong);
+                    }
+                }
+            });
+        }
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(stalls.load(), 0);
+    for (HANDLE e : events) {
+        CloseHandle(e);
+    }
+    CloseHandle(idle);
+}
+
+TEST(Kernel, LocalBlocksAreFixedAndFreed) {
+    auto* block = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, 64));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 64; ++i) {
+        ASSERT_EQ(block[i], 0);
+    }
+    block[63] = 1;
+    EXPECT_EQ(LocalFree(block), nullptr);
+    EXPECT_EQ(LocalFree(nullptr), nullptr);
 }
 
 TEST(Kernel, SystemTimeIsAfter2020) {

@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <functional>
 
-#include "vidozir/export.h"
-
 namespace vidozir::pe {
 
 // Reads `size` bytes at `offset` of the file into `buffer`; false when the
@@ -20,8 +18,8 @@ enum class FindResult { Found, NotPe, NoVersion };
 
 // Locates the VS_VERSIONINFO resource (type 16, name 1; language neutral,
 // else US English, else the first language) of the image of `fileSize` bytes.
-VIDOZIR_API FindResult FindVersionResource(const ReadAt& read, uint64_t fileSize, uint64_t& offset,
-                                           uint32_t& length);
+FindResult FindVersionResource(const ReadAt& read, uint64_t fileSize, uint64_t& offset,
+                               uint32_t& length);
 
 // Looks up `path` ("\" for the root value, "\VarFileInfo\Translation",
 // "\StringFileInfo\040904b0\FileVersion"; keys compare without regard to ASCII
@@ -29,7 +27,7 @@ VIDOZIR_API FindResult FindVersionResource(const ReadAt& read, uint64_t fileSize
 // block; `length` is in 16-bit units for texts and in bytes otherwise, and the
 // value always lies inside the block. (A binary value read as text covers
 // up to twice its bytes: within twice the block's size.)
-VIDOZIR_API bool QueryVersionValue(const unsigned char* block, size_t size, const wchar_t* path,
-                                   const void*& value, unsigned& length);
+bool QueryVersionValue(const unsigned char* block, size_t size, const wchar_t* path,
+                       const void*& value, unsigned& length);
 
 }  // namespace vidozir::pe

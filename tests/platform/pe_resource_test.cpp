@@ -11,7 +11,7 @@
 
 #include "platform/win32.h"
 #include "version/fixtures.h"
-#include "version/pe_resource.h"
+#include "platform/pe_resource.h"
 
 using namespace vidozir::pe;
 using version_test::ReadFixture;

@@ -1,4 +1,4 @@
-#include "version/pe_resource.h"
+#include "platform/pe_resource.h"
 
 #include <initializer_list>
 #include <string>

@@ -1,0 +1,170 @@
+// The wait machinery (see platform/waits_posix.h).
+#include "platform/waits_posix.h"
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace vidozir::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void FutexWait(std::atomic<int>* word, int expected, const timespec* relative) {
+    ::syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAIT_PRIVATE, expected, relative,
+              nullptr, 0);
+}
+
+void FutexWake(std::atomic<int>* word) {
+    ::syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+// Locks the objects of a wait for all in one global order (their addresses),
+// so two such waits on overlapping sets cannot deadlock.
+class LockAll {
+public:
+    explicit LockAll(const std::vector<std::shared_ptr<Waitable>>& objects) {
+        for (const auto& object : objects) {
+            order_.push_back(object.get());
+        }
+        std::sort(order_.begin(), order_.end());
+        for (Waitable* object : order_) {
+            object->Mutex().lock();
+        }
+    }
+    ~LockAll() {
+        for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+            (*it)->Mutex().unlock();
+        }
+    }
+    LockAll(const LockAll&) = delete;
+    LockAll& operator=(const LockAll&) = delete;
+
+private:
+    std::vector<Waitable*> order_;
+};
+
+// One look at the objects of a wait for one: the first signalled one is
+// consumed and its WAIT_* result returned; otherwise the waiter is left
+// registered with each (once) and WAIT_TIMEOUT returned. `registered` counts
+// the leading objects that hold the waiter.
+DWORD TakeAny(const std::vector<std::shared_ptr<Waitable>>& objects, Waiter* waiter,
+              size_t* registered) {
+    for (size_t i = 0; i < objects.size(); ++i) {
+        Waitable& object = *objects[i];
+        std::lock_guard<std::mutex> lock(object.Mutex());
+        if (object.IsSignaledLocked()) {
+            const DWORD index = static_cast<DWORD>(i);
+            return (object.ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + index;
+        }
+        if (i == *registered) {
+            object.AddWaiterLocked(waiter);
+            ++*registered;
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
+DWORD TakeAll(const std::vector<std::shared_ptr<Waitable>>& objects, Waiter* waiter,
+              size_t* registered) {
+    LockAll lock(objects);
+    const bool all = std::all_of(objects.begin(), objects.end(),
+                                 [](const auto& o) { return o->IsSignaledLocked(); });
+    if (all) {
+        bool abandoned = false;
+        for (const auto& object : objects) {
+            abandoned = object->ConsumeLocked() || abandoned;
+        }
+        return abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+    }
+    if (*registered == 0) {
+        for (const auto& object : objects) {
+            object->AddWaiterLocked(waiter);
+        }
+        *registered = objects.size();
+    }
+    return WAIT_TIMEOUT;
+}
+
+}  // namespace
+
+void Waiter::Wake() {
+    if (state_.exchange(1, std::memory_order_seq_cst) == 2) {
+        FutexWake(&state_);
+    }
+}
+
+bool Waiter::Sleep(Clock::time_point deadline) {
+    for (;;) {
+        int state = 0;
+        // Announce the sleep; a wake that came first leaves 1 and ends it.
+        if (!state_.compare_exchange_strong(state, 2, std::memory_order_seq_cst) && state == 1) {
+            return true;
+        }
+        if (deadline == Clock::time_point::max()) {
+            FutexWait(&state_, 2, nullptr);
+        } else {
+            const auto left = deadline - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                int asleep = 2;
+                state_.compare_exchange_strong(asleep, 0);
+                return state_.load() == 1;
+            }
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            const timespec relative{static_cast<time_t>(ns / 1000000000),
+                                    static_cast<long>(ns % 1000000000)};
+            FutexWait(&state_, 2, &relative);
+        }
+        if (state_.load(std::memory_order_seq_cst) == 1) {
+            return true;
+        }
+    }
+}
+
+void Waitable::RemoveWaiterLocked(Waiter* waiter) {
+    auto it = std::find(waiters_.begin(), waiters_.end(), waiter);
+    if (it != waiters_.end()) {
+        waiters_.erase(it);
+    }
+}
+
+void Waitable::NotifyLocked() {
+    for (Waiter* waiter : waiters_) {
+        waiter->Wake();
+    }
+}
+
+Clock::time_point DeadlineAfter(DWORD milliseconds) {
+    if (milliseconds == INFINITE) {
+        return Clock::time_point::max();
+    }
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
+                     DWORD milliseconds) {
+    const auto deadline = DeadlineAfter(milliseconds);
+    Waiter waiter;
+    size_t registered = 0;
+    DWORD result;
+    for (;;) {
+        waiter.Arm();
+        result = waitAll ? TakeAll(objects, &waiter, &registered)
+                         : TakeAny(objects, &waiter, &registered);
+        if (result != WAIT_TIMEOUT || !waiter.Sleep(deadline)) {
+            break;
+        }
+    }
+    for (size_t i = 0; i < registered; ++i) {
+        std::lock_guard<std::mutex> lock(objects[i]->Mutex());
+        objects[i]->RemoveWaiterLocked(&waiter);
+    }
+    return result;
+}
+
+}  // namespace vidozir::platform

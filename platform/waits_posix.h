@@ -1,0 +1,80 @@
+// The wait machinery of the non-Windows platform layer. Every waitable kind
+// (events, threads, message queues, sent messages, ...) derives from Waitable
+// and guards its signal state with its own lock: setting one object touches
+// nothing but that object, and a wait on several objects registers one
+// Waiter with each of them, so WaitForMultipleObjects works across kinds.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/handles_posix.h"
+
+namespace vidozir::platform {
+
+// One waiting thread. A signalled object wakes it through a futex word: no
+// lock of the waiter's own, and no system call when it is not asleep.
+class Waiter {
+public:
+    // Before a look at the objects: a wake from now on ends the next sleep.
+    void Arm() { state_.store(0, std::memory_order_seq_cst); }
+    // Called with the lock of an object the waiter is registered with.
+    void Wake();
+    // Sleeps until woken or the deadline passes (time_point::max() for
+    // never); false on the deadline.
+    bool Sleep(std::chrono::steady_clock::time_point deadline);
+
+private:
+    std::atomic<int> state_{0};  // 1: woken; 2: asleep in the futex
+};
+
+class Waitable : public KernelObject {
+public:
+    // The lock of the object's signal state and of its waiters.
+    std::mutex& Mutex() const { return mutex_; }
+
+    // Called with Mutex() held.
+    virtual bool IsSignaledLocked() const = 0;
+    // Called with Mutex() held when a wait is satisfied by this object: an
+    // auto-reset event resets, a mutex takes its owner. Returns true when the
+    // object was abandoned (a mutex whose owner died).
+    virtual bool ConsumeLocked() { return false; }
+
+    void AddWaiterLocked(Waiter* waiter) { waiters_.push_back(waiter); }
+    void RemoveWaiterLocked(Waiter* waiter);
+    bool HasWaitersLocked() const { return !waiters_.empty(); }
+    // Wakes every thread waiting on this object; call after a state change
+    // with Mutex() held.
+    void NotifyLocked();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Waiter*> waiters_;
+};
+
+// A kind whose state lives outside this process (a named mutex in shared
+// memory) cannot be watched through waiters, so it waits through its own
+// primitive. WaitForSingleObject calls Wait; a wait on several objects that
+// includes one fails with ERROR_NOT_SUPPORTED.
+class SelfWaitable : public KernelObject {
+public:
+    // Returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
+    virtual DWORD Wait(DWORD milliseconds) = 0;
+};
+
+// Waits for one (waitAll false) or all objects; returns the WAIT_* result.
+// A wait for one takes the first signalled object in the given order; a wait
+// for all takes them together, under all their locks at once (the objects
+// must then be distinct). Other areas wait on their own objects through it
+// too (a thread's message queue is a Waitable, so a message wait is a wait on
+// one more object).
+DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
+                     DWORD milliseconds);
+
+// The deadline of a wait that begins now; time_point::max() for INFINITE.
+std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
+
+}  // namespace vidozir::platform

@@ -1,0 +1,291 @@
+// UTF-8/UTF-16 coding, UTF-8 detection, declared encodings and the name table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "encoding_names.h"  // written by the table's generator
+#include "xml_probe.h"
+
+namespace {
+
+using Units = std::vector<unsigned short>;
+
+// The oracle for the converters: one character at a time through the
+// decoders, "?" for a bad sequence, stopping at a 0 byte.
+Units DecodeEach(const std::string& bytes) {
+    Units units;
+    const char* p = bytes.data();
+    const char* const pEnd = p + bytes.size();
+    while (p < pEnd && *p) {
+        int nChar = CXmlDoc::DecodeCharUTF8(p, pEnd);
+        int n = 0;
+        unsigned short pair[2];
+        CXmlDoc::EncodeCharUTF16(nChar == -1 ? '?' : nChar, pair, n);
+        units.insert(units.end(), pair, pair + n);
+    }
+    return units;
+}
+
+Units Utf8To16(const std::string& bytes, int* pnConsumed = nullptr) {
+    const int nCount = static_cast<int>(bytes.size());
+    const int nUnits = CXmlDoc::UTF8To16(nullptr, bytes.data(), nCount);
+    Units units(static_cast<size_t>(nUnits) + 1, 0xFFFF);
+    const int nConsumed = CXmlDoc::UTF8To16(units.data(), bytes.data(), nCount);
+    if (pnConsumed) {
+        *pnConsumed = nConsumed;
+    }
+    units.resize(static_cast<size_t>(nUnits));
+    return units;
+}
+
+TEST(XmlEncoding, EncodersWriteTheSpecifiedForms) {
+    struct Case {
+        int nChar;
+        std::string utf8;
+        Units utf16;
+    } const cases[] = {
+        {0x41, "A", {0x41}},
+        {0xE9, "\xC3\xA9", {0xE9}},
+        {0x7FF, "\xDF\xBF", {0x7FF}},
+        {0x20AC, "\xE2\x82\xAC", {0x20AC}},
+        {0xFFFF, "\xEF\xBF\xBF", {0xFFFF}},
+        {0x10000, "\xF0\x90\x80\x80", {0xD800, 0xDC00}},
+        {0x1F600, "\xF0\x9F\x98\x80", {0xD83D, 0xDE00}},
+        {0x10FFFF, "\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},
+    };
+    for (const Case& c : cases) {
+        char szUtf8[8] = {};
+        int nLen = 1;  // writes at the offset given, and advances it
+        CXmlDoc::EncodeCharUTF8(c.nChar, szUtf8, nLen);
+        EXPECT_EQ(std::string(szUtf8 + 1, nLen - 1), c.utf8) << c.nChar;
+        int nCount = 0;
+        CXmlDoc::EncodeCharUTF8(c.nChar, nullptr, nCount);
+        EXPECT_EQ(nCount, static_cast<int>(c.utf8.size()));
+        unsigned short units[2];
+        int nUnits = 0;
+        CXmlDoc::EncodeCharUTF16(c.nChar, units, nUnits);
+        EXPECT_EQ(Units(units, units + nUnits), c.utf16) << c.nChar;
+        // and back
+        const char* p = c.utf8.data();
+        EXPECT_EQ(CXmlDoc::DecodeCharUTF8(p, p + c.utf8.size()), c.nChar);
+        EXPECT_EQ(p, c.utf8.data() + c.utf8.size());
+        const unsigned short* pw = units;
+        EXPECT_EQ(CXmlDoc::DecodeCharUTF16(pw, units + nUnits), c.nChar);
+    }
+}
+
+TEST(XmlEncoding, Utf8DecoderIsLenientAsSpecified) {
+    struct Case {
+        std::string bytes;
+        int nChar;
+        int nAdvance;
+    } const cases[] = {
+        {"\xC0\x80", 0, 2},                // overlong forms are accepted
+        {"\xE0\x80\xAF", 0x2F, 3},         //
+        {"\x85\x81", 0x141, 2},            // 0x80-0xB7 read as lead bytes
+        {"\xA1\x80\x80", 0x1000, 3},       // 0x20 set: two more
+        {"\xB1\x80\x80\x80", 0x40000, 4},  // 0x30 set: three more
+        {"\xB8\x80\x80\x80", -1, 1},       // 0xB8-0xBF fail as 0xF8-0xFF do
+        {"\xBF", -1, 1},
+        {"\xF8\x88\x80\x80\x80", -1, 1},
+        {"\xFF", -1, 1},
+        {"\xC3", -1, 1},      // cut off: the pointer stops at the end
+        {"\xE2\x82", -1, 2},  //
+        {"\xC3"
+         "A",
+         -1, 1},  // a low byte is left to be read next
+        {"\xED\xA0\x80", 0xD800, 3},
+    };
+    for (const Case& c : cases) {
+        const char* p = c.bytes.data();
+        EXPECT_EQ(CXmlDoc::DecodeCharUTF8(p, p + c.bytes.size()), c.nChar) << c.bytes;
+        EXPECT_EQ(p - c.bytes.data(), c.nAdvance) << c.bytes;
+    }
+}
+
+TEST(XmlEncoding, Utf16DecoderPairsAnySurrogate) {
+    struct Case {
+        Units units;  // without the end; a 0 is appended
+        int nChar;
+        int nAdvance;
+    } const cases[] = {
+        {{0xD83D, 0xDE00}, 0x1F600, 2},
+        {{0xDE00, 0xD83D}, ((0xDE00 & 0x3FF) << 10 | (0xD83D & 0x3FF)) + 0x10000, 2},
+        {{0xD800, 0x41}, 0x10041, 2},  // whatever the second unit is
+        {{0xD800}, -1, 1},             // before the 0
+        {{0xFFFF}, 0xFFFF, 1},
+    };
+    for (const Case& c : cases) {
+        Units units = c.units;
+        units.push_back(0);
+        const unsigned short* p = units.data();
+        EXPECT_EQ(CXmlDoc::DecodeCharUTF16(p, nullptr), c.nChar);
+        EXPECT_EQ(p - units.data(), c.nAdvance);
+    }
+    const Units lone = {0xD83D, 0xDE00};
+    const unsigned short* p = lone.data();
+    EXPECT_EQ(CXmlDoc::DecodeCharUTF16(p, p + 1), -1) << "a surrogate at the end";
+}
+
+TEST(XmlEncoding, Utf8To16CountsUnitsAndConsumesBytes) {
+    int nConsumed = 0;
+    EXPECT_EQ(Utf8To16("a\xC3\xA9", &nConsumed), (Units{0x61, 0xE9}));
+    EXPECT_EQ(nConsumed, 3);
+    // A 0 byte ends the conversion and is copied as the terminator.
+    const std::string withNull("ab\0cd", 5);
+    unsigned short out[6] = {9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(CXmlDoc::UTF8To16(nullptr, withNull.data(), 5), 2);
+    EXPECT_EQ(CXmlDoc::UTF8To16(out, withNull.data(), 5), 2);
+    EXPECT_EQ(out[2], 0);
+    EXPECT_EQ(out[3], 9);
+    // Bad sequences become "?"; the count limits the bytes read.
+    EXPECT_EQ(Utf8To16("\xFF"
+                       "a\xC3"),
+              (Units{'?', 'a', '?'}));
+    EXPECT_EQ(CXmlDoc::UTF8To16(nullptr, "abc", 0), 0);
+}
+
+TEST(XmlEncoding, Utf8To16FastPathAgreesWithTheDecoder) {
+    // ASCII runs of every length before and after each kind of sequence,
+    // so that every block boundary of the wide path is crossed.
+    const std::string pieces[] = {"\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80",  "\xFF",
+                                  "\x85\x81", "\xC3",         std::string("\0", 1)};
+    for (const std::string& piece : pieces) {
+        for (int nBefore = 0; nBefore < 40; nBefore += 3) {
+            std::string text(static_cast<size_t>(nBefore), 'x');
+            text += piece;
+            text += std::string(static_cast<size_t>(nBefore % 19 + 1), 'y');
+            int nConsumed = 0;
+            EXPECT_EQ(Utf8To16(text, &nConsumed), DecodeEach(text)) << nBefore;
+            EXPECT_EQ(nConsumed, piece[0] ? static_cast<int>(text.size()) : nBefore);
+        }
+    }
+}
+
+TEST(XmlEncoding, Utf16To8NeverSplitsACharacter) {
+    const unsigned short e9[] = {0xE9, 0};
+    char out[4] = {1, 1, 1, 1};
+    EXPECT_EQ(CXmlDoc::UTF16To8(out, e9, 2), 2);
+    EXPECT_EQ(std::string(out, 3), std::string("\xC3\xA9\x01"));  // no room for the 0
+    EXPECT_EQ(CXmlDoc::UTF16To8(out, e9, 4), 2);
+    EXPECT_EQ(out[2], 0);
+
+    const unsigned short text[] = {'a', 0x20AC, 0xD83D, 0xDE00, 'b', 0};
+    EXPECT_EQ(CXmlDoc::UTF16To8(nullptr, text, 0), 1 + 3 + 4 + 1);
+    struct Case {
+        int nRoom;
+        int nWritten;
+    } const cases[] = {{0, 0}, {1, 1}, {3, 1}, {4, 4}, {7, 4}, {8, 8}, {9, 9}, {20, 9}};
+    for (const Case& c : cases) {
+        char buffer[24];
+        std::memset(buffer, 0x7F, sizeof(buffer));
+        EXPECT_EQ(CXmlDoc::UTF16To8(buffer, text, c.nRoom), c.nWritten) << c.nRoom;
+        EXPECT_EQ(buffer[c.nWritten], c.nWritten < c.nRoom ? 0 : 0x7F) << c.nRoom;
+    }
+    const unsigned short lone[] = {'x', 0xD800, 0};
+    char buffer[8];
+    EXPECT_EQ(CXmlDoc::UTF16To8(buffer, lone, 8), 2);
+    EXPECT_STREQ(buffer, "x?");
+}
+
+TEST(XmlEncoding, DetectUtf8) {
+    struct Case {
+        std::string bytes;
+        bool bValid;
+        int nNonASCII;
+        bool bAtEnd;
+    } const cases[] = {
+        {"plain", true, 0, false},
+        {"caf\xC3\xA9 \xE6\x97\xA5", true, 2, false},
+        {"\xC3", false, 1, true},
+        {"ab\xE6\x97", false, 1, true},
+        {"\xC3"
+         "a",
+         false, 1, false},
+        {"\xC3\xA9\xBF", false, 2, false},
+        {"\xC0\x80 overlong", true, 1, false},
+        {std::string("ok\0\xFF", 4), true, 0, false},  // stops at a 0 byte
+    };
+    for (const Case& c : cases) {
+        int nNonASCII = -1;
+        bool bAtEnd = !c.bAtEnd;
+        EXPECT_EQ(CXmlDoc::DetectUTF8(c.bytes.data(), static_cast<int>(c.bytes.size()), &nNonASCII,
+                                      &bAtEnd),
+                  c.bValid)
+            << c.bytes;
+        EXPECT_EQ(nNonASCII, c.nNonASCII) << c.bytes;
+        EXPECT_EQ(bAtEnd, c.bAtEnd) << c.bytes;
+    }
+    // Long ASCII runs around a bad byte, as the fast path sees them.
+    std::string run(100, 'a');
+    run[70] = '\xFF';
+    EXPECT_FALSE(CXmlDoc::DetectUTF8(run.data(), 100));
+    EXPECT_TRUE(CXmlDoc::DetectUTF8(run.data(), 70));
+}
+
+TEST(XmlEncoding, DeclaredEncoding) {
+    struct Case {
+        const wchar_t* szDoc;
+        const wchar_t* szEncoding;
+    } const cases[] = {
+        {L"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a/>", L"windows-1252"},
+        {L"<?XML encoding='gb2312' version='1.0'?>", L"gb2312"},
+        {L"<?xml version=\"1.0\"?><a/>", L""},
+        {L" <?xml version=\"1.0\" encoding=\"x\"?>", L""},  // not at offset 0
+        {L"<a/><?xml encoding=\"x\"?>", L""},
+        {L"<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=gb2312\">",
+         L"gb2312"},
+        {L"<HTML><META HTTP-EQUIV='Content-Type' CONTENT='text/html;CharSet = koi8-r'></HTML>",
+         L"koi8-r"},
+        {L"<html><meta name=x><meta http-equiv=\"Content-Type\" content=\"text/html\">"
+         L"<meta http-equiv=\"Content-Type\" content=\"charset=utf-8\">",
+         L""},  // the scan ends with the first Content-Type meta
+        {L"<html><head></head><meta http-equiv=\"Content-Type\" content=\"charset=x\">", L""},
+        {L"<body><meta http-equiv=\"Content-Type\" content=\"charset=x\">", L""},
+        {L"<html><meta http-equiv=\"Content-Type\" content=\"text/html; charset=\">", L""},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CXmlDoc::GetDeclaredEncoding(c.szDoc), c.szEncoding) << xml_test::Utf8(c.szDoc);
+    }
+    EXPECT_EQ(CXmlDoc::GetDeclaredEncoding(XML_CSTR()), L"");
+}
+
+TEST(XmlEncoding, CodePageLookups) {
+    struct Case {
+        const wchar_t* szName;
+        int nCodePage;
+    } const cases[] = {
+        {L"ISO-8859-1", 28591}, {L"UTF-32", 65005}, {L"utf-32", 12000},  {L"Utf-32", 12000},
+        {L"x-unknown", -1},     {L"", 0},           {L"UTF-8", 65001},   {L"cp1256 ", 1256},
+        {L"cp1256  ", -1},      {L"utf-8 ", -1},    {L"Shift_JIS", 932}, {L"\u00e9", -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CXmlDoc::GetEncodingCodePage(c.szName), c.nCodePage) << xml_test::Utf8(c.szName);
+    }
+    EXPECT_EQ(CXmlDoc::GetEncodingCodePage(XML_CSTR()), 0);
+    // Names of 100 characters or more are not looked up.
+    const std::wstring longName = L"utf-8" + std::wstring(95, L' ');
+    EXPECT_EQ(CXmlDoc::GetEncodingCodePage(longName.c_str()), -1);
+}
+
+TEST(XmlEncoding, EveryTableNameMapsToItsCodePage) {
+    int nNames = 0;
+    for (const EncodingNameEntry& entry : kEncodingNames) {
+        ++nNames;
+        EXPECT_EQ(CXmlDoc::GetEncodingCodePage(entry.szName), entry.nCodePage)
+            << xml_test::Utf8(entry.szName);
+        std::wstring upper(entry.szName);
+        for (wchar_t& c : upper) {
+            c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+        }
+        if (upper != L"UTF-32") {
+            EXPECT_EQ(CXmlDoc::GetEncodingCodePage(upper.c_str()), entry.nCodePage);
+        }
+    }
+    EXPECT_EQ(nNames, 365);
+}
+
+}  // namespace

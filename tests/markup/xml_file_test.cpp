@@ -1,0 +1,425 @@
+// Load, Save, ReadTextFile and WriteTextFile: marks, nulls, byte order,
+// declared and detected encodings, the result records, and Python's codecs as
+// the oracle of every code page both sides know.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "encoding_fixtures.h"  // generated with Python's codecs
+#include "platform/win32.h"
+#include "support/test_support.h"
+#include "xml_probe.h"
+
+namespace {
+
+using Bytes = std::string;
+
+// The test's folder in Windows form (backslashes), which the library accepts
+// on every platform.
+const std::wstring& Folder() {
+    static const std::wstring folder = [] {
+        std::wstring wide;
+        for (char c : vidozir_test::MakeTempDir("xmlfile")) {
+            wide += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+        }
+        return wide + L'\\';
+    }();
+    return folder;
+}
+
+std::wstring PathOf(const wchar_t* szName) {
+    return Folder() + szName;
+}
+
+void WriteBytes(const std::wstring& path, const Bytes& bytes) {
+    FILE* fp = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(fp, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), fp), bytes.size());
+    std::fclose(fp);
+}
+
+Bytes ReadBytes(const std::wstring& path) {
+    Bytes bytes;
+    if (FILE* fp = _wfopen(path.c_str(), L"rb")) {
+        for (int c; (c = std::fgetc(fp)) != EOF;) {
+            bytes += static_cast<char>(c);
+        }
+        std::fclose(fp);
+    }
+    return bytes;
+}
+
+// Text of BMP characters in a file's form.
+enum class Form { Utf8, Le, Be, Latin1, Utf32Le };
+Bytes Encode(const std::wstring& text, Form form) {
+    Bytes out;
+    for (wchar_t c : text) {
+        const unsigned u = static_cast<unsigned>(c);
+        char b[4] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8), 0, 0};
+        int n = form == Form::Latin1 ? 1 : form == Form::Utf32Le ? 4 : 2;
+        if (form == Form::Utf8) {
+            n = 0;
+            CXmlDoc::EncodeCharUTF8(static_cast<int>(u), b, n);
+        } else if (form == Form::Be) {
+            std::swap(b[0], b[1]);
+        }
+        out.append(b, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+std::wstring Wide(const CLuStringW& text) {
+    return std::wstring(text.GetString(), static_cast<size_t>(text.GetLength()));
+}
+
+// The platform's own reading of bytes in its default code page.
+std::wstring DefaultCodePageText(const Bytes& bytes) {
+    std::wstring text(bytes.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                      &text[0], static_cast<int>(text.size()));
+    text.resize(static_cast<size_t>(n > 0 ? n : 0));
+    return text;
+}
+
+// GetError of a result text made by the static file functions.
+struct ResultReader : CXmlDoc {
+    explicit ResultReader(const CLuStringW& strResult) { m_strResultText = strResult; }
+};
+
+const Bytes kUtf8Mark = "\xEF\xBB\xBF";
+const Bytes kLeMark = "\xFF\xFE";
+const Bytes kBeMark = "\xFE\xFF";
+
+TEST(XmlFile, LoadReportsEveryStep) {
+    struct Case {
+        const char* szWhat;
+        Bytes bytes;
+        std::wstring text;
+        int nMarkFlags;
+        const wchar_t* szError;
+        const wchar_t* szResult;
+        bool bSameBytes = true;  // saving writes the file back as it was
+    } const cases[] = {
+        {"UTF-8 mark", kUtf8Mark + "<a/>", L"<a/>", CXmlDoc::DocFlagUtf8Preamble,
+         L"BOM + UTF-8 length 4 to UTF-16 length 4",
+         L"<bom/><read encoding=\"UTF-8\" length=\"4\"/>"
+         L"<converted_to encoding=\"UTF-16\" length=\"4\"/>"},
+        {"UTF-16LE mark", kLeMark + Encode(L"<a>\u00e9</a>", Form::Le), L"<a>\u00e9</a>",
+         CXmlDoc::DocFlagUtf16LeFile, L"BOM + UTF-16LE length 8",
+         L"<bom/><read encoding=\"UTF-16LE\" length=\"8\"/>"},
+        {"UTF-16BE mark", kBeMark + Encode(L"<a>\u65e5</a>", Form::Be), L"<a>\u65e5</a>",
+         CXmlDoc::DocFlagUtf16BeFile, L"BOM + UTF-16BE length 8 endian swap", nullptr},
+        {"UTF-16LE, odd byte and nulls", kLeMark + Encode(L"<a/>", Form::Le) + Bytes(2, '\0') + "x",
+         L"<a/>", CXmlDoc::DocFlagUtf16LeFile, L"BOM + UTF-16LE length 5 removed 1 nulls", nullptr,
+         false},
+        {"nulls", Bytes("<a>x\0y\0</a>", 11), L"<a>xy</a>", 0,
+         L"UTF-8 length 11 removed 2 nulls to UTF-16 length 9", nullptr, false},
+        {"windows-1252", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\xE9\x80</a>",
+         L"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\u00e9\u20ac</a>", 0,
+         L"windows-1252 length 54 to UTF-16 length 54", nullptr},
+        {"UTF-8 found by detection", " <a>\xC3\xA9</a>", L" <a>\u00e9</a>", 0,
+         L"UTF-8 length 10 (used UTF-8 detection) to UTF-16 length 9",
+         L"<read encoding=\"UTF-8\" length=\"10\"/><utf8_detection/>"
+         L"<converted_to encoding=\"UTF-16\" length=\"9\"/>"},
+        {"empty file", "", L"", 0, L"UTF-8 length 0 (used UTF-8 detection) to UTF-16 length 0",
+         nullptr},
+        {"mark only", kLeMark, L"", CXmlDoc::DocFlagUtf16LeFile, L"BOM + UTF-16LE length 0",
+         nullptr},
+        // Declared as the 32-bit code: read as the 8-bit text it must be.
+        {"UTF-32 declared", "<?xml version=\"1.0\" encoding=\"UTF-32\"?><a>\xC3\xA9</a>",
+         L"<?xml version=\"1.0\" encoding=\"UTF-32\"?><a>\u00e9</a>", 0,
+         L"UTF-32 length 48 to UTF-16 length 47", nullptr, false},
+        {"UTF-16 declared, no mark", "<?xml encoding=\"UTF-16\"?><a>\xC3\xA9</a>",
+         L"<?xml encoding=\"UTF-16\"?><a>\u00e9</a>", 0, L"UTF-16 length 34 to UTF-16 length 33",
+         nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szWhat);
+        const std::wstring path = PathOf(L"load.xml");
+        WriteBytes(path, c.bytes);
+        // The marks of an earlier file are forgotten; other flags stay.
+        CXmlDoc doc(CXmlDoc::DocFlagIgnoreCase | CXmlDoc::DocFlagUtf16BeFile);
+        EXPECT_EQ(doc.Load(path.c_str()), !c.text.empty());
+        EXPECT_EQ(Wide(doc.GetDoc()), c.text);
+        EXPECT_EQ(doc.GetDocFlags(), CXmlDoc::DocFlagIgnoreCase | c.nMarkFlags);
+        EXPECT_EQ(Wide(doc.GetError()), c.szError);
+        if (c.szResult) {
+            EXPECT_EQ(Wide(doc.GetResult()), c.szResult);
+        }
+        // Saved back as it came.
+        const std::wstring copy = PathOf(L"copy.xml");
+        EXPECT_TRUE(doc.Save(copy.c_str()));
+        if (c.bSameBytes) {
+            EXPECT_EQ(ReadBytes(copy), c.bytes);
+        }
+    }
+}
+
+TEST(XmlFile, UndeclaredNonUtf8TextUsesTheDefaultCodePage) {
+    const Bytes bytes = "x\xE9\xE8 <a/>";
+    const std::wstring path = PathOf(L"ansi.xml");
+    WriteBytes(path, bytes);
+    CXmlDoc doc;
+    doc.Load(path.c_str());
+    EXPECT_EQ(Wide(doc.GetDoc()), DefaultCodePageText(bytes));
+    EXPECT_NE(Wide(doc.GetResult()).find(L"<read encoding=\"\" length=\"8\"/><utf8_detection/>"),
+              std::wstring::npos)
+        << xml_test::Utf8(doc.GetResult());
+}
+
+TEST(XmlFile, FailuresReportThePlatformsMessage) {
+    CXmlDoc doc(L"<kept/>");
+    EXPECT_FALSE(doc.Load(PathOf(L"missing.xml").c_str()));
+    EXPECT_TRUE(doc.GetDoc().IsEmpty());
+    CXmlDoc record(doc.GetResult());
+    ASSERT_TRUE(record.FindElem(L"file_error")) << xml_test::Utf8(doc.GetResult());
+    EXPECT_EQ(Wide(record.GetAttrib(L"n")), L"2");  // ENOENT and ERROR_FILE_NOT_FOUND alike
+    const std::wstring msg = Wide(record.GetAttrib(L"msg"));
+    EXPECT_FALSE(msg.empty());
+    EXPECT_EQ(msg.find_first_of(L"\r\n"), std::wstring::npos);
+    EXPECT_LE(msg.size(), 100u);
+    EXPECT_EQ(Wide(doc.GetError()), msg);
+    EXPECT_FALSE(doc.FindElem());
+
+    doc.SetDoc(L"<a/>");
+    EXPECT_FALSE(doc.Save(PathOf(L"no-such-folder\\a.xml").c_str()));
+    EXPECT_NE(Wide(doc.GetResult()).find(L"<file_error msg=\""), std::wstring::npos);
+    CLuStringW strText(L"x");
+    EXPECT_FALSE(CXmlDoc::ReadTextFile(XML_CSTR(), strText));
+    EXPECT_TRUE(strText.IsEmpty());
+}
+
+TEST(XmlFile, StreamingFlagsRefuseLoadAndSave) {
+    const std::wstring path = PathOf(L"stream.xml");
+    WriteBytes(path, "<a/>");
+    CXmlDoc doc(CXmlDoc::DocFlagReadFile);
+    EXPECT_FALSE(doc.Load(path.c_str()));
+    EXPECT_FALSE(doc.Save(path.c_str()));
+    EXPECT_TRUE(doc.GetResult().IsEmpty());
+}
+
+TEST(XmlFile, WritingConvertsAndReports) {
+    struct Case {
+        const char* szWhat;
+        std::wstring text;
+        int nFlags;
+        const wchar_t* szEncoding;  // override, or null
+        Bytes bytes;
+        const wchar_t* szError;
+    } const cases[] = {
+        {"declared code page with a loss",
+         L"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\u00e9\u65e5</a>", 0, nullptr,
+         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\xE9?</a>",
+         L"UTF-16 length 54 to (chars lost in conversion!) windows-1252 length 54"},
+        {"undeclared is UTF-8", L"<a>\u00e9</a>", 0, nullptr, "<a>\xC3\xA9</a>",
+         L"UTF-16 length 8 to UTF-8 length 9"},
+        {"override", L"<a>\u00e9</a>", 0, L"ISO-8859-1", "<a>\xE9</a>",
+         L"UTF-16 length 8 to ISO-8859-1 length 8"},
+        {"mark wins over override", L"<a/>", CXmlDoc::DocFlagUtf16BeFile, L"UTF-8",
+         kBeMark + Encode(L"<a/>", Form::Be), L"BOM + endian swap UTF-16BE length 4"},
+        {"UTF-8 mark first", L"<a/>", CXmlDoc::DocFlagUtf8Preamble | CXmlDoc::DocFlagUtf16LeFile,
+         nullptr, kUtf8Mark + "<a/>", L"BOM + UTF-16 length 4 to UTF-8 length 4"},
+        {"empty", L"", CXmlDoc::DocFlagUtf16LeFile, nullptr, kLeMark, L"BOM + UTF-16LE length 0"},
+        {"UTF-16 named, no mark", L"<?xml encoding=\"UTF-16\"?><a/>", 0, nullptr,
+         Encode(L"<?xml encoding=\"UTF-16\"?><a/>", Form::Le),
+         L"UTF-16 length 29 to UTF-16 length 58"},
+        {"UTF-16BE named, no mark", L"<?xml encoding=\"utf-16be\"?><a/>", 0, nullptr,
+         Encode(L"<?xml encoding=\"utf-16be\"?><a/>", Form::Be),
+         L"UTF-16 length 31 to utf-16be length 62"},
+        {"UTF-32 as code points", L"<?xml encoding=\"UTF-32\"?>\xD83D\xDE00", 0, nullptr,
+         Encode(L"<?xml encoding=\"UTF-32\"?>", Form::Utf32Le) + Bytes("\x00\xF6\x01\x00", 4),
+         L"UTF-16 length 27 to UTF-32 length 104"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szWhat);
+        const std::wstring path = PathOf(L"write.xml");
+        CLuStringW strResult(L"<old/>");
+        int nFlags = c.nFlags | CXmlDoc::DocFlagIgnoreCase;
+        CLuStringW strEncoding(c.szEncoding);
+        const std::wstring text = c.text;
+        EXPECT_TRUE(CXmlDoc::WriteTextFile(path.c_str(), CLuStringW(text.c_str()), &strResult,
+                                           &nFlags, c.szEncoding ? &strEncoding : nullptr));
+        EXPECT_EQ(ReadBytes(path), c.bytes);
+        EXPECT_EQ(nFlags, c.nFlags | CXmlDoc::DocFlagIgnoreCase);
+        ResultReader errors(strResult);
+        EXPECT_EQ(Wide(errors.GetError()), c.szError) << xml_test::Utf8(strResult);
+    }
+}
+
+TEST(XmlFile, EditedDocumentsKeepTheirMarkEncodingAndBytes) {
+    const std::wstring head = L"<?xml version=\"1.0\" encoding=\"ENC\"?>\r\n<a><b>";
+    const std::wstring tail = L"</b><c x=\"\u00e9\"/></a>\r\n";
+    struct Case {
+        const wchar_t* szEncoding;
+        Bytes mark;
+        Form form;
+        int nFlags;
+    } const cases[] = {
+        {L"UTF-8", kUtf8Mark, Form::Utf8, CXmlDoc::DocFlagUtf8Preamble},
+        {L"UTF-16", kLeMark, Form::Le, CXmlDoc::DocFlagUtf16LeFile},
+        {L"UTF-16", kBeMark, Form::Be, CXmlDoc::DocFlagUtf16BeFile},
+        {L"windows-1252", "", Form::Latin1, 0},
+        {L"ISO-8859-1", "", Form::Latin1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(xml_test::Utf8(c.szEncoding));
+        std::wstring declared = head;
+        declared.replace(declared.find(L"ENC"), 3, c.szEncoding);
+        const std::wstring path = PathOf(L"edit.xml");
+        WriteBytes(path, c.mark + Encode(declared + L"old" + tail, c.form));
+        CXmlDoc doc;
+        ASSERT_TRUE(doc.Load(path.c_str())) << xml_test::Utf8(doc.GetResult());
+        EXPECT_EQ(doc.GetDocFlags(), c.nFlags);
+        ASSERT_TRUE(doc.FindElem() && doc.FindChildElem(L"b"));
+        doc.SetChildData(L"new \u00fc");
+        ASSERT_TRUE(doc.Save(path.c_str()));
+        EXPECT_EQ(ReadBytes(path), c.mark + Encode(declared + L"new \u00fc" + tail, c.form));
+        CXmlDoc again;
+        ASSERT_TRUE(again.Load(path.c_str()));
+        EXPECT_EQ(Wide(again.GetDoc()), Wide(doc.GetDoc()));
+        EXPECT_EQ(again.GetDocFlags(), c.nFlags);
+    }
+}
+
+// Where two sequences differ, compactly: "at 12: 4a/e9" ... (hex values).
+template <typename Text>
+std::string Differences(const Text& got, const Text& expected) {
+    std::string out;
+    if (got.size() != expected.size()) {
+        out = "lengths " + std::to_string(got.size()) + "/" + std::to_string(expected.size()) + ";";
+    }
+    char item[48];
+    for (size_t n = 0; n < got.size() && n < expected.size() && out.size() < 400; ++n) {
+        const unsigned a = static_cast<unsigned>(got[n]) & (sizeof(got[n]) == 1 ? 0xFF : ~0u);
+        const unsigned b =
+            static_cast<unsigned>(expected[n]) & (sizeof(expected[n]) == 1 ? 0xFF : ~0u);
+        if (a != b) {
+            std::snprintf(item, sizeof(item), " at %u: %x/%x", static_cast<unsigned>(n), a, b);
+            out += item;
+        }
+    }
+    return out;
+}
+
+// Stateful encodings: the encoder chooses where to switch state (ICU, for
+// one, announces ISO-2022-KR and HZ at the very start), so a saved file is
+// checked by reading it back rather than byte by byte.
+bool IsStateful(int nCodePage) {
+    return (nCodePage >= 50220 && nCodePage <= 50229) || nCodePage == 52936 || nCodePage == 65000;
+}
+
+// Where the platform's table knowingly differs from Python's. Python's cp950
+// gives the kana of Big5's row C6 their Unicode characters; Windows and ICU
+// keep them in the private use area. On Linux, ICU carries IBM's tables for
+// these DOS code pages where Windows follows its own.
+bool KnownDeviation(int nCodePage, unsigned nPython, unsigned nPlatform) {
+    if (nCodePage == 950 && nPlatform >= 0xE000 && nPlatform <= 0xF8FF) {
+        return true;
+    }
+    struct Deviation {
+        int nCodePage;
+        unsigned nPython, nPlatform;
+    } static const deviations[] = {
+#if defined(_WIN32)
+        // Windows's tables for the Mac pages, KOI8-U (its 21866 is KOI8-RU)
+        // and ISO 8859-7/8 predate the revisions that Python follows.
+        {10000, 0x3A9, 0x2126},
+        {10006, 0x20AC, 0xAD},
+        {10006, 0xB7, 0x387},
+        {10007, 0x490, 0xA2},
+        {10007, 0x491, 0x2202},
+        {10007, 0x20AC, 0xA4},
+        {10079, 0x3A9, 0x2126},
+        {10079, 0x20AC, 0xA4},
+        {10081, 0x3A9, 0x2126},
+        {21866, 0x255D, 0x45E},
+        {21866, 0x256C, 0x40E},
+        {28597, 0x2018, 0x2BD},
+        {28597, 0x2019, 0x2BC},
+        {28597, 0x20AC, 0xF7C2},
+        {28597, 0x20AF, 0xF7C3},
+        {28597, 0x37A, 0xF7C4},
+        {28598, 0xAF, 0x203E},
+#else
+        {437, 0xB5, 0x3BC},
+        {860, 0xB5, 0x3BC},
+        {861, 0xB5, 0x3BC},
+        {862, 0xB5, 0x3BC},
+        {863, 0xB5, 0x3BC},
+        {865, 0xB5, 0x3BC},
+        {852, 0xAC, 0xFFFD},
+        {864, 0xFEC1, 0xFEC3},
+        {864, 0xFEC5, 0xFEC7},
+        {864, 0x651, 0xFE7C},
+        {869, 0xB7, 0x387},
+        {869, 0x384, 0xB4},
+        {1125, 0xB7, 0xF7},
+        {1125, 0x221A, 0xB1},
+#endif
+    };
+    for (const Deviation& d : deviations) {
+        if (d.nCodePage == nCodePage && d.nPython == nPython && d.nPlatform == nPlatform) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every code page of the name table that Python knows and the platform has:
+// the file loads to what Python decodes, and saves back to the same bytes.
+TEST(XmlFile, CodePagesAgreeWithPythonsCodecs) {
+    std::string unavailable;
+    int nChecked = 0;
+    for (const EncodingFixture& fixture : kEncodingFixtures) {
+        SCOPED_TRACE(fixture.szCodec);
+        if (!IsValidCodePage(static_cast<UINT>(fixture.nCodePage))) {
+            unavailable += " " + std::to_string(fixture.nCodePage);
+            continue;
+        }
+        ++nChecked;
+        const Bytes bytes(reinterpret_cast<const char*>(fixture.pBytes),
+                          static_cast<size_t>(fixture.nBytes));
+        const std::wstring path = PathOf(L"codepage.xml");
+        WriteBytes(path, bytes);
+        CXmlDoc doc;
+        EXPECT_TRUE(doc.Load(path.c_str())) << xml_test::Utf8(doc.GetResult());
+        const std::wstring text = Wide(doc.GetDoc());
+        const std::wstring expected(fixture.pText, fixture.pText + fixture.nText);
+        bool bDeviates = false;
+        if (text.size() == expected.size()) {
+            for (size_t n = 0; n < text.size(); ++n) {
+                if (text[n] != expected[n] &&
+                    KnownDeviation(fixture.nCodePage, static_cast<unsigned>(expected[n]),
+                                   static_cast<unsigned>(text[n]))) {
+                    bDeviates = true;
+                } else {
+                    EXPECT_EQ(text[n], expected[n]) << fixture.nCodePage << " at " << n;
+                }
+            }
+        } else {
+            ADD_FAILURE() << fixture.nCodePage << Differences(text, expected);
+        }
+        EXPECT_TRUE(doc.Save(path.c_str()));
+        if (IsStateful(fixture.nCodePage) || bDeviates) {
+            // Read back in the declared encoding (a leading state sequence
+            // hides the declaration); what the platform could not map reads
+            // back as the "?" it was written as.
+            CLuStringW strEncoding = CXmlDoc::GetDeclaredEncoding(doc.GetDoc());
+            CLuStringW strAgain;
+            CXmlDoc::ReadTextFile(path.c_str(), strAgain, nullptr, nullptr, &strEncoding);
+            std::wstring written = text;
+            for (wchar_t& c : written) {
+                c = c == 0xFFFD ? L'?' : c;
+            }
+            EXPECT_EQ(Differences(Wide(strAgain), written), "") << fixture.nCodePage;
+        } else {
+            EXPECT_EQ(Differences(ReadBytes(path), bytes), "") << fixture.nCodePage;
+        }
+    }
+    std::printf("code pages checked: %d; not on this platform:%s\n", nChecked, unavailable.c_str());
+    EXPECT_GT(nChecked, 40);
+}
+
+}  // namespace
