@@ -30,44 +30,38 @@ void PutInt(std::vector<unsigned char>& bytes, int32_t value) {
 
 TEST(MemBuffer, SizesAndGrowthSteps) {
     EXPECT_EQ(CMemBuffer::ms_allocUnit, 64);
-    CMemBuffer fresh;
-    EXPECT_EQ(fresh.GetSize(), 64);
-    EXPECT_EQ(fresh.GetCursorPos(), 0);
-
-    unsigned char data[128] = {};
+    unsigned char data[5000] = {};
+    EXPECT_EQ(CMemBuffer().GetSize(), 64);
     EXPECT_EQ(CMemBuffer(data, 10).GetSize(), 64);
     EXPECT_EQ(CMemBuffer(data, 70).GetSize(), 72);
     EXPECT_EQ(CMemBuffer(data, 70).GetCursorPos(), 0);
     EXPECT_EQ(CMemBuffer(nullptr, 0).GetSize(), 64);
-
-    CMemBuffer five;
-    five.SetBytes(data, 5);
-    EXPECT_EQ(five.GetCursorPos(), 8);
-    EXPECT_EQ(five.GetSize(), 64);
-
-    CMemBuffer hundred;
-    hundred.SetBytes(data, 100);
-    EXPECT_EQ(hundred.GetSize(), 128);  // the step beats the 100 needed
-    EXPECT_EQ(hundred.GetCursorPos(), 100);
-
-    CMemBuffer big;
-    big.SetBytes(data, 128);
-    big.SetBytes(data, 128);
-    big.SetBytes(data, 4);  // 260 needed of 256: doubles to 512
-    EXPECT_EQ(big.GetSize(), 512);
-
-    CMemBuffer edge;
-    edge.Resize(1024);
-    EXPECT_EQ(edge.GetSize(), 1024);
-    edge.Seek(0, 1020);
-    edge.SetBytes(data, 10);
-    EXPECT_EQ(edge.GetSize(), 1536);
-    EXPECT_EQ(edge.GetCursorPos(), 1032);
-
-    CMemBuffer huge;  // the needed size wins over a smaller step
-    std::vector<unsigned char> block(5000, 7);
-    huge.SetBytes(block.data(), 5000);
-    EXPECT_EQ(huge.GetSize(), 5000);
+    // Writes from a cursor: the padded piece decides whether the block grows,
+    // to the larger of the step and the size needed.
+    struct Case {
+        int resize, seek;
+        std::vector<int> writes;
+        int size, cursor;
+    };
+    const Case cases[] = {
+        {0, 0, {5}, 64, 8},
+        {0, 0, {100}, 128, 100},          // the step beats the 100 needed
+        {0, 0, {128, 128, 4}, 512, 260},  // 260 needed of 256: doubles
+        {1024, 1020, {10}, 1536, 1032},
+        {0, 0, {5000}, 5000, 5000},  // the needed size beats a smaller step
+        {0, 60, {4}, 64, 64},        // fits exactly
+        {0, 62, {1}, 128, 66},       // 1 byte takes 4: 66 of 64
+    };
+    for (const Case& c : cases) {
+        CMemBuffer buffer;
+        if (c.resize)
+            buffer.Resize(c.resize);
+        buffer.Seek(0, c.seek);
+        for (int n : c.writes)
+            buffer.SetBytes(data, n);
+        EXPECT_EQ(buffer.GetSize(), c.size) << c.seek << " " << c.writes[0];
+        EXPECT_EQ(buffer.GetCursorPos(), c.cursor) << c.seek << " " << c.writes[0];
+    }
 }
 
 TEST(MemBuffer, ResizeAlwaysGrowsAndKeepsContentAndCursor) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <utility>
 
 #include "vidozir/membuffer.h"
 
@@ -26,12 +25,6 @@ TEST(MemPool, BlocksFromTheArrayAllocator) {
     auto* empty = static_cast<unsigned char*>(CMemPool::MallocZeroBuffer(0));
     EXPECT_NE(empty, nullptr);
     delete[] empty;
-}
-
-TEST(MemPool, AssignmentDoesNothing) {
-    CMemPool a, b;
-    EXPECT_EQ(&(a = b), &a);
-    EXPECT_EQ(&(a = std::move(b)), &a);
 }
 
 }  // namespace

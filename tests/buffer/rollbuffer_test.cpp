@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <random>
 #include <string>
@@ -53,115 +54,6 @@ unsigned char* HeadFiveSizeTwo(CRollBuffer& buffer) {
     EXPECT_EQ(buffer.RemoveFront(5), 1);
     Spans s = RowPtr(buffer, 0, 2);
     return s.first - 5;
-}
-
-TEST(RollBuffer, FirstPushAllocatesAndGrowthIsOneAndAHalf) {
-    CRollBuffer buffer(8);
-    auto data = Seq(1, 10);
-    buffer.PushBack(data.data(), 5);
-    Spans s = RowPtr(buffer, 0, 5);
-    unsigned char* block = s.first;
-    EXPECT_TRUE(buffer.InSingleBuffer(0, 5));
-    buffer.PushBack(data.data() + 5, 5);  // needs 10: grows to 15, head 0
-    EXPECT_EQ(buffer.GetDataSize(), 10u);
-    EXPECT_EQ(Content(buffer), data);
-    s = RowPtr(buffer, 0, 10);
-    EXPECT_NE(s.first, block);
-    EXPECT_EQ(s.firstLen, 10u);
-    EXPECT_EQ(s.second, nullptr);
-    // 15 bytes of room: 5 more fit without growing, the 6th grows the block.
-    auto more = Seq(20, 6);
-    buffer.PushBack(more.data(), 5);
-    EXPECT_EQ(RowPtr(buffer, 0, 15).first, s.first);
-    EXPECT_TRUE(buffer.InSingleBuffer(0, 15));
-    buffer.PushBack(more.data() + 5, 1);
-    EXPECT_NE(RowPtr(buffer, 0, 16).first, s.first);
-
-    CRollBuffer large(4);  // a first push larger than the capacity
-    auto twenty = Seq(0, 20);
-    large.PushFront(twenty.data(), 20);  // block of 30, content at its end
-    EXPECT_EQ(Content(large), twenty);
-    EXPECT_TRUE(large.InSingleBuffer(0, 20));
-    EXPECT_EQ(RowPtr(large, 0, 20).firstLen, 20u);
-    large.PushBack(twenty.data(), 10);  // wraps to the start of the 30 bytes
-    EXPECT_EQ(RowPtr(large, 0, 30).firstLen, 20u);
-    EXPECT_EQ(RowPtr(large, 0, 30).secondLen, 10u);
-}
-
-TEST(RollBuffer, PushBackWrapsRoundTheEnd) {
-    CRollBuffer buffer(8);
-    unsigned char* block = HeadFiveSizeTwo(buffer);
-    auto four = Seq(200, 4);
-    buffer.PushBack(four.data(), 4);
-    EXPECT_EQ(buffer.GetDataSize(), 6u);
-    EXPECT_EQ(block[7], 200);
-    EXPECT_EQ(block[0], 201);
-    EXPECT_EQ(block[2], 203);
-    Spans s = RowPtr(buffer, 0, 6);
-    ASSERT_TRUE(s.ok);
-    EXPECT_EQ(s.first, block + 5);
-    EXPECT_EQ(s.firstLen, 3u);
-    EXPECT_EQ(s.second, block);
-    EXPECT_EQ(s.secondLen, 3u);
-    EXPECT_EQ(Content(buffer), (std::vector<unsigned char>{100, 101, 200, 201, 202, 203}));
-    EXPECT_FALSE(buffer.InSingleBuffer(0, 6));
-    EXPECT_TRUE(buffer.InSingleBuffer(0, 3));
-    // Wholly in the wrapped part: contiguous, yet reported as not single.
-    EXPECT_FALSE(buffer.InSingleBuffer(3, 3));
-    s = RowPtr(buffer, 3, 3);
-    EXPECT_EQ(s.first, block);
-    EXPECT_EQ(s.firstLen, 3u);
-    EXPECT_EQ(s.second, nullptr);
-    // A stretch ending exactly at the block's end: a second span of 0.
-    s = RowPtr(buffer, 0, 3);
-    EXPECT_EQ(s.firstLen, 3u);
-    EXPECT_EQ(s.second, block);
-    EXPECT_EQ(s.secondLen, 0u);
-}
-
-TEST(RollBuffer, PushFrontWrapsRoundTheStart) {
-    CRollBuffer buffer(8);
-    auto five = Seq(0, 5);
-    buffer.PushBack(five.data(), 5);
-    ASSERT_EQ(buffer.RemoveFront(2), 1);  // head 2, size 3: {2, 3, 4}
-    unsigned char* block = RowPtr(buffer, 0, 3).first - 2;
-    auto four = Seq(50, 4);
-    buffer.PushFront(four.data(), 4);
-    EXPECT_EQ(block[0], 52);
-    EXPECT_EQ(block[1], 53);
-    EXPECT_EQ(block[6], 50);
-    EXPECT_EQ(block[7], 51);
-    EXPECT_EQ(RowPtr(buffer, 0, 1).first, block + 6);
-    EXPECT_EQ(Content(buffer), (std::vector<unsigned char>{50, 51, 52, 53, 2, 3, 4}));
-    EXPECT_EQ(buffer[0], 50);
-    EXPECT_EQ(buffer[2], 52);
-    EXPECT_EQ(buffer[6], 4);
-
-    // RemoveFront with head 6, size 5, capacity 8 moves the head to 1.
-    ASSERT_EQ(buffer.RemoveBack(2), 1);
-    ASSERT_EQ(buffer.GetDataSize(), 5u);
-    EXPECT_EQ(buffer.RemoveFront(3), 1);
-    EXPECT_EQ(buffer.GetDataSize(), 2u);
-    EXPECT_EQ(RowPtr(buffer, 0, 2).first, block + 1);
-    EXPECT_EQ(Content(buffer), (std::vector<unsigned char>{53, 2}));
-}
-
-TEST(RollBuffer, GrowthUnwrapsTheContent) {
-    CRollBuffer buffer(8);
-    HeadFiveSizeTwo(buffer);
-    auto four = Seq(200, 4);
-    buffer.PushBack(four.data(), 4);  // wrapped: 3 + 3
-    auto five = Seq(10, 5);
-    buffer.PushFront(five.data(), 5);  // needs 11: block of 16, head 0 before the push
-    EXPECT_EQ(buffer.GetDataSize(), 11u);
-    EXPECT_EQ(Content(buffer),
-              (std::vector<unsigned char>{10, 11, 12, 13, 14, 100, 101, 200, 201, 202, 203}));
-    Spans s = RowPtr(buffer, 5, 6);  // the old content starts the new block
-    EXPECT_EQ(s.firstLen, 6u);
-    EXPECT_EQ(s.second, nullptr);
-    s = RowPtr(buffer, 0, 11);
-    EXPECT_EQ(s.firstLen, 5u);  // the pushed bytes went to the block's end
-    EXPECT_EQ(s.secondLen, 6u);
 }
 
 TEST(RollBuffer, ReadsPastTheContent) {
@@ -271,51 +163,80 @@ TEST(RollBuffer, CopiesAreDeep) {
     EXPECT_EQ(assigned[0], 9);
 }
 
-// Random pushes and removals at both ends behave like a deque.
-TEST(RollBuffer, MatchesADeque) {
-    std::mt19937 random(42);
-    CRollBuffer buffer(3);
-    std::deque<unsigned char> model;
-    for (int step = 0; step < 5000; ++step) {
-        const unsigned int n = random() % 9;
-        std::vector<unsigned char> data(n);
-        for (auto& b : data) {
-            b = static_cast<unsigned char>(random());
-        }
-        switch (random() % 4) {
-            case 0:
-                buffer.PushBack(data.data(), n);
-                model.insert(model.end(), data.begin(), data.end());
-                break;
-            case 1:
-                buffer.PushFront(data.data(), n);
-                model.insert(model.begin(), data.begin(), data.end());
-                break;
-            case 2:
-                EXPECT_EQ(buffer.RemoveFront(n), n > 0 && n <= model.size() ? 1 : 0);
-                if (n > 0 && n <= model.size()) {
-                    model.erase(model.begin(), model.begin() + n);
-                }
-                break;
-            default:
-                EXPECT_EQ(buffer.RemoveBack(n), n > 0 && n <= model.size() ? 1 : 0);
-                if (n > 0 && n <= model.size()) {
-                    model.erase(model.end() - n, model.end());
-                }
-                break;
-        }
-        ASSERT_EQ(buffer.GetDataSize(), model.size());
-        if (!model.empty()) {
-            const unsigned int pos = random() % model.size();
-            ASSERT_EQ(buffer[pos], model[pos]);
-            Spans s = RowPtr(buffer, pos, 7);
-            std::vector<unsigned char> joined(s.first, s.first + s.firstLen);
-            if (s.second != nullptr) {
-                joined.insert(joined.end(), s.second, s.second + s.secondLen);
+// The block as the growth and wrap rules lay it out: capacity, head, content.
+struct RingModel {
+    unsigned cap, head = 0;
+    bool block = false;
+    std::deque<unsigned char> bytes;
+
+    void Push(bool front, const std::vector<unsigned char>& data) {
+        const unsigned n = static_cast<unsigned>(data.size()), needed = Size() + n;
+        if (!block || needed > cap) {
+            if (block && !bytes.empty()) {
+                head = 0;  // the content moves to the start of the new block
             }
-            ASSERT_EQ(joined, std::vector<unsigned char>(
-                                  model.begin() + pos,
-                                  model.begin() + pos + std::min<size_t>(7, model.size() - pos)));
+            cap = block || cap < needed ? 3 * needed / 2 : cap;
+            block = true;
+        }
+        if (front) {
+            const unsigned k = std::min(n, head);
+            head = n > k ? cap - (n - k) : head - k;
+        }
+        bytes.insert(front ? bytes.begin() : bytes.end(), data.begin(), data.end());
+    }
+    bool Remove(bool front, unsigned n) {
+        if (n == 0 || n > Size()) {
+            return false;
+        }
+        head = front ? (head + n) % cap : head;
+        front ? bytes.erase(bytes.begin(), bytes.begin() + n)
+              : bytes.erase(bytes.end() - n, bytes.end());
+        return true;
+    }
+    unsigned Size() const { return static_cast<unsigned>(bytes.size()); }
+};
+
+// Random pushes and removals at both ends, from several first capacities:
+// content, spans and InSingleBuffer follow the model's layout.
+TEST(RollBuffer, MatchesTheRingModel) {
+    std::mt19937 random(42);
+    for (unsigned capacity : {1u, 3u, 8u, 20u}) {
+        CRollBuffer buffer(capacity);
+        RingModel model{capacity};
+        for (int step = 0; step < 3000; ++step) {
+            const unsigned n = random() % 9;
+            std::vector<unsigned char> data(n);
+            for (auto& b : data) {
+                b = static_cast<unsigned char>(random());
+            }
+            const unsigned op = random() % 4;
+            if (op < 2) {
+                op ? buffer.PushFront(data.data(), n) : buffer.PushBack(data.data(), n);
+                model.Push(op == 1, data);
+            } else {
+                const int removed = op == 2 ? buffer.RemoveFront(n) : buffer.RemoveBack(n);
+                ASSERT_EQ(removed, model.Remove(op == 2, n) ? 1 : 0);
+            }
+            ASSERT_EQ(buffer.GetDataSize(), model.Size());
+            if (model.bytes.empty()) {
+                continue;
+            }
+            const unsigned pos = random() % model.Size(), len = random() % 9;
+            ASSERT_EQ(buffer[pos], model.bytes[pos]);
+            const unsigned count = std::min(len, model.Size() - pos);
+            const unsigned start = (model.head + pos) % model.cap;
+            const bool wraps = count > 0 && start + count >= model.cap;
+            Spans s = RowPtr(buffer, pos, len);
+            ASSERT_TRUE(s.ok);
+            ASSERT_EQ(s.firstLen, wraps ? model.cap - start : count) << capacity << " " << step;
+            ASSERT_EQ(s.second, wraps ? s.first - start : nullptr);
+            ASSERT_EQ(s.secondLen, wraps ? count - (model.cap - start) : 0u);
+            std::vector<unsigned char> joined(s.first, s.first + s.firstLen);
+            joined.insert(joined.end(), s.second, s.second + s.secondLen);
+            ASSERT_EQ(joined, std::vector<unsigned char>(model.bytes.begin() + pos,
+                                                         model.bytes.begin() + pos + count));
+            ASSERT_EQ(buffer.InSingleBuffer(pos, len),
+                      pos + len <= model.Size() && model.head + pos + len <= model.cap);
         }
     }
 }

@@ -84,57 +84,55 @@ TEST(Split, Numbers) {
     EXPECT_EQ(unsigneds, (std::vector<unsigned int>{1, 4294967295u, 42, 4294967295u, 0, 8}));
 }
 
-TEST(SplitString, KeepsEmptyPieces) {
-    WideList out;
-    SplitString(L"a,,b", L",", out);
-    EXPECT_EQ(out, Wides({L"a", L"", L"b"}));
-    out.clear();
-    SplitString(L"a,", L",", out);
-    EXPECT_EQ(out, Wides({L"a", L""}));
-    out.clear();
-    SplitString(L",a", L",", out);
-    EXPECT_EQ(out, Wides({L"", L"a"}));
-    out.clear();
-    SplitString(L"a", L"a", out);
-    EXPECT_EQ(out, Wides({L"", L""}));
+struct PieceCase {
+    const wchar_t *text, *separator;
+    WideList pieces;
+};
 
+TEST(SplitString, KeepsEmptyPieces) {
+    const PieceCase cases[] = {
+        {L"a,,b", L",", Wides({L"a", L"", L"b"})},
+        {L"a,", L",", Wides({L"a", L""})},
+        {L",a", L",", Wides({L"", L"a"})},
+        {L"a", L"a", Wides({L"", L""})},
+        {L"1<>2<><>3", L"<>", Wides({L"1", L"2", L"", L"3"})},
+    };
+    for (const PieceCase& c : cases) {
+        WideList out;
+        SplitString(c.text, c.separator, out);
+        EXPECT_EQ(out, c.pieces) << testing::PrintToString(std::wstring(c.text));
+    }
     // Appends, unless the text or separator is empty: then it clears.
+    WideList out = Wides({L"kept"});
     SplitString(L"x y", L";", out);
-    EXPECT_EQ(out, Wides({L"", L"", L"x y"}));
+    EXPECT_EQ(out, Wides({L"kept", L"x y"}));
     SplitString(L"a,b", L"", out);
     EXPECT_TRUE(out.empty());
     out = Wides({L"stale"});
     SplitString(L"", L",", out);
     EXPECT_TRUE(out.empty());
-
-    SplitString(L"1<>2<><>3", L"<>", out);
-    EXPECT_EQ(out, Wides({L"1", L"2", L"", L"3"}));
 }
 
 TEST(SplitPath, StepsOneCharacterAfterEachMatch) {
-    WideList out;
-    SplitPath(L"a/b//c/", out, L"/");
-    EXPECT_EQ(out, Wides({L"a", L"b", L"", L"c"}));
-    out.clear();
-    SplitPath(L"/a", out, L"/");
-    EXPECT_EQ(out, Wides({L"", L"a"}));
-    out.clear();
-    SplitPath(L"abc", out, L"/");
-    EXPECT_EQ(out, Wides({L"abc"}));
-    out.clear();
-    SplitPath(L"xabyabz", out, L"ab");
-    EXPECT_EQ(out, Wides({L"x", L"by", L"bz"}));
-
-    // Nothing happens for an empty text or a null separator; the list is kept.
+    const PieceCase cases[] = {
+        {L"a/b//c/", L"/", Wides({L"a", L"b", L"", L"c"})},
+        {L"/a", L"/", Wides({L"", L"a"})},
+        {L"abc", L"/", Wides({L"abc"})},
+        {L"xabyabz", L"ab", Wides({L"x", L"by", L"bz"})},
+        {L"a/b", L"", Wides({L"a/b"})},
+    };
+    for (const PieceCase& c : cases) {
+        WideList out;
+        SplitPath(c.text, out, c.separator);
+        EXPECT_EQ(out, c.pieces) << testing::PrintToString(std::wstring(c.text));
+    }
+    // Nothing happens for an empty text or a null separator; the list is kept
+    // and later pieces are appended.
+    WideList out = Wides({L"kept"});
     SplitPath(L"", out, L"/");
     SplitPath(L"a/b", out, nullptr);
-    EXPECT_EQ(out.size(), 3u);
     SplitPath(L"C:\\dir\\file", out, L"\\");
-    EXPECT_EQ(out, Wides({L"x", L"by", L"bz", L"C:", L"dir", L"file"}));
-
-    out.clear();
-    SplitPath(L"a/b", out, L"");
-    EXPECT_EQ(out, Wides({L"a/b"}));
+    EXPECT_EQ(out, Wides({L"kept", L"C:", L"dir", L"file"}));
 }
 
 }  // namespace

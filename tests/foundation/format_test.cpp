@@ -26,6 +26,7 @@ TEST(Format, IntegerConversions) {
     EXPECT_EQ(W(L"%I64d|%I64u", -1LL, 1ULL << 40), L"-1|1099511627776");
     EXPECT_EQ(W(L"%5d|%-5d|%05d|%+d|% d", 42, 42, -42, 3, 3), L"   42|42   |-0042|+3| 3");
     EXPECT_EQ(W(L"%.3d|%#x|%#o|%*d", 5, 255u, 8u, 4, 1), L"005|0xff|010|   1");
+    EXPECT_EQ(W(L"[%.0d|%.0d|%.1d]", 0, 7, 0), L"[|7|0]");  // no digit for 0 at precision 0
     EXPECT_EQ(W(L"%hhu|%hd", 0x1FFu, 70000), L"255|4464");
     EXPECT_EQ(W(L"%zu", static_cast<size_t>(12)), L"12");
 }

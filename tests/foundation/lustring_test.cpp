@@ -135,6 +135,7 @@ TEST(LuStringW, Searching) {
     EXPECT_EQ(s.Find(L"b.c"), 2);
     EXPECT_EQ(s.Find(L"b.c", 3), -1);
     EXPECT_EQ(s.Find(L""), 0);
+    EXPECT_EQ(s.Find(L"", s.GetLength()), s.GetLength());  // the empty text ends every string
     EXPECT_EQ(s.Find(L"d", 100), -1);
     EXPECT_EQ(s.ReverseFind(L'.'), 3);
     EXPECT_EQ(s.ReverseFind(L'q'), -1);
@@ -174,11 +175,11 @@ TEST(LuStringW, ComparisonAndCase) {
     EXPECT_TRUE(L'x' != CLuStringW(L"y"));
     CLuStringW mixed(
         L"Stra\x00DF"
-        L"e \x0110");
+        L"e \x0110\x0400\x040F\x0410");
     EXPECT_EQ(CLuStringW(mixed).MakeUpper(), CLuStringW(L"STRA\x00DF"
-                                                        L"E \x0110"));
+                                                        L"E \x0110\x0400\x040F\x0410"));
     EXPECT_EQ(CLuStringW(mixed).MakeLower(), CLuStringW(L"stra\x00DF"
-                                                        L"e \x0111"));
+                                                        L"e \x0111\x0450\x045F\x0430"));
 }
 
 TEST(LuStringW, Concatenation) {

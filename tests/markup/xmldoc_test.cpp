@@ -129,12 +129,6 @@ TEST(XmlDoc, FreeAndReleasedRecords) {
     EXPECT_EQ(doc.Elem(3).iElemNext, 5);
     EXPECT_EQ(doc.Elem(5).nFlagsLevel, XmlProbe::ElemReleased);
     EXPECT_TRUE(doc.IndexOk());
-    EXPECT_EQ(doc.x_GetParent(1), 0);
-    doc.x_SetPos(0, 1, 0);
-    EXPECT_EQ(doc.NodeType(), 1);
-    doc.x_SetPos(1, 0, 0);
-    EXPECT_EQ(doc.NodeType(), 0);
-    EXPECT_EQ(doc.ParentPos(), 1);
 }
 
 TEST(XmlDoc, DocumentsOfSeveralSegments) {

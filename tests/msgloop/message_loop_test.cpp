@@ -298,9 +298,9 @@ TEST(MessageLoop, SetThreadNameStoresAndNamesTheThread) {
         char actual[32] = {};
         pthread_getname_np(pthread_self(), actual, sizeof(actual));
         EXPECT_STREQ("worker-thread-", actual);
-        loop.SetThreadName(CLuStringA("io"));
+        loop.SetThreadName(CLuStringA("0123456789abcdef"));  // one byte too many
         pthread_getname_np(pthread_self(), actual, sizeof(actual));
-        EXPECT_STREQ("io", actual);
+        EXPECT_STREQ("0123456789abcde", actual);
 #endif
     }).join();
 }

@@ -47,6 +47,21 @@ TEST(Kernel, WaitOnSeveralHandles) {
     for (auto e : events) {
         EXPECT_TRUE(CloseHandle(e));
     }
+
+    // A wait takes up to MAXIMUM_WAIT_OBJECTS handles, and not one more.
+    HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
+    for (auto& e : many) {
+        e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    SetEvent(many[MAXIMUM_WAIT_OBJECTS - 1]);
+    EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many, FALSE, 0),
+              WAIT_OBJECT_0 + MAXIMUM_WAIT_OBJECTS - 1);
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS + 1, many, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    for (auto e : many) {
+        CloseHandle(e);
+    }
 }
 
 TEST(Kernel, ManualResetReleasesEveryWaiter) {

@@ -488,6 +488,13 @@ TEST_F(WinMsg, QuitComesAfterPostedMessagesWithItsExitCode) {
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
     EXPECT_EQ(msg.wParam, 7u);
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // taken once
+    // No filter of window or range holds it back.
+    for (HWND filter : {static_cast<HWND>(nullptr), window.get()}) {
+        PostQuitMessage(8);
+        ASSERT_TRUE(PeekMessageW(&msg, filter, kMsgA, kMsgA, PM_REMOVE));
+        EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+        EXPECT_EQ(msg.wParam, 8u);
+    }
 }
 
 TEST_F(WinMsg, QueueStatusTellsWhatIsQueuedAndWhatIsNew) {
