@@ -32,7 +32,9 @@ def program(folder):
 
 
 if windows:
-    run(cc, "-nostdlib", "-s", "-Wl,--entry=vzhelper_main", "-o", program("unsigned"), source,
+    # 32-bit C symbols carry a leading underscore.
+    entry = "_vzhelper_main" if "i686" in os.path.basename(cc) else "vzhelper_main"
+    run(cc, "-nostdlib", "-s", "-Wl,--entry=" + entry, "-o", program("unsigned"), source,
         "-lkernel32")
 else:
     run(cc, "-O1", "-o", program("unsigned"), source)
