@@ -67,25 +67,26 @@ typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups = 2 } TOKEN_I
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 // TokenGroups only (TOKEN_QUERY access): the record with its SIDs after it in
 // the one buffer; ERROR_INSUFFICIENT_BUFFER with the size needed.
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer,
-                                     DWORD length, DWORD* returnLength);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD length,
+                         DWORD* returnLength);
 // Names are compared ignoring case; an unknown one gives ERROR_NO_SUCH_PRIVILEGE.
 BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid);
 // Succeeds with ERROR_NOT_ALL_ASSIGNED as the last error when the token does
 // not hold one of the privileges. No previous state is returned.
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
-                                       DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
-                                       DWORD* returnLength);
+                           DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                           DWORD* returnLength);
 
 // Security descriptor texts, the subset: "O:", "G:" and "D:" parts; DACL
 // flags P, AI, AR; access-allowed (A) and access-denied (D) entries with the
 // flags OI, CI, NP, IO, ID, rights as two-letter names or a number, no
 // object types; SIDs as S-... or two-letter aliases (WD, SY, BA, BU, AU, CO,
 // AN, IU, LS, NS). The descriptor is self-relative, freed with LocalFree.
-BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(
-    LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor, ULONG* size);
-BOOL ConvertSecurityDescriptorToStringSecurityDescriptorW(
-    PSECURITY_DESCRIPTOR descriptor, DWORD revision, DWORD information, LPWSTR* text,
-    ULONG* length);
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size);
+BOOL ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCRIPTOR descriptor,
+                                                          DWORD revision, DWORD information,
+                                                          LPWSTR* text, ULONG* length);
 // The binary SID in a LocalAlloc block.
 BOOL ConvertStringSidToSidW(LPCWSTR text, PSID* sid);

@@ -41,7 +41,7 @@ typedef struct _SHELLEXECUTEINFOW {
 
 // Only the default verb (null) and "open". Values above 32 are success.
 HINSTANCE ShellExecuteW(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
-                                    LPCWSTR directory, int show);
+                        LPCWSTR directory, int show);
 // hProcess is the started program's handle when fMask has
 // SEE_MASK_NOCLOSEPROCESS and a program was started directly; null otherwise.
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);

@@ -40,9 +40,9 @@ WIDE_SAMPLE = (
 
 
 def load_names(path):
-    spec = importlib.util.spec_from_file_location("names", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    source = importlib.util.spec_from_file_location("names", path)
+    module = importlib.util.module_from_spec(source)
+    source.loader.exec_module(module)
     return {cp: names.split(", ")[0] for cp, names in module.NAMES}
 
 
