@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,16 +69,11 @@ TEST(MemBuffer, ResizeAlwaysGrowsAndKeepsContentAndCursor) {
     CMemBuffer buffer;
     const unsigned char data[] = {1, 2, 3, 4, 5, 6};
     buffer.SetBytes(data, 6);
-    buffer.Resize(0);
-    EXPECT_EQ(buffer.GetSize(), 128);
-    buffer.Resize(10);
-    EXPECT_EQ(buffer.GetSize(), 256);
-    buffer.Resize(1000);
-    EXPECT_EQ(buffer.GetSize(), 1000);
-    buffer.Resize(0);
-    EXPECT_EQ(buffer.GetSize(), 2000);
-    buffer.Resize(1);
-    EXPECT_EQ(buffer.GetSize(), 3000);
+    const std::pair<int, int> steps[] = {{0, 128}, {10, 256}, {1000, 1000}, {0, 2000}, {1, 3000}};
+    for (const auto& step : steps) {
+        buffer.Resize(step.first);
+        EXPECT_EQ(buffer.GetSize(), step.second) << step.first;
+    }
     EXPECT_EQ(buffer.GetCursorPos(), 8);
     EXPECT_EQ(Bytes(buffer, 0, 6), std::vector<unsigned char>(data, data + 6));
 }
@@ -215,11 +211,18 @@ TEST(MemBuffer, ShortReads) {
     CMemBuffer odd;
     odd.Resize(130);
     ASSERT_EQ(odd.GetSize(), 130);
+    EXPECT_EQ(CMemBuffer(odd).GetSize(), 130);  // a copy keeps the odd size
     odd.Seek(0, 128);
     odd.GetBytes(dst, 2);
     EXPECT_EQ(odd.GetCursorPos(), 132);
     odd.GetBytes(dst, 1);
     EXPECT_EQ(odd.GetCursorPos(), 132);
+    odd.SetBytes(std::string("after"));  // a write from past the end
+    EXPECT_EQ(odd.GetCursorPos(), 144);
+    EXPECT_GE(odd.GetSize(), 144);
+    odd.Seek(0, 132);
+    odd.GetBytes(text);
+    EXPECT_EQ(text, "after");
 }
 
 TEST(MemBuffer, DamagedRecordsReadSafely) {
@@ -267,30 +270,21 @@ TEST(MemBuffer, DamagedRecordsReadSafely) {
     }
 }
 
+// Steps in order on one buffer of 64 bytes: origin 0 counts from the start,
+// origin 1 back from the cursor, others do nothing; never outside the block.
 TEST(MemBuffer, Seeking) {
     CMemBuffer buffer;
-    buffer.Seek(0, 40);
-    EXPECT_EQ(buffer.GetCursorPos(), 40);
-    buffer.Seek(0, 10);  // origin 0 counts from the start
-    EXPECT_EQ(buffer.GetCursorPos(), 10);
-    buffer.Seek(0, 1000);
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.Seek(0, -5);
-    EXPECT_EQ(buffer.GetCursorPos(), 0);
-    buffer.Seek(0, 30);
-    buffer.Seek(1, 10);
-    EXPECT_EQ(buffer.GetCursorPos(), 20);
-    buffer.Seek(1, 100);
-    EXPECT_EQ(buffer.GetCursorPos(), 0);
-    buffer.Seek(1, -1000);  // a negative count never passes the end
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.Seek(2, 5);
-    buffer.Seek(-1, 5);
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.SeekToBegin();
-    EXPECT_EQ(buffer.GetCursorPos(), 0);
+    const int steps[][3] = {{0, 40, 40}, {0, 10, 10}, {0, 1000, 64}, {0, -5, 0},
+                            {0, 30, 30}, {1, 10, 20}, {1, 100, 0},   {1, -1000, 64},
+                            {0, 7, 7},   {2, 5, 7},   {-1, 5, 7}};
+    for (const auto& step : steps) {
+        buffer.Seek(step[0], step[1]);
+        EXPECT_EQ(buffer.GetCursorPos(), step[2]) << step[0] << " " << step[1];
+    }
     buffer.SeekToEnd();
     EXPECT_EQ(buffer.GetCursorPos(), buffer.GetSize());
+    buffer.SeekToBegin();
+    EXPECT_EQ(buffer.GetCursorPos(), 0);
 }
 
 TEST(MemBuffer, CopiesStartAtZeroWithTheSameBytes) {
@@ -309,13 +303,10 @@ TEST(MemBuffer, CopiesStartAtZeroWithTheSameBytes) {
     assigned.SetBytes(std::string("old"));
     assigned = buffer;
     EXPECT_EQ(assigned.GetCursorPos(), 0);
-    EXPECT_EQ(assigned.GetSize(), 256);  // 128 grown by Resize(200) to its next step
+    EXPECT_EQ(assigned.GetSize(),
+              256);  // 128 grown by Resize(200) to its next step
     EXPECT_EQ(Bytes(assigned, 0, 80), Bytes(buffer, 0, 80));
     EXPECT_NE(assigned.GetRawData(), buffer.GetRawData());
-
-    CMemBuffer odd;
-    odd.Resize(130);
-    EXPECT_EQ(CMemBuffer(odd).GetSize(), 130);
 
     CMemBuffer& self = assigned;
     assigned.Seek(0, 12);
@@ -338,21 +329,6 @@ TEST(MemBuffer, ASizeBeyondTheIntRangeIsExhaustion) {
     std::string text;
     buffer.GetBytes(text);
     EXPECT_EQ(text, "kept");
-}
-
-TEST(MemBuffer, WritesPastACursorBeyondTheEnd) {
-    CMemBuffer buffer;
-    buffer.Resize(130);
-    buffer.Seek(0, 128);
-    unsigned char two[2] = {};
-    buffer.GetBytes(two, 2);  // cursor now 132, past the 130-byte block
-    buffer.SetBytes(std::string("after"));
-    EXPECT_EQ(buffer.GetCursorPos(), 144);
-    EXPECT_GE(buffer.GetSize(), 144);
-    buffer.Seek(0, 132);
-    std::string text;
-    buffer.GetBytes(text);
-    EXPECT_EQ(text, "after");
 }
 
 }  // namespace

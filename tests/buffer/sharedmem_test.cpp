@@ -257,27 +257,21 @@ size_t StepsUntilLockEnters(CSharedMemory& shm, const std::vector<std::function<
     return step;
 }
 
-TEST(SharedMemory, LockIsReentrantAndNamedAfterTheSection) {
-    const std::string name = UniqueName("reentrant");
-    CSharedMemory shm;
-    shm.Lock();  // before Create: the mutex is called "lock"; must not hang
-    shm.Unlock();
+// The lock is re-entrant for its owner, and it is an external name: other
+// modules take the section's lock as the named mutex "<name>lock", opened with
+// the system's own calls.
+TEST(SharedMemory, LockIsReentrantAndIsTheMutexNamedAfterTheSection) {
+    const std::string name = UniqueName("lock");
+    CSharedMemory early;
+    early.Lock();  // before Create: the mutex is called "lock"; must not hang
+    early.Unlock();
     CSharedMemory a, b;
     ASSERT_EQ(a.Create(Wide(name), 1, 4096), 1);
     ASSERT_EQ(b.Open(Wide(name)), 1);
     a.Lock();
     a.Lock();  // system mutexes are re-entrant for their owner: two unlocks
     EXPECT_EQ(StepsUntilLockEnters(b, {[&] { a.Unlock(); }, [&] { a.Unlock(); }}), 2u);
-}
 
-// The lock is an external name: other modules take the section's lock as the
-// named mutex "<name>lock", opened with the system's own calls.
-TEST(SharedMemory, LockIsTheMutexNamedAfterTheSection) {
-    const std::string name = UniqueName("outside");
-    CSharedMemory shm;
-    ASSERT_EQ(shm.Create(Wide(name), 1, 4096), 1);
-    shm.Lock();  // creates the mutex
-    shm.Unlock();
     const CLuStringW mutexName = Wide(name + "lock");
     HANDLE outside = CreateMutexW(nullptr, FALSE, mutexName.GetString());
     ASSERT_NE(outside, nullptr);
@@ -291,7 +285,7 @@ TEST(SharedMemory, LockIsTheMutexNamedAfterTheSection) {
 #endif
     // Held from outside, the section's lock waits for it.
     ASSERT_EQ(WaitForSingleObject(outside, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(StepsUntilLockEnters(shm, {[&] { ReleaseMutex(outside); }}), 1u);
+    EXPECT_EQ(StepsUntilLockEnters(a, {[&] { ReleaseMutex(outside); }}), 1u);
     CloseHandle(outside);
 }
 

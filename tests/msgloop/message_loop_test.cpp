@@ -58,10 +58,15 @@ void WaitUntil(const Time& due) {
 
 }  // namespace
 
+// A task posted from a task queues behind those already waiting.
 TEST(MessageLoop, ImmediateTasksRunInPostingOrderOnePerDoWork) {
     SpyLoop loop;
     std::vector<int> order;
-    loop.PostTask(Record(&order, 1), 0);
+    loop.PostTask(new FnTask([&] {
+                      order.push_back(1);
+                      loop.PostTask(Record(&order, 4), 0);
+                  }),
+                  0);
     loop.PostTask(Record(&order, 2), -5);
     loop.PostTask(Record(&order, 3), 0);
     EXPECT_EQ(3, loop.spy->notified.load());  // every post notifies
@@ -69,24 +74,10 @@ TEST(MessageLoop, ImmediateTasksRunInPostingOrderOnePerDoWork) {
     EXPECT_EQ(std::vector<int>({1}), order);
     EXPECT_EQ(1, loop.DoWork());
     EXPECT_EQ(1, loop.DoWork());
+    EXPECT_EQ(std::vector<int>({1, 2, 3}), order);
+    EXPECT_EQ(1, loop.DoWork());
     EXPECT_EQ(0, loop.DoWork());
-    EXPECT_EQ(std::vector<int>({1, 2, 3}), order);
-}
-
-TEST(MessageLoop, TaskPostedFromATaskRunsInALaterDoWork) {
-    SpyLoop loop;
-    std::vector<int> order;
-    loop.PostTask(new FnTask([&] {
-                      order.push_back(1);
-                      loop.PostTask(Record(&order, 3), 0);
-                  }),
-                  0);
-    loop.PostTask(Record(&order, 2), 0);
-    EXPECT_EQ(1, loop.DoWork());
-    EXPECT_EQ(1, loop.DoWork());
-    EXPECT_EQ(std::vector<int>({1, 2}), order);
-    EXPECT_EQ(1, loop.DoWork());
-    EXPECT_EQ(std::vector<int>({1, 2, 3}), order);
+    EXPECT_EQ(std::vector<int>({1, 2, 3, 4}), order);
 }
 
 TEST(MessageLoop, DelayedTasksRunByDueTimeAndNeverEarly) {

@@ -6,28 +6,14 @@
 #include <thread>
 #include <vector>
 
+#include "loop_test_util.h"
 #include "platform/win32.h"
 #include "vidozir/msgloop.h"
 
 using namespace VidOzir;
+using Fn = msgloop_test::FnTask;
 
 namespace {
-
-class Fn : public CTask {
-public:
-    explicit Fn(std::function<void()> f, std::atomic<int>* destroyed = nullptr)
-        : f_(std::move(f)), destroyed_(destroyed) {}
-    ~Fn() override {
-        if (destroyed_ != nullptr) {
-            ++*destroyed_;
-        }
-    }
-    void Run() override { f_(); }
-
-private:
-    std::function<void()> f_;
-    std::atomic<int>* destroyed_;
-};
 
 const UINT kWorkMessage = WM_USER + 1000;
 

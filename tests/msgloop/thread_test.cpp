@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "loop_test_util.h"
 #include "platform/win32.h"
 #include "vidozir/thread.h"
 
@@ -14,33 +15,13 @@ using namespace VidOzir;
 
 namespace {
 
-// A task from a function object, for the tests.
-template <class F>
-class FnTask : public CTask {
-public:
-    explicit FnTask(F f, std::atomic<int>* destroyed = nullptr)
-        : f_(std::move(f)), destroyed_(destroyed) {}
-    ~FnTask() override {
-        if (destroyed_ != nullptr) {
-            ++*destroyed_;
-        }
-    }
-    void Run() override { f_(); }
-
-private:
-    F f_;
-    std::atomic<int>* destroyed_;
-};
-template <class F>
-CTask* MakeTask(F f, std::atomic<int>* destroyed = nullptr) {
-    return new FnTask<F>(std::move(f), destroyed);
-}
+using msgloop_test::FnTask;
 
 // Runs `f` on the thread's loop and waits for it.
 template <class Thread, class F>
 void RunOn(Thread& thread, F f) {
     CWaitableEvent done;
-    thread.GetMsgLoop()->PostTask(MakeTask([&] {
+    thread.GetMsgLoop()->PostTask(new FnTask([&] {
                                       f();
                                       done.Signal();
                                   }),
@@ -87,7 +68,7 @@ TYPED_TEST(ThreadKinds, StopWaitsForSubscribersAndPendingTasks) {
         EXPECT_EQ(loop->GetThreadName(), "vidozir-stop");
         loop->SubscribeOnDestroy([&] { ++notified; }, 0);
         // A delayed task far away is pending when the stop comes.
-        loop->PostTask(MakeTask([&] { ++ran; }, &destroyed), 60000);
+        loop->PostTask(new FnTask([&] { ++ran; }, &destroyed), 60000);
     }
     DWORD id = thread.GetThreadId();
     thread.StopThread();
@@ -124,7 +105,7 @@ TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
                 ++ended;
             },
             0);
-        thread->GetMsgLoop()->PostTask(MakeTask([&] {
+        thread->GetMsgLoop()->PostTask(new FnTask([&] {
                                            thread->StopThread();  // returns at once here
                                            ++afterStop;
                                            returned.Signal();
@@ -151,7 +132,7 @@ TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
 TYPED_TEST(ThreadKinds, RestartAfterStoppingItself) {
     TypeParam thread;
     ASSERT_EQ(thread.StartThread(), 1);
-    thread.GetMsgLoop()->PostTask(MakeTask([&] { thread.StopThread(); }), 0);
+    thread.GetMsgLoop()->PostTask(new FnTask([&] { thread.StopThread(); }), 0);
     // The null handle is the thread's last touch of the object.
     for (int i = 0; i < 1000 && thread.GetThreadHandle() != nullptr; ++i) {
         Sleep(10);
@@ -160,7 +141,7 @@ TYPED_TEST(ThreadKinds, RestartAfterStoppingItself) {
     ASSERT_EQ(thread.StartThread(), 1);
     std::atomic<int> ended{0};
     thread.GetMsgLoop()->SubscribeOnDestroy([&] { ++ended; }, 0);
-    thread.GetMsgLoop()->PostTask(MakeTask([] { Sleep(100); }), 0);
+    thread.GetMsgLoop()->PostTask(new FnTask([] { Sleep(100); }), 0);
     thread.StopThread();
     EXPECT_EQ(ended.load(), 1);
     EXPECT_EQ(thread.GetThreadHandle(), nullptr);
@@ -175,7 +156,7 @@ TYPED_TEST(ThreadKinds, NeverStartedAndDestroyedWhileRunning) {
     {
         TypeParam running;
         ASSERT_EQ(running.StartThread(), 1);
-        running.GetMsgLoop()->PostTask(MakeTask([] {}, &destroyed), 60000);
+        running.GetMsgLoop()->PostTask(new FnTask([] {}, &destroyed), 60000);
     }  // the destructor stops the thread and waits for it
     EXPECT_EQ(destroyed.load(), 1);
 }
@@ -189,7 +170,7 @@ TYPED_TEST(ThreadKinds, StartAndStopManyWithTasksInFlight) {
         ASSERT_EQ(thread.StartThread(), 1);
         auto loop = thread.GetMsgLoop();
         for (int t = 0; t < 5; ++t) {
-            loop->PostTask(MakeTask([&] { ++ran; }, &destroyed), t % 2 == 0 ? 0 : 60000);
+            loop->PostTask(new FnTask([&] { ++ran; }, &destroyed), t % 2 == 0 ? 0 : 60000);
         }
         loop.reset();
         thread.StopThread();
@@ -222,7 +203,7 @@ bool PostBatchAndWaitForA(Thread& thread, bool gated, CWaitableEvent& proceed) {
     CWaitableEvent gateEntered;
     CWaitableEvent gate;
     if (gated) {
-        loop->PostTask(MakeTask([&] {
+        loop->PostTask(new FnTask([&] {
                            gateEntered.Signal();
                            gate.TimedWait(kPromptly);
                        }),
@@ -232,12 +213,12 @@ bool PostBatchAndWaitForA(Thread& thread, bool gated, CWaitableEvent& proceed) {
         }
     }
     CWaitableEvent started;
-    loop->PostTask(MakeTask([&] {
+    loop->PostTask(new FnTask([&] {
                        started.Signal();
                        proceed.TimedWait(20);
                    }),
                    0);
-    loop->PostTask(MakeTask([] {}), kFarDelay);
+    loop->PostTask(new FnTask([] {}), kFarDelay);
     gate.Signal();
     return started.TimedWait(kPromptly) == 1;
 }
@@ -249,7 +230,7 @@ TYPED_TEST(ThreadKinds, PostsWakeALoopThatHoldsAFarDelayedTask) {
         CWaitableEvent proceed;
         ASSERT_TRUE(PostBatchAndWaitForA(thread, cycle % 2 == 0, proceed)) << cycle;
         CWaitableEvent ran;
-        thread.GetMsgLoop()->PostTask(MakeTask([&] { ran.Signal(); }), 0);
+        thread.GetMsgLoop()->PostTask(new FnTask([&] { ran.Signal(); }), 0);
         proceed.Signal();
         ASSERT_EQ(ran.TimedWait(kPromptly), 1) << "post lost in cycle " << cycle;
     }
