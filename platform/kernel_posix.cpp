@@ -322,8 +322,24 @@ DWORD GetThreadId(HANDLE handle) {
     return thread->id_.load();
 }
 
+namespace {
+// The process id, asked of the kernel once per process: a forked child
+// forgets its parent's (the registry helper asks for it at every call).
+std::atomic<pid_t> g_processId{0};
+void ForgetProcessId() {
+    g_processId.store(0, std::memory_order_relaxed);
+}
+}  // namespace
+
 DWORD GetCurrentProcessId() {
-    return static_cast<DWORD>(::getpid());
+    pid_t pid = g_processId.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered = pthread_atfork(nullptr, nullptr, ForgetProcessId);
+        (void)registered;
+        pid = ::getpid();
+        g_processId.store(pid, std::memory_order_relaxed);
+    }
+    return static_cast<DWORD>(pid);
 }
 
 BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {

@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,30 +79,50 @@ uid_t OwnSessionUser(uint32_t session, bool audit) {
 // The session of this process and its user, looked up again only when the
 // process's POSIX session changes: an audit session is fixed once the process
 // has one, and so is its login uid.
+struct KnownSession {
+    pid_t posix = -1;
+    uint32_t session = 0;
+    uid_t user = 0;
+};
+std::mutex g_sessionLock;
+KnownSession g_known;
+
 bool OwnSession(uint32_t* session, uid_t* user) {
-    static std::mutex lock;
-    static pid_t knownPosix = -1;
-    static uint32_t knownSession = 0;
-    static uid_t knownUser = 0;
     pid_t posix = getsid(0);
-    std::lock_guard<std::mutex> hold(lock);
-    if (posix != knownPosix || posix < 0) {
+    std::lock_guard<std::mutex> hold(g_sessionLock);
+    if (posix != g_known.posix || posix < 0) {
         bool audit = false;
-        if (!SessionOf(getpid(), &knownSession, &audit)) {
+        g_known.posix = -1;
+        if (!SessionOf(static_cast<pid_t>(GetCurrentProcessId()), &g_known.session, &audit)) {
             return false;
         }
-        knownUser = OwnSessionUser(knownSession, audit);
-        knownPosix = posix;
+        g_known.user = OwnSessionUser(g_known.session, audit);
+        g_known.posix = posix;
     }
-    *session = knownSession;
+    *session = g_known.session;
     if (user != nullptr) {
-        *user = knownUser;
+        *user = g_known.user;
     }
+    return true;
+}
+
+// The user of the session this process was last found in, when that is
+// `session`: its user cannot change while the session lasts, so the question
+// that follows ProcessIdToSessionId needs no new look at the process.
+bool KnownSessionUser(uint32_t session, uid_t* uid) {
+    std::lock_guard<std::mutex> hold(g_sessionLock);
+    if (g_known.posix < 0 || session != g_known.session) {
+        return false;
+    }
+    *uid = g_known.user;
     return true;
 }
 
 // The user logged on to `session`; false when no process belongs to it.
 bool SessionUser(uint32_t session, uid_t* uid) {
+    if (session != WTS_CURRENT_SESSION && KnownSessionUser(session, uid)) {
+        return true;
+    }
     uint32_t own = 0;
     if (OwnSession(&own, uid) && (session == WTS_CURRENT_SESSION || session == own)) {
         return true;
@@ -143,7 +164,20 @@ LPWSTR Copy(const std::wstring& text) {
     return block;
 }
 
+bool IsAscii(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// User names are mostly ASCII, which needs no converter.
 std::wstring Wide(const std::string& utf8) {
+    if (IsAscii(utf8)) {
+        return std::wstring(utf8.begin(), utf8.end());
+    }
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
     std::wstring wide(n > 0 ? static_cast<size_t>(n) : 1u, L'\0');
     if (n > 0) {
@@ -154,6 +188,13 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 std::string Utf8(const std::wstring& wide) {
+    bool ascii = true;
+    for (wchar_t unit : wide) {
+        ascii = ascii && unit >= 0 && unit < 0x80;
+    }
+    if (ascii) {
+        return std::string(wide.begin(), wide.end());
+    }
     int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string utf8(n > 0 ? static_cast<size_t>(n) : 1u, '\0');
     if (n > 0) {
@@ -184,13 +225,23 @@ bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
 }
 
 // The last user looked up, kept while the user database file is unchanged:
-// the session's user is asked for at every registry call of the helper.
+// the session's user is asked for at every registry call of the helper. The
+// file is looked at again at most once a second, so a renamed user is seen
+// within a second, as an account cache of Windows is also late.
 struct KnownUser {
     timespec changed = {};
     ino_t file = 0;
     uid_t uid = 0;
     std::string name;
+    int64_t checkedAt = 0;  // coarse monotonic milliseconds; 0: never
 };
+constexpr int64_t kPasswdRecheckMs = 1000;
+
+int64_t CoarseMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // read from memory, no system call
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + 1;
+}
 std::mutex g_userLock;
 KnownUser g_user;
 
@@ -211,12 +262,23 @@ bool Same(const KnownUser& a, const KnownUser& b) {
 
 // Looks a user up by name (`byName`) or by uid, through the cache.
 bool FindUser(bool byName, std::string* name, uid_t* uid) {
+    int64_t at = CoarseMs();
+    {
+        std::lock_guard<std::mutex> hold(g_userLock);
+        if (g_user.checkedAt != 0 && at - g_user.checkedAt < kPasswdRecheckMs &&
+            (byName ? g_user.name == *name : g_user.uid == *uid)) {
+            *uid = g_user.uid;
+            *name = g_user.name;
+            return true;
+        }
+    }
     KnownUser now;
     bool cacheable = PasswdState(&now);
     {
         std::lock_guard<std::mutex> hold(g_userLock);
         if (cacheable && Same(now, g_user) && !g_user.name.empty() &&
             (byName ? g_user.name == *name : g_user.uid == *uid)) {
+            g_user.checkedAt = at;
             *name = g_user.name;
             *uid = g_user.uid;
             return true;
@@ -236,6 +298,7 @@ bool FindUser(bool byName, std::string* name, uid_t* uid) {
         std::lock_guard<std::mutex> hold(g_userLock);
         now.name = *name;
         now.uid = *uid;
+        now.checkedAt = at;
         g_user = now;
     }
     return true;
@@ -255,6 +318,18 @@ bool UidOf(const std::string& name, uid_t* uid) {
     return value < kUnset;
 }
 
+void AppendDecimal(std::wstring* out, uint64_t value) {
+    wchar_t digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        out->push_back(digits[--count]);
+    }
+}
+
 // The binary SID S-1-22-1-<uid>: revision, two sub-authorities, authority 22.
 constexpr DWORD kSidSize = 16;
 void WriteSid(uid_t uid, BYTE* sid) {
@@ -269,7 +344,7 @@ void WriteSid(uid_t uid, BYTE* sid) {
 BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
     uint32_t session = 0;
     bool audit = false;
-    bool found = processId == static_cast<DWORD>(getpid())
+    bool found = processId == GetCurrentProcessId()
                      ? OwnSession(&session, nullptr)
                      : SessionOf(static_cast<pid_t>(processId), &session, &audit);
     if (sessionId == nullptr || !found) {
@@ -367,16 +442,22 @@ BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
     for (int i = 2; i < 8; ++i) {
         authority = authority << 8 | bytes[i];
     }
-    char number[32];
-    // Authorities beyond 32 bits are written in hexadecimal, as Windows does.
-    std::snprintf(number, sizeof(number), authority >> 32 ? "S-1-0x%012llX" : "S-1-%llu",
-                  static_cast<unsigned long long>(authority));
-    std::string out = number;
+    std::wstring out = L"S-1-";
+    if (authority >> 32) {
+        // Authorities beyond 32 bits are written in hexadecimal, as Windows does.
+        char number[32];
+        std::snprintf(number, sizeof(number), "0x%012llX",
+                      static_cast<unsigned long long>(authority));
+        out.append(number, number + std::strlen(number));
+    } else {
+        AppendDecimal(&out, authority);
+    }
     for (int i = 0; i < bytes[1]; ++i) {
         uint32_t sub = 0;
         std::memcpy(&sub, bytes + 8 + 4 * i, 4);
-        out += "-" + std::to_string(sub);
+        out += L'-';
+        AppendDecimal(&out, sub);
     }
-    *text = Copy(std::wstring(out.begin(), out.end()));
+    *text = Copy(out);
     return *text != nullptr;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/kernel.h"
 
@@ -34,10 +35,16 @@ BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    char host[256] = {};
-    if (gethostname(host, sizeof(host) - 1) != 0) {
-        std::strcpy(host, "LOCALHOST");
-    }
+    // Read once, as Windows reads the computer name once at start-up: a new
+    // name counts from the next start.
+    static const std::string name = [] {
+        char host[256] = {};
+        if (gethostname(host, sizeof(host) - 1) != 0) {
+            std::strcpy(host, "LOCALHOST");
+        }
+        return std::string(host);
+    }();
+    const char* host = name.c_str();
     size_t length = 0;
     while (length < MAX_COMPUTERNAME_LENGTH && host[length] != 0 && host[length] != '.') {
         ++length;
