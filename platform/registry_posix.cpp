@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "platform/registry_store.h"
 
+using vidozir::platform::RegFoldAppend;
 using vidozir::platform::RegHive;
 using vidozir::platform::RegKeyRef;
 using vidozir::platform::RegKeyStats;
@@ -34,21 +35,36 @@ uintptr_t Value(HKEY key) {
     return reinterpret_cast<uintptr_t>(key);
 }
 
-std::shared_ptr<const OpenKey> Find(HKEY key) {
-    uintptr_t value = Value(key);
+// The predefined keys; false for any other handle, or when the hive is missing.
+bool Predefined(HKEY key, OpenKey* open) {
+    RegHive* hive = nullptr;
     if (key == HKEY_LOCAL_MACHINE) {
-        return std::make_shared<OpenKey>(OpenKey{RegHive::Machine()->Root(), KEY_ALL_ACCESS});
+        hive = RegHive::Machine();
+    } else if (key == HKEY_CURRENT_USER) {
+        hive = RegHive::User(RegHive::ProcessUserSid());
+    } else if (key == HKEY_USERS) {
+        *open = OpenKey{RegKeyRef{}, KEY_READ};
+        return true;
     }
-    if (key == HKEY_CURRENT_USER) {
-        RegHive* hive = RegHive::User(RegHive::ProcessUserSid());
-        return hive != nullptr ? std::make_shared<OpenKey>(OpenKey{hive->Root(), KEY_ALL_ACCESS})
-                               : nullptr;
+    if (hive == nullptr) {
+        return false;
     }
-    if (key == HKEY_USERS) {
-        return std::make_shared<OpenKey>(OpenKey{RegKeyRef{}, KEY_READ});
+    *open = OpenKey{hive->Root(), KEY_ALL_ACCESS};
+    return true;
+}
+
+bool IsPredefined(HKEY key) {
+    uintptr_t value = Value(key);
+    return value >= kPredefinedFirst && value <= kPredefinedLast;
+}
+
+std::shared_ptr<const OpenKey> Find(HKEY key) {
+    if (IsPredefined(key)) {
+        OpenKey open;
+        return Predefined(key, &open) ? std::make_shared<const OpenKey>(std::move(open)) : nullptr;
     }
     std::lock_guard<std::mutex> hold(g_keysLock);
-    auto found = g_keys.find(value);
+    auto found = g_keys.find(Value(key));
     return found != g_keys.end() ? found->second : nullptr;
 }
 
@@ -61,38 +77,59 @@ HKEY Add(const RegKeyRef& ref, REGSAM granted) {
     return reinterpret_cast<HKEY>(value);
 }
 
-std::u16string Units(LPCWSTR text) {
-    std::u16string units;
-    for (; text != nullptr && *text != 0; ++text) {
-        units.push_back(static_cast<char16_t>(*text));
+std::u16string Units(const wchar_t* text, size_t length) {
+    std::u16string units(length, u'\0');
+    for (size_t i = 0; i < length; ++i) {
+        units[i] = static_cast<char16_t>(text[i]);
     }
     return units;
 }
 
+std::u16string Units(LPCWSTR text) {
+    return text != nullptr ? Units(text, std::char_traits<wchar_t>::length(text))
+                           : std::u16string();
+}
+
+// The folded form of a value name, as the store compares names.
+std::string FoldedName(LPCWSTR name) {
+    std::string folded;
+    if (name != nullptr) {
+        RegFoldAppend(&folded, name, std::char_traits<wchar_t>::length(name));
+    }
+    return folded;
+}
+
+// A component of a key path, in the caller's text.
+struct Piece {
+    const wchar_t* units;
+    size_t length;
+};
+
 // Backslash-separated components; empty ones are skipped, but a path may not
 // start with a backslash, and a component has at most 255 units.
-LONG Split(LPCWSTR subKey, std::vector<std::u16string>* components) {
-    if (subKey != nullptr && *subKey == L'\\') {
+LONG Split(LPCWSTR subKey, std::vector<Piece>* pieces) {
+    if (subKey == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    if (*subKey == L'\\') {
         return ERROR_BAD_PATHNAME;
     }
-    std::u16string current;
-    for (const wchar_t* p = subKey; p != nullptr; ++p) {
+    const wchar_t* start = subKey;
+    for (const wchar_t* p = subKey;; ++p) {
         if (*p == L'\\' || *p == 0) {
-            if (current.size() > 255) {
+            size_t length = static_cast<size_t>(p - start);
+            if (length > 255) {
                 return ERROR_INVALID_PARAMETER;
             }
-            if (!current.empty()) {
-                components->push_back(std::move(current));
-                current.clear();
+            if (length > 0) {
+                pieces->push_back(Piece{start, length});
             }
             if (*p == 0) {
-                break;
+                return ERROR_SUCCESS;
             }
-        } else {
-            current.push_back(static_cast<char16_t>(*p));
+            start = p + 1;
         }
     }
-    return ERROR_SUCCESS;
 }
 
 // Generic rights become the key's own; the view flags mean nothing here, and
@@ -114,25 +151,31 @@ REGSAM Map(REGSAM access) {
 
 // Splits the path and resolves its start: under HKEY_USERS the first
 // component names the hive (the user's SID) and is taken off the path.
-LONG Start(HKEY key, LPCWSTR subKey, std::vector<std::u16string>* path,
-           std::shared_ptr<const OpenKey>* from) {
+LONG Start(HKEY key, LPCWSTR subKey, std::vector<Piece>* path, OpenKey* from) {
     LONG status = Split(subKey, path);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    *from = Find(key);
-    if (*from == nullptr) {
-        return ERROR_INVALID_HANDLE;
+    if (IsPredefined(key)) {
+        if (!Predefined(key, from)) {
+            return ERROR_INVALID_HANDLE;
+        }
+    } else {
+        std::shared_ptr<const OpenKey> open = Find(key);
+        if (open == nullptr) {
+            return ERROR_INVALID_HANDLE;
+        }
+        *from = *open;
     }
-    if ((*from)->ref.hive != nullptr || path->empty()) {
+    if (from->ref.hive != nullptr || path->empty()) {
         return ERROR_SUCCESS;
     }
-    RegHive* hive = RegHive::User(path->front());
+    RegHive* hive = RegHive::User(Units(path->front().units, path->front().length));
     if (hive == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
     path->erase(path->begin());
-    *from = std::make_shared<OpenKey>(OpenKey{hive->Root(), KEY_ALL_ACCESS});
+    *from = OpenKey{hive->Root(), KEY_ALL_ACCESS};
     return ERROR_SUCCESS;
 }
 
@@ -202,20 +245,27 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::vector<std::u16string> path;
-    std::shared_ptr<const OpenKey> from;
+    std::vector<Piece> path;
+    OpenKey from;
     LONG status = Start(key, subKey, &path, &from);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     REGSAM wanted = Map(access);
-    if (from->ref.hive == nullptr) {
-        *result = Add(from->ref, wanted & KEY_READ);  // HKEY_USERS itself
+    if (from.ref.hive == nullptr) {
+        *result = Add(from.ref, wanted & KEY_READ);  // HKEY_USERS itself
         return ERROR_SUCCESS;
+    }
+    std::string folded;
+    for (const Piece& piece : path) {
+        if (!folded.empty()) {
+            RegFoldAppend(&folded, L"\\", 1);
+        }
+        RegFoldAppend(&folded, piece.units, piece.length);
     }
     RegKeyRef opened;
     REGSAM granted = 0;
-    status = from->ref.hive->Open(from->ref, path, wanted, &opened, &granted);
+    status = from.ref.hive->Open(from.ref, folded, wanted, &opened, &granted);
     if (status == ERROR_SUCCESS) {
         *result = Add(opened, granted);
     }
@@ -231,21 +281,25 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, 
         // Links and backup semantics are not offered.
         return ERROR_INVALID_PARAMETER;
     }
-    std::vector<std::u16string> path;
-    std::shared_ptr<const OpenKey> from;
-    LONG status = Start(key, subKey, &path, &from);
+    std::vector<Piece> pieces;
+    OpenKey from;
+    LONG status = Start(key, subKey, &pieces, &from);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    if (from->ref.hive == nullptr) {
+    if (from.ref.hive == nullptr) {
         return ERROR_ACCESS_DENIED;  // no hive is made by creating a key
+    }
+    std::vector<std::u16string> path;
+    for (const Piece& piece : pieces) {
+        path.push_back(Units(piece.units, piece.length));
     }
     RegKeyRef opened;
     REGSAM granted = 0;
     bool created = false;
-    status = from->ref.hive->Create(from->ref, from->granted, path, Units(keyClass),
-                                    (options & REG_OPTION_VOLATILE) != 0, Map(access), &opened,
-                                    &granted, &created);
+    status = from.ref.hive->Create(from.ref, from.granted, path, Units(keyClass),
+                                   (options & REG_OPTION_VOLATILE) != 0, Map(access), &opened,
+                                   &granted, &created);
     if (status == ERROR_SUCCESS) {
         *result = Add(opened, granted);
         if (disposition != nullptr) {
@@ -256,12 +310,18 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, 
 }
 
 LONG RegCloseKey(HKEY key) {
-    uintptr_t value = Value(key);
-    if (value >= kPredefinedFirst && value <= kPredefinedLast) {
+    if (IsPredefined(key)) {
         return ERROR_SUCCESS;
     }
+    std::shared_ptr<const OpenKey> closed;  // released outside the lock
     std::lock_guard<std::mutex> hold(g_keysLock);
-    return g_keys.erase(value) > 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    auto found = g_keys.find(Value(key));
+    if (found == g_keys.end()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    closed = std::move(found->second);
+    g_keys.erase(found);
+    return ERROR_SUCCESS;
 }
 
 LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
@@ -292,7 +352,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, BY
     }
     DWORD storedType = 0;
     std::string bytes;
-    status = open->ref.hive->QueryValue(open->ref, Units(name), &storedType, &bytes);
+    status = open->ref.hive->QueryValue(open->ref, FoldedName(name), &storedType, &bytes);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -305,7 +365,8 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, BY
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     std::shared_ptr<const OpenKey> open;
     LONG status = Use(key, KEY_SET_VALUE, &open, ERROR_FILE_NOT_FOUND);
-    return status != ERROR_SUCCESS ? status : open->ref.hive->DeleteValue(open->ref, Units(name));
+    return status != ERROR_SUCCESS ? status
+                                   : open->ref.hive->DeleteValue(open->ref, FoldedName(name));
 }
 
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,

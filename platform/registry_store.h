@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/registry_keycache_posix.h"
 
 struct sqlite3;
 
@@ -58,10 +59,10 @@ public:
 
     RegKeyRef Root() { return RegKeyRef{this, kRootId, std::string()}; }
 
-    // `path` holds the components below `from`. `wanted` is a mapped access
-    // mask; on success *granted holds what the key allows of it.
-    LONG Open(const RegKeyRef& from, const std::vector<std::u16string>& path, REGSAM wanted,
-              RegKeyRef* key, REGSAM* granted);
+    // `folded` is the path below `from`, folded (RegFoldAppend). `wanted` is a
+    // mapped access mask; on success *granted holds what the key allows of it.
+    LONG Open(const RegKeyRef& from, const std::string& folded, REGSAM wanted, RegKeyRef* key,
+              REGSAM* granted);
     // Creates what is missing; `fromGranted` are the rights of the handle of
     // `from`, needed when the first new key goes directly below it.
     LONG Create(const RegKeyRef& from, REGSAM fromGranted, const std::vector<std::u16string>& path,
@@ -72,9 +73,10 @@ public:
 
     LONG SetValue(const RegKeyRef& key, const std::u16string& name, DWORD type, const BYTE* data,
                   DWORD size);
-    LONG QueryValue(const RegKeyRef& key, const std::u16string& name, DWORD* type,
+    // `folded` is the value's name folded (RegFoldAppend).
+    LONG QueryValue(const RegKeyRef& key, const std::string& folded, DWORD* type,
                     std::string* data);
-    LONG DeleteValue(const RegKeyRef& key, const std::u16string& name);
+    LONG DeleteValue(const RegKeyRef& key, const std::string& folded);
     LONG EnumKey(const RegKeyRef& key, DWORD index, std::u16string* name, std::u16string* keyClass,
                  uint64_t* written);
     LONG EnumValue(const RegKeyRef& key, DWORD index, std::u16string* name, DWORD* type,
@@ -90,8 +92,11 @@ public:
 
 private:
     struct Statements;
+    static RegHive* UserHive(const std::u16string& sid);
     RegHive(const std::string& file, const std::string& volatileFile, unsigned ownerUid);
     bool Setup(const std::string& file, const std::string& volatileFile, bool readOnly);
+    // Brings the layout of an attached store up to date; false when it cannot.
+    bool Upgrade(const char* schema, bool writable);
     void Close();
     LONG Lookup(const std::string& folded, int64_t* id, REGSAM* allowed);
     LONG Exists(const RegKeyRef& key);
@@ -103,9 +108,12 @@ private:
     bool readOnly_ = false;
     bool volatileAvailable_ = false;
     std::unique_ptr<Statements> statements_;
+    RegKeyCache keys_;  // under lock_
 };
 
 // Upper-cased components joined by backslashes, as big-endian UTF-16 bytes.
 std::string RegFold(const std::string& base, const std::vector<std::u16string>& components);
+// Appends `length` units (UTF-16, one per element) upper-cased, as RegFold does.
+void RegFoldAppend(std::string* out, const wchar_t* units, size_t length);
 
 }  // namespace vidozir::platform

@@ -121,10 +121,12 @@ const char* const kKeySql[] = {
     // 2: delete a key with its values
     "DELETE FROM %s.keys WHERE id=?1",
     "DELETE FROM %s.vals WHERE key=?1",
-    // 4: set a value; the value keeps its place and its first-written name
-    ("INSERT INTO %s.vals(key,fold,name,type,data) SELECT ?1,?2,?3,?4,?5 WHERE EXISTS"
-     " (SELECT 1 FROM %s.keys WHERE id=?1) ON CONFLICT(key,fold) DO UPDATE SET"
-     " type=excluded.type, data=excluded.data"),
+    // 4: set a value; the value keeps its place and its first-written name.
+    // The time of the write is the value's: a key's last write is the latest
+    // of its own time and its values', so a write changes one row, not two.
+    ("INSERT INTO %s.vals(key,fold,name,type,data,written) SELECT ?1,?2,?3,?4,?5,?6 WHERE"
+     " EXISTS (SELECT 1 FROM %s.keys WHERE id=?1) ON CONFLICT(key,fold) DO UPDATE SET"
+     " type=excluded.type, data=excluded.data, written=excluded.written"),
     "UPDATE %s.keys SET written=?2 WHERE id=?1",
     // 6: read, delete and enumerate values
     "SELECT type,data FROM %s.vals WHERE key=?1 AND fold=?2",
@@ -133,8 +135,11 @@ const char* const kKeySql[] = {
     ("SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(data)) FROM %s.vals"
      " WHERE key=?1"),
     // 10: a key's class and time, its user rights
-    "SELECT class,written FROM %s.keys WHERE id=?1",
+    ("SELECT class,max(written,ifnull((SELECT max(written) FROM %s.vals WHERE key=?1),0))"
+     " FROM %s.keys WHERE id=?1"),
     "UPDATE %s.keys SET access=?2 WHERE id=?1",
+    // 12: a key by its folded path
+    "SELECT id,access FROM %s.keys WHERE path=?1",
 };
 enum KeyStatement {
     kExists,
@@ -149,21 +154,26 @@ enum KeyStatement {
     kValueStats,
     kKeyInfo,
     kSetAccess,
+    kFind,
     kKeyStatements
 };
 
 // Statements over both stores at once (children of a stored key can be volatile).
 const char* const kTreeSql[] = {
-    ("SELECT id,access FROM main.keys WHERE path=?1 UNION ALL"
-     " SELECT -id,access FROM vol.keys WHERE path=?1 LIMIT 1"),
-    ("SELECT name,class,written FROM (SELECT path,name,class,written FROM main.keys"
-     " WHERE parent=?1 UNION ALL SELECT path,name,class,written FROM vol.keys WHERE parent=?1)"
-     " ORDER BY path LIMIT 1 OFFSET ?2"),
+    ("SELECT name,class,written FROM (SELECT k.path AS path,k.name AS name,k.class AS class,"
+     " max(k.written,ifnull((SELECT max(v.written) FROM main.vals v WHERE v.key=k.id),0))"
+     " AS written FROM main.keys k WHERE k.parent=?1 UNION ALL SELECT k.path,k.name,k.class,"
+     " max(k.written,ifnull((SELECT max(v.written) FROM vol.vals v WHERE v.key=k.id),0))"
+     " FROM vol.keys k WHERE k.parent=?1) ORDER BY path LIMIT 1 OFFSET ?2"),
     ("SELECT count(*),max(length(CAST(name AS BLOB))/2),max(length(CAST(class AS BLOB))/2) FROM"
      " (SELECT name,class FROM main.keys WHERE parent=?1 UNION ALL"
      " SELECT name,class FROM vol.keys WHERE parent=?1)"),
 };
-enum TreeStatement { kFind, kEnumKey, kKeyStats, kTreeStatements };
+enum TreeStatement { kEnumKey, kKeyStats, kTreeStatements };
+
+// Transaction control, prepared once rather than parsed at every call.
+const char* const kControlSql[] = {"BEGIN IMMEDIATE", "BEGIN", "COMMIT", "ROLLBACK"};
+enum ControlStatement { kBeginWrite, kBeginDeferred, kCommit, kRollback, kControlStatements };
 
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS %s.keys(id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -171,8 +181,18 @@ const char kSchema[] =
     " class TEXT NOT NULL, access INTEGER NOT NULL, written INTEGER NOT NULL);"
     "CREATE INDEX IF NOT EXISTS %s.keys_by_parent ON keys(parent,path);"
     "CREATE TABLE IF NOT EXISTS %s.vals(key INTEGER NOT NULL, fold BLOB NOT NULL,"
-    " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key,fold));"
+    " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+    " written INTEGER NOT NULL DEFAULT 0, UNIQUE(key,fold));"
     "CREATE INDEX IF NOT EXISTS %s.vals_in_order ON vals(key);";
+
+// The layout of a store is numbered in its user_version: 0 the first one, whose
+// values had no time of their own, 1 this one. An older store is brought up
+// to date when a process opens it for writing (adding the column rewrites
+// nothing, and a process of the older build still reads and writes it). A
+// newer store, or an older one this process may only read, is refused: the
+// hive then behaves as a store that cannot be opened, rather than misreading
+// a layout it does not know.
+constexpr int kLayout = 1;
 
 std::string WithSchema(const char* sql, const char* schema) {
     std::string out;
@@ -228,24 +248,45 @@ bool Exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// A write transaction over both stores, rolled back unless committed.
+// Runs a statement that returns no rows; SQLITE_OK when it succeeded.
+int Run(sqlite3_stmt* statement) {
+    int step = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return step == SQLITE_DONE ? SQLITE_OK : step;
+}
+
+// A transaction, rolled back unless committed. `begin` is kBeginWrite (both
+// stores locked at once) or kBeginDeferred (only what the statements touch is
+// locked, when they touch it, and the busy time-out applies).
 class Transaction {
 public:
-    explicit Transaction(sqlite3* db) : db_(db) { begun_ = Exec(db, "BEGIN IMMEDIATE"); }
+    Transaction(sqlite3_stmt* const* control, ControlStatement begin) : control_(control) {
+        begun_ = Run(control_[begin]) == SQLITE_OK;
+    }
     ~Transaction() {
         if (begun_) {
-            Exec(db_, "ROLLBACK");
+            Run(control_[kRollback]);
         }
     }
     bool Begun() const { return begun_; }
     int Commit() {
-        begun_ = false;
-        return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        int result = Run(control_[kCommit]);
+        if (result == SQLITE_OK) {
+            begun_ = false;
+        }
+        return result;
     }
 
 private:
-    sqlite3* db_;
+    sqlite3_stmt* const* control_;
     bool begun_;
+};
+
+// Drops the cached key look-ups when a call that changes keys returns: its
+// uncommitted or in-memory changes do not show in the log index.
+struct ForgetKeysOnExit {
+    RegKeyCache* keys;
+    ~ForgetKeysOnExit() { keys->Clear(); }
 };
 
 int Store(int64_t id) {
@@ -261,6 +302,14 @@ std::map<std::u16string, std::unique_ptr<RegHive>>& Hives() {
     return hives;
 }
 
+template <typename Unit>
+void FoldUnits(std::string* out, const Unit* units, size_t length) {
+    out->reserve(out->size() + 2 * length);
+    for (size_t i = 0; i < length; ++i) {
+        AppendFolded(out, static_cast<char16_t>(units[i]));
+    }
+}
+
 }  // namespace
 
 std::string RegFold(const std::string& base, const std::vector<std::u16string>& components) {
@@ -269,16 +318,19 @@ std::string RegFold(const std::string& base, const std::vector<std::u16string>& 
         if (!out.empty()) {
             AppendFolded(&out, u'\\');
         }
-        for (char16_t unit : component) {
-            AppendFolded(&out, unit);
-        }
+        FoldUnits(&out, component.data(), component.size());
     }
     return out;
+}
+
+void RegFoldAppend(std::string* out, const wchar_t* units, size_t length) {
+    FoldUnits(out, units, length);
 }
 
 struct RegHive::Statements {
     sqlite3_stmt* key[2][kKeyStatements] = {};
     sqlite3_stmt* tree[kTreeStatements] = {};
+    sqlite3_stmt* control[kControlStatements] = {};
 };
 
 RegHive::RegHive(const std::string& file, const std::string& volatileFile, unsigned ownerUid)
@@ -322,24 +374,28 @@ bool RegHive::Setup(const std::string& file, const std::string& volatileFile, bo
     sqlite3_prepare_v2(db_, "ATTACH DATABASE ?1 AS vol", -1, &attach, nullptr);
     sqlite3_bind_text(attach, 1, volatileFile.empty() ? ":memory:" : volatileFile.c_str(), -1,
                       SQLITE_TRANSIENT);
-    volatileAvailable_ = sqlite3_step(attach) == SQLITE_DONE && !volatileFile.empty();
+    bool attached = sqlite3_step(attach) == SQLITE_DONE;
     sqlite3_finalize(attach);
+    volatileAvailable_ = attached && !volatileFile.empty();
     if (volatileAvailable_) {
         Exec(db_, "PRAGMA vol.journal_mode=WAL");
         Exec(db_, "PRAGMA vol.synchronous=OFF");  // nothing of it outlives the boot
-    } else if (!Exec(db_, "ATTACH DATABASE ':memory:' AS vol")) {
+    } else if (!attached && !Exec(db_, "ATTACH DATABASE ':memory:' AS vol")) {
         return false;
     }
-    // Two processes may set up a new store at once: the busy time-out
-    // serialises them and the statements tolerate each other's work.
-    if (!readOnly) {
-        std::string root = "INSERT OR IGNORE INTO main.keys VALUES(1,0,x'','','',";
-        root += std::to_string(KEY_ALL_ACCESS) + "," + std::to_string(NowTicks()) + ")";
-        if (!Exec(db_, WithSchema(kSchema, "main")) || !Exec(db_, root)) {
-            return false;
-        }
+    // Two processes may set up a new store at once: the write transaction
+    // serialises them (the busy time-out applies) and the statements tolerate
+    // each other's work.
+    if (!Exec(db_, readOnly ? "BEGIN" : "BEGIN IMMEDIATE")) {
+        return false;
     }
-    if (!Exec(db_, WithSchema(kSchema, "vol"))) {
+    std::string root = "INSERT OR IGNORE INTO main.keys VALUES(1,0,x'','','',";
+    root += std::to_string(KEY_ALL_ACCESS) + "," + std::to_string(NowTicks()) + ")";
+    bool laidOut = (readOnly || (Exec(db_, WithSchema(kSchema, "main")) && Exec(db_, root))) &&
+                   Exec(db_, WithSchema(kSchema, "vol")) && Upgrade("main", !readOnly) &&
+                   Upgrade("vol", true);
+    if (!laidOut || !Exec(db_, "COMMIT")) {
+        Exec(db_, "ROLLBACK");
         return false;
     }
     for (int store = 0; store < 2; ++store) {
@@ -357,10 +413,45 @@ bool RegHive::Setup(const std::string& file, const std::string& volatileFile, bo
             return false;
         }
     }
+    for (int i = 0; i < kControlStatements; ++i) {
+        if (sqlite3_prepare_v3(db_, kControlSql[i], -1, SQLITE_PREPARE_PERSISTENT,
+                               &statements_->control[i], nullptr) != SQLITE_OK) {
+            return false;
+        }
+    }
+    static const char* const kSchemas[RegKeyCache::kDatabases] = {"main", "vol"};
+    keys_.Attach(db_, kSchemas);
     return true;
 }
 
+bool RegHive::Upgrade(const char* schema, bool writable) {
+    int version = -1;
+    sqlite3_stmt* statement = nullptr;
+    std::string sql = std::string("PRAGMA ") + schema + ".user_version";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        version = sqlite3_column_int(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    if (version == kLayout) {
+        return true;
+    }
+    if (version < 0 || version > kLayout || !writable) {
+        return false;
+    }
+    // Layout 0 to 1: values get their time (a new store has the column already).
+    statement = nullptr;
+    sql = std::string("SELECT written FROM ") + schema + ".vals LIMIT 0";
+    bool hasTimes = sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK;
+    sqlite3_finalize(statement);
+    return (hasTimes || Exec(db_, WithSchema("ALTER TABLE %s.vals ADD COLUMN written INTEGER NOT"
+                                             " NULL DEFAULT 0",
+                                             schema))) &&
+           Exec(db_, sql.assign("PRAGMA ") + schema + ".user_version=" + std::to_string(kLayout));
+}
+
 void RegHive::Close() {
+    keys_.Detach();
     for (auto& store : statements_->key) {
         for (sqlite3_stmt*& statement : store) {
             sqlite3_finalize(statement);
@@ -368,6 +459,10 @@ void RegHive::Close() {
         }
     }
     for (sqlite3_stmt*& statement : statements_->tree) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
+    for (sqlite3_stmt*& statement : statements_->control) {
         sqlite3_finalize(statement);
         statement = nullptr;
     }
@@ -399,6 +494,21 @@ std::u16string RegHive::ProcessUserSid() {
 }
 
 RegHive* RegHive::User(const std::u16string& sid) {
+    // Hives stay loaded, so the last one this thread asked for needs no lock.
+    thread_local std::u16string lastSid;
+    thread_local RegHive* lastHive = nullptr;
+    if (lastHive != nullptr && sid == lastSid) {
+        return lastHive;
+    }
+    RegHive* hive = UserHive(sid);
+    if (hive != nullptr) {
+        lastSid = sid;
+        lastHive = hive;
+    }
+    return hive;
+}
+
+RegHive* RegHive::UserHive(const std::u16string& sid) {
     static const std::u16string prefix = u"S-1-22-1-";
     if (sid.size() <= prefix.size() || sid.size() > prefix.size() + 10 ||
         (sid[0] != u'S' && sid[0] != u's') || sid.compare(1, 8, prefix, 1, 8) != 0 ||
@@ -469,15 +579,32 @@ REGSAM RegHive::Allowed(REGSAM stored) const {
     return readOnly_ ? stored & kReadRights : stored;
 }
 
+// Stored keys are looked for first, volatile ones only when that fails: an
+// ordinary key's look-up touches (and locks) one database, not two.
+// A key found once is found again without a transaction while no process
+// commits anything to the hive (see RegKeyCache).
 LONG RegHive::Lookup(const std::string& folded, int64_t* id, REGSAM* allowed) {
-    Use find(statements_->tree[kFind]);
-    int step = find.Blob(1, folded.data(), folded.size()).Step();
-    if (step != SQLITE_ROW) {
-        return step == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Result(step);
+    RegKeyCache::Stamp before;
+    bool stamped = keys_.Take(&before);
+    if (stamped && keys_.Find(folded, id, allowed)) {
+        return ERROR_SUCCESS;
     }
-    *id = find.Int(0);
-    *allowed = Allowed(static_cast<REGSAM>(find.Int(1)));
-    return ERROR_SUCCESS;
+    for (int store = 0; store < 2; ++store) {
+        Use find(statements_->key[store][kFind]);
+        int step = find.Blob(1, folded.data(), folded.size()).Step();
+        if (step == SQLITE_ROW) {
+            *id = store == 1 ? -find.Int(0) : find.Int(0);
+            *allowed = Allowed(static_cast<REGSAM>(find.Int(1)));
+            if (stamped) {
+                keys_.Add(before, folded, *id, *allowed);
+            }
+            return ERROR_SUCCESS;
+        }
+        if (step != SQLITE_DONE) {
+            return Result(step);
+        }
+    }
+    return ERROR_FILE_NOT_FOUND;
 }
 
 LONG RegHive::Exists(const RegKeyRef& key) {
@@ -491,16 +618,20 @@ LONG RegHive::Exists(const RegKeyRef& key) {
                                  : Result(step);
 }
 
-LONG RegHive::Open(const RegKeyRef& from, const std::vector<std::u16string>& path, REGSAM wanted,
-                   RegKeyRef* key, REGSAM* granted) {
+LONG RegHive::Open(const RegKeyRef& from, const std::string& folded, REGSAM wanted, RegKeyRef* key,
+                   REGSAM* granted) {
     std::lock_guard<std::mutex> hold(lock_);
     LONG result = Exists(from);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    RegKeyRef found{this, 0, RegFold(from.folded, path)};
+    RegKeyRef found{this, 0, from.folded};
+    if (!found.folded.empty() && !folded.empty()) {
+        AppendFolded(&found.folded, u'\\');
+    }
+    found.folded += folded;
     REGSAM allowed = 0;
-    if (path.empty()) {
+    if (folded.empty()) {
         found.id = from.id;
         if (from.id == kRootId) {
             allowed = Allowed(KEY_ALL_ACCESS);
@@ -526,7 +657,8 @@ LONG RegHive::Create(const RegKeyRef& from, REGSAM fromGranted,
                      bool isVolatile, REGSAM wanted, RegKeyRef* key, REGSAM* granted,
                      bool* created) {
     std::lock_guard<std::mutex> hold(lock_);
-    Transaction transaction(db_);
+    ForgetKeysOnExit forget{&keys_};  // the keys change, in this or no transaction
+    Transaction transaction(statements_->control, kBeginWrite);
     if (!transaction.Begun()) {
         return readOnly_ ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
     }
@@ -599,7 +731,8 @@ LONG RegHive::DeleteKey(const RegKeyRef& key) {
         return ERROR_ACCESS_DENIED;
     }
     std::lock_guard<std::mutex> hold(lock_);
-    Transaction transaction(db_);
+    ForgetKeysOnExit forget{&keys_};  // the keys change, in this or no transaction
+    Transaction transaction(statements_->control, kBeginWrite);
     if (!transaction.Begun()) {
         return readOnly_ ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
     }
@@ -627,42 +760,23 @@ LONG RegHive::SetValue(const RegKeyRef& key, const std::u16string& name, DWORD t
                        const BYTE* data, DWORD size) {
     std::string fold = RegFold(std::string(), {name});
     std::lock_guard<std::mutex> hold(lock_);
-    // A deferred transaction whose first statement writes: only the store of
-    // the key is locked, and the busy time-out applies.
-    if (!Exec(db_, "BEGIN")) {
-        return ERROR_REGISTRY_IO_FAILED;
-    }
-    int64_t row = Row(key.id);
-    int step;
-    {
-        Use set(statements_->key[Store(key.id)][kSetValue]);
-        step = set.Int(1, row)
+    // One statement, so one transaction that locks only the store of the key.
+    Use set(statements_->key[Store(key.id)][kSetValue]);
+    int step = set.Int(1, Row(key.id))
                    .Blob(2, fold.data(), fold.size())
                    .Text(3, name)
                    .Int(4, type)
                    .Blob(5, data, size)
+                   .Int(6, static_cast<int64_t>(NowTicks()))
                    .Step();
-    }
-    bool written = step == SQLITE_DONE && sqlite3_changes(db_) > 0;
-    if (written) {
-        Use touch(statements_->key[Store(key.id)][kTouch]);
-        step = touch.Int(1, row).Int(2, static_cast<int64_t>(NowTicks())).Step();
-    }
     if (step != SQLITE_DONE) {
-        Exec(db_, "ROLLBACK");
         return Result(step);
     }
-    int commit = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    if (commit != SQLITE_OK) {
-        Exec(db_, "ROLLBACK");
-        return Result(commit);
-    }
-    return written ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    return sqlite3_changes(db_) > 0 ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
-LONG RegHive::QueryValue(const RegKeyRef& key, const std::u16string& name, DWORD* type,
+LONG RegHive::QueryValue(const RegKeyRef& key, const std::string& fold, DWORD* type,
                          std::string* data) {
-    std::string fold = RegFold(std::string(), {name});
     std::lock_guard<std::mutex> hold(lock_);
     Use get(statements_->key[Store(key.id)][kGetValue]);
     int step = get.Int(1, Row(key.id)).Blob(2, fold.data(), fold.size()).Step();
@@ -677,15 +791,32 @@ LONG RegHive::QueryValue(const RegKeyRef& key, const std::u16string& name, DWORD
     return ERROR_SUCCESS;
 }
 
-LONG RegHive::DeleteValue(const RegKeyRef& key, const std::u16string& name) {
-    std::string fold = RegFold(std::string(), {name});
+LONG RegHive::DeleteValue(const RegKeyRef& key, const std::string& fold) {
     std::lock_guard<std::mutex> hold(lock_);
-    Use remove(statements_->key[Store(key.id)][kDeleteValue]);
-    int step = remove.Int(1, Row(key.id)).Blob(2, fold.data(), fold.size()).Step();
+    // The key's time moves on with the deletion, as it does with a write.
+    Transaction transaction(statements_->control, kBeginDeferred);
+    if (!transaction.Begun()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    int step;
+    {
+        Use remove(statements_->key[Store(key.id)][kDeleteValue]);
+        step = remove.Int(1, Row(key.id)).Blob(2, fold.data(), fold.size()).Step();
+    }
     if (step != SQLITE_DONE) {
         return Result(step);
     }
-    return sqlite3_changes(db_) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    if (sqlite3_changes(db_) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    {
+        Use touch(statements_->key[Store(key.id)][kTouch]);
+        step = touch.Int(1, Row(key.id)).Int(2, static_cast<int64_t>(NowTicks())).Step();
+    }
+    if (step != SQLITE_DONE) {
+        return Result(step);
+    }
+    return Result(transaction.Commit());
 }
 
 LONG RegHive::EnumKey(const RegKeyRef& key, DWORD index, std::u16string* name,
@@ -719,7 +850,7 @@ LONG RegHive::EnumValue(const RegKeyRef& key, DWORD index, std::u16string* name,
 LONG RegHive::Stats(const RegKeyRef& key, RegKeyStats* stats) {
     std::lock_guard<std::mutex> hold(lock_);
     // One read transaction, so the counts agree with each other.
-    Exec(db_, "BEGIN");
+    Transaction transaction(statements_->control, kBeginDeferred);
     LONG result = ERROR_KEY_DELETED;
     {
         Use info(statements_->key[Store(key.id)][kKeyInfo]);
@@ -739,12 +870,13 @@ LONG RegHive::Stats(const RegKeyRef& key, RegKeyStats* stats) {
             result = ERROR_SUCCESS;
         }
     }
-    Exec(db_, "COMMIT");
+    transaction.Commit();
     return result;
 }
 
 LONG RegHive::SetUserAccess(const RegKeyRef& key, REGSAM allowed) {
     std::lock_guard<std::mutex> hold(lock_);
+    ForgetKeysOnExit forget{&keys_};  // the keys change, in this or no transaction
     Use update(statements_->key[Store(key.id)][kSetAccess]);
     int step = update.Int(1, Row(key.id)).Int(2, allowed).Step();
     if (step != SQLITE_DONE) {

@@ -230,4 +230,92 @@ TEST(RegistryStore, NamesIgnoreCaseAndKeepTheirWrittenCase) {
     RegCloseKey(key);
 }
 
+// args: key path. Deletes Gone, leaves Locked readable only, and replaces
+// Renewed by a new key with "new" in v.
+VIDOZIR_TEST_CHILD(reg_change) {
+    const std::wstring path = Wide(args.at(0));
+    return (RegDeleteKeyW(HKEY_CURRENT_USER, (path + L"\\Gone").c_str()) != 0) |
+           (VidozirRegSetUserAccess(HKEY_CURRENT_USER, (path + L"\\Locked").c_str(), KEY_READ) != 0)
+               << 1 |
+           (RegDeleteKeyW(HKEY_CURRENT_USER, (path + L"\\Renewed").c_str()) != 0) << 2 |
+           (Write(path + L"\\Renewed", L"v", L"new") != 0) << 3;
+}
+
+// Keys this process has opened are looked up again once another process
+// changed the hive: none is found, granted or read through an old look-up.
+TEST(RegistryStore, OpensSeeWhatAnotherProcessChanged) {
+    const std::wstring path = Wide("Software\\VidozirStore\\Seen" + std::to_string(getpid()));
+    const wchar_t* const names[] = {L"\\Gone", L"\\Locked", L"\\Renewed"};
+    for (const wchar_t* name : names) {
+        ASSERT_EQ(Write(path + name, L"v", L"old"), ERROR_SUCCESS);
+    }
+    for (const wchar_t* name : names) {
+        ASSERT_EQ(Read(path + name, L"v"), L"old");
+    }
+    vidozir_test::ChildProcess change("reg_change", {std::string(path.begin(), path.end())});
+    ASSERT_EQ(change.Wait(60000), 0);
+    HKEY key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (path + L"\\Gone").c_str(), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (path + L"\\Locked").c_str(), 0, KEY_WRITE, &key),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Read(path + L"\\Renewed", L"v"), L"new");
+}
+
+// args: user store folder, the text expected in HKCU\Software v. Bit 0: the
+// read gave something else; bit 1: writing w failed.
+VIDOZIR_TEST_CHILD(reg_layout) {
+    setenv("VIDOZIR_REGISTRY_USER_DIR", args.at(0).c_str(), 1);
+    setenv("VIDOZIR_REGISTRY_VOLATILE_DIR", args.at(0).c_str(), 1);
+    return (Read(L"Software", L"v") != Wide(args.at(1))) |
+           (Write(L"Software", L"w", L"new") != ERROR_SUCCESS) << 1;
+}
+
+int64_t QueryNumber(sqlite3* db, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    int64_t value = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    return value;
+}
+
+// A store of the first layout (values without their own time) is brought up
+// to date with its contents; a store of a later layout is left alone.
+TEST(RegistryStore, AnOlderStoreIsUpgradedAndANewerOneRefused) {
+    const std::string dir = vidozir_test::MakeTempDir("reglayout");
+    const std::string file = dir + "/S-1-22-1-" + std::to_string(geteuid()) + ".db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(
+                  db,
+                  "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=WAL;"
+                  "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+                  " path BLOB NOT NULL UNIQUE, name TEXT NOT NULL, class TEXT NOT NULL,"
+                  " access INTEGER NOT NULL, written INTEGER NOT NULL);"
+                  "CREATE INDEX keys_by_parent ON keys(parent,path);"
+                  "CREATE TABLE vals(key INTEGER NOT NULL, fold BLOB NOT NULL, name TEXT NOT NULL,"
+                  " type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key,fold));"
+                  "CREATE INDEX vals_in_order ON vals(key);"
+                  "INSERT INTO keys VALUES(1,0,x'','','',983103,0),"
+                  " (2,1,x'0053004F004600540057004100520045','Software','',983103,0);"
+                  "INSERT INTO vals VALUES(2,x'0056','v',1,x'6F006C0064000000');",
+                  nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    vidozir_test::ChildProcess upgrade("reg_layout", {dir, "old"});
+    EXPECT_EQ(upgrade.Wait(60000), 0);
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(QueryNumber(db, "PRAGMA user_version"), 1);
+    EXPECT_GT(QueryNumber(db, "SELECT written FROM vals WHERE name='w'"), 0);
+
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    vidozir_test::ChildProcess refuse("reg_layout", {dir, "old"});
+    EXPECT_EQ(refuse.Wait(60000), 3);
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(QueryNumber(db, "PRAGMA user_version"), 99);
+    EXPECT_EQ(QueryNumber(db, "SELECT count(*) FROM vals"), 2);
+    sqlite3_close(db);
+}
 }  // namespace
