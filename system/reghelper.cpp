@@ -18,12 +18,21 @@ std::u16string Units(const CLuStringW& text) {
     return units;
 }
 
-// The text of a zero-ended unit buffer.
+// The text of a zero-ended unit buffer, written into one allocation.
 CLuStringW Text(const char16_t* units) {
-    CLuStringW text;
-    for (; *units != 0; ++units) {
-        text += static_cast<wchar_t>(*units);
+    int length = 0;
+    while (units[length] != 0) {
+        ++length;
     }
+    CLuStringW text;
+    if (length == 0) {
+        return text;
+    }
+    wchar_t* out = text.GetBuffer(length);
+    for (int i = 0; i < length; ++i) {
+        out[i] = static_cast<wchar_t>(units[i]);
+    }
+    text.ReleaseBuffer(length);
     return text;
 }
 
@@ -72,6 +81,16 @@ CLuStringW GetSessionUserSid() {
     return result;
 }
 
+// The session user's SID, a backslash and `subKey`, formed anew at each call.
+CLuStringW UserPath(const wchar_t* subKey) {
+    CLuStringW path = GetSessionUserSid();
+    path.Preallocate(path.GetLength() + 1 +
+                     static_cast<int>(std::char_traits<wchar_t>::length(subKey)));
+    path += L"\\";
+    path += subKey;
+    return path;
+}
+
 // Opens the user key path of `subKey`: HKEY_USERS\<session user's SID>\subKey
 // from major version 6, HKEY_CURRENT_USER\subKey before. An unknown SID
 // leaves the path starting with its backslash, and the registry refuses it.
@@ -79,23 +98,16 @@ LONG OpenUserKey(BOOL vistaOrLater, const wchar_t* subKey, REGSAM access, HKEY* 
     if (!vistaOrLater) {
         return RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, access, key);
     }
-    CLuStringW path = GetSessionUserSid();
-    path += L"\\";
-    path += subKey;
-    return RegOpenKeyExW(HKEY_USERS, path.GetString(), 0, access, key);
+    return RegOpenKeyExW(HKEY_USERS, UserPath(subKey).GetString(), 0, access, key);
 }
 
 LONG CreateUserKey(BOOL vistaOrLater, const wchar_t* subKey, DWORD options, HKEY* key) {
-    HKEY root = HKEY_CURRENT_USER;
-    CLuStringW path(subKey);
-    if (vistaOrLater) {
-        root = HKEY_USERS;
-        path = GetSessionUserSid();
-        path += L"\\";
-        path += subKey;
+    if (!vistaOrLater) {
+        return RegCreateKeyExW(HKEY_CURRENT_USER, subKey, 0, nullptr, options, kReadWrite, nullptr,
+                               key, nullptr);
     }
-    return RegCreateKeyExW(root, path.GetString(), 0, nullptr, options, kReadWrite, nullptr, key,
-                           nullptr);
+    return RegCreateKeyExW(HKEY_USERS, UserPath(subKey).GetString(), 0, nullptr, options,
+                           kReadWrite, nullptr, key, nullptr);
 }
 
 // Open or else create, with read-write access.
