@@ -36,18 +36,33 @@ uint64_t NowTicks() {
            static_cast<uint64_t>(now.tv_usec) * 10u;
 }
 
-void AppendFolded(std::string* out, char16_t unit) {
-    char16_t upper = unit;
-    if (unit >= u'a' && unit <= u'z') {
-        upper = static_cast<char16_t>(unit - 32);
-    } else if (unit >= 0x80 && (unit < 0xD800 || unit > 0xDFFF)) {
-        UChar32 mapped = u_toupper(unit);
-        if (mapped <= 0xFFFF) {  // a mapping that leaves the unit's plane is not taken
-            upper = static_cast<char16_t>(mapped);
-        }
+char16_t Upper(char16_t unit) {
+    if (unit < 0x80) {
+        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
     }
-    out->push_back(static_cast<char>(upper >> 8));
-    out->push_back(static_cast<char>(upper & 0xFF));
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+        return unit;
+    }
+    UChar32 mapped = u_toupper(unit);
+    // A mapping that leaves the unit's plane is not taken.
+    return mapped <= 0xFFFF ? static_cast<char16_t>(mapped) : unit;
+}
+
+// Appends units upper-cased, each as two bytes, high byte first.
+template <typename Unit>
+void FoldUnits(std::string* out, const Unit* units, size_t length) {
+    size_t at = out->size();
+    out->resize(at + 2 * length);
+    char* bytes = &(*out)[at];
+    for (size_t i = 0; i < length; ++i) {
+        char16_t upper = Upper(static_cast<char16_t>(units[i]));
+        bytes[2 * i] = static_cast<char>(upper >> 8);
+        bytes[2 * i + 1] = static_cast<char>(upper & 0xFF);
+    }
+}
+
+void AppendFolded(std::string* out, char16_t unit) {
+    FoldUnits(out, &unit, 1);
 }
 
 std::string Env(const char* name) {
@@ -300,14 +315,6 @@ std::mutex g_hivesLock;
 std::map<std::u16string, std::unique_ptr<RegHive>>& Hives() {
     static std::map<std::u16string, std::unique_ptr<RegHive>> hives;
     return hives;
-}
-
-template <typename Unit>
-void FoldUnits(std::string* out, const Unit* units, size_t length) {
-    out->reserve(out->size() + 2 * length);
-    for (size_t i = 0; i < length; ++i) {
-        AppendFolded(out, static_cast<char16_t>(units[i]));
-    }
 }
 
 }  // namespace
