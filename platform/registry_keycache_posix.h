@@ -8,7 +8,8 @@
 // with every commit and every reset of the log. A look-up found while the
 // header stayed the same before and after it is current for as long as the
 // header stays so. A database that other processes cannot reach (in memory)
-// has no such file; the hive clears the cache after each of its own writes.
+// has no such file; the hive clears the cache after each of its own calls
+// that change keys, whose uncommitted work the header does not show either.
 #pragma once
 
 #include <stdint.h>
