@@ -94,21 +94,13 @@ protected:
         ASSERT_EQ(helper_.CreateHKCUKey(sub_.c_str(), 0), 1);
     }
     void TearDown() override {
-        HKEY root;
-        if (RegOpenKeyExW(HKEY_USERS, ExpectedSid().c_str(), 0, KEY_ALL_ACCESS, &root) == 0) {
-            DeleteTree(root, top_);
-            RegCloseKey(root);
-        }
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS, &root) == 0) {
-            DeleteTree(root, top_);
-            RegCloseKey(root);
-        }
+        DeleteTree(HKEY_USERS, ExpectedSid() + L"\\" + top_);
+        DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\" + top_);
     }
     static void DeleteTree(HKEY parent, const std::wstring& name) {
         HKEY key;
-        if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
             return;
-        }
         wchar_t child[256];
         DWORD length = 256;
         while (RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) == 0) {
