@@ -46,10 +46,11 @@ TEST(GetCirrelResVersion, ReadsPiecesOneTwoFourThree) {
         {Windows(temp + "/text.dll"), untouched},
         {Windows(temp + "/empty.dll"), untouched}};
     for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(DiskUtil::Utf8FromWS(path).GetString());
         std::array<DWORD, 4> out = untouched;
         const int result = DiskUtil::GetCirrelResVersion(path, out[0], out[1], out[2], out[3]);
-        EXPECT_EQ(result, expected == untouched ? 0 : 1) << DiskUtil::Utf8FromWS(path).GetString();
-        EXPECT_EQ(out, expected) << DiskUtil::Utf8FromWS(path).GetString();
+        EXPECT_EQ(result, expected == untouched ? 0 : 1);
+        EXPECT_EQ(out, expected);
     }
 }
 

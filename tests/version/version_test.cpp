@@ -28,8 +28,7 @@ TEST(ClientVersion, ParseTable) {
     for (const auto& entry : good) {
         ClientVersion version({0});
         version = *Version::Parse(CLuStringW(entry.first));  // null would crash
-        EXPECT_EQ(Parts(version), entry.second)
-            << testing::PrintToString(std::wstring(entry.first));
+        EXPECT_EQ(Parts(version), entry.second) << entry.first;
     }
     // An Arabic-Indic digit is no decimal digit here; a long text is refused, not thrown.
     const std::wstring bad[] = {L"1.2.3." + std::wstring(5000, L'9'), std::wstring(100000, L'.')};
@@ -38,8 +37,7 @@ TEST(ClientVersion, ParseTable) {
     for (const wchar_t* text : {L"", L"1.2.3", L"1.2.3.4.5", L"1..3.4", L"1.2.3.4.", L"a.2.3.4",
                                 L"1.2.3.99999999999", L".1.2.3", L"1.2.3.-", L"2147483648.0.0.0",
                                 L"1.2.3.-2147483649", L"1 .2.3.4.5", L"\x0661.2.3.4"})
-        EXPECT_FALSE(Version::Parse(CLuStringW(text)))
-            << testing::PrintToString(std::wstring(text));
+        EXPECT_FALSE(Version::Parse(CLuStringW(text))) << text;
 }
 
 // ((p1 x 100 + p2) x 10 + p3) x 10000 + p4: the weights overlap, and the
