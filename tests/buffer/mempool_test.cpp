@@ -12,7 +12,7 @@ using VidOzir::CMemPool;
 TEST(MemPool, BlocksFromTheArrayAllocator) {
     auto* raw = static_cast<unsigned char*>(CMemPool::MallocBuffer(4096));
     std::memset(raw, 0x5A, 4096);  // writable over its whole length
-    delete[] raw;                  // the same heap block comes back dirty, and is zeroed
+    delete[] raw;                  // freed dirty: a block handed out again must come zeroed
     auto* zeroed = static_cast<unsigned char*>(CMemPool::MallocZeroBuffer(4096));
     EXPECT_EQ(std::vector<unsigned char>(zeroed, zeroed + 4096), std::vector<unsigned char>(4096));
     delete[] zeroed;
