@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <future>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -35,11 +35,7 @@ std::string UniqueName(const char* tag) {
 }
 
 CLuStringW Wide(const std::string& text) {
-    CLuStringW wide;
-    for (char c : text) {
-        wide.AppendChar(static_cast<wchar_t>(c));
-    }
-    return wide;
+    return CLuStringW(std::wstring(text.begin(), text.end()).c_str());
 }
 
 // The section's layout for these tests.
@@ -49,23 +45,21 @@ struct Shared {
     char text[64];
 };
 
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWait);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+Shared* View(CSharedMemory& shm) {
+    return static_cast<Shared*>(shm.Memory());
 }
 
-// A new section of 4096 bytes, mapped whole; null on failure.
-Shared* CreateShared(CSharedMemory& shm, const std::string& name) {
-    if (shm.Create(Wide(name), 1, 4096) != 1 || shm.Map(0, 0) != 1) {
-        return nullptr;
+// Adds `count` to the counter, one locked step at a time; a torn update shows
+// without the lock.
+void Count(CSharedMemory& shm, int count) {
+    for (int i = 0; i < count; ++i) {
+        shm.Lock();
+        const int value = View(shm)->counter;
+        if (i % 64 == 0)
+            std::this_thread::yield();
+        View(shm)->counter = value + 1;
+        shm.Unlock();
     }
-    return static_cast<Shared*>(shm.Memory());
 }
 
 // args: name, flag. Creates the section of 4096 bytes; with the flag 0 it
@@ -77,66 +71,46 @@ VIDOZIR_TEST_CHILD(shm_create) {
     const int created = shm.Create(Wide(args.at(0)), std::stoi(args.at(1)), 4096);
     int code = created;
     if (created == 1 && shm.Map(0, 0) == 1) {
-        auto* shared = static_cast<Shared*>(shm.Memory());
-        if (std::strcmp(shared->text, "from parent") == 0) {
-            code += 10;
-        }
-        std::strcpy(shared->text, "from child");
+        code += std::strcmp(View(shm)->text, "from parent") == 0 ? 10 : 0;
+        std::strcpy(View(shm)->text, "from child");
     } else if (created == 0 && shm.Map(0, 0) == 0 && shm.Memory() == nullptr) {
         code += 20;
     }
     return code;
 }
 
-// args: name, count. Adds count to the counter, one locked step at a time.
-VIDOZIR_TEST_CHILD(shm_count) {
+// args: name, count. Opens the section and adds `count` to the counter; with a
+// count of 0 it takes the lock, says so, and ends without releasing it.
+VIDOZIR_TEST_CHILD(shm_open) {
     CSharedMemory shm;
-    if (!shm.Open(Wide(args.at(0))) || !shm.Map(0, 0)) {
+    if (!shm.Open(Wide(args.at(0))) || !shm.Map(0, 0))
         return 2;
-    }
-    auto* shared = static_cast<Shared*>(shm.Memory());
     const int count = std::stoi(args.at(1));
-    for (int i = 0; i < count; ++i) {
-        shm.Lock();
-        const int value = shared->counter;  // a torn update shows without the lock
-        if (i % 64 == 0) {
-            std::this_thread::yield();
-        }
-        shared->counter = value + 1;
-        shm.Unlock();
-    }
-    return 0;
-}
-
-// args: name. Takes the lock, says so, and ends without releasing it.
-VIDOZIR_TEST_CHILD(shm_die_locked) {
-    CSharedMemory shm;
-    if (!shm.Open(Wide(args.at(0))) || !shm.Map(0, 0)) {
-        return 2;
-    }
+    Count(shm, count);
+    if (count > 0)
+        return 0;
     shm.Lock();
-    static_cast<Shared*>(shm.Memory())->childLocked = 1;
+    View(shm)->childLocked = 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::_Exit(7);
 }
 
-TEST(SharedMemory, CreateWithAndWithoutFailIfExists) {
+TEST(SharedMemory, CreateOpenMapAndClose) {
     const std::string name = UniqueName("create");
-    CSharedMemory shm;
-    ASSERT_EQ(shm.Create(Wide(name), 1, 4096), 1);
-    EXPECT_EQ(shm.GetSize(), 4096);
+    CSharedMemory shm, opener;
+    EXPECT_EQ(opener.Open(Wide(name)), 0);  // nobody created it
+    EXPECT_EQ(opener.Map(0, 0), 0);
+    EXPECT_EQ(opener.UnMap(), 0);
+    EXPECT_EQ(opener.GetSize(), 0);
+    ASSERT_EQ(shm.Create(Wide(name), 1, 200000), 1);
+    EXPECT_EQ(shm.GetSize(), 200000);
     ASSERT_EQ(shm.Map(0, 0), 1);
-    std::strcpy(static_cast<Shared*>(shm.Memory())->text, "from parent");
+    std::strcpy(View(shm)->text, "from parent");
 
-    ChildProcess exclusive("shm_create", {name, "1"});
-    ASSERT_TRUE(exclusive.Started());
+    ChildProcess exclusive("shm_create", {name, "1"}), shared("shm_create", {name, "0"});
     EXPECT_EQ(exclusive.Wait(kWait), 20);  // 0 from Create, and no view possible
-
-    ChildProcess shared("shm_create", {name, "0"});
-    ASSERT_TRUE(shared.Started());
-    EXPECT_EQ(shared.Wait(kWait), 11);  // 1 from Create, and the text was seen
-    EXPECT_STREQ(static_cast<Shared*>(shm.Memory())->text, "from child");
-
+    EXPECT_EQ(shared.Wait(kWait), 11);     // 1 from Create, and the text was seen
+    EXPECT_STREQ(View(shm)->text, "from child");
     // In one process too: the second object holds no handle after failing.
     CSharedMemory second;
     EXPECT_EQ(second.Create(Wide(name), 1, 4096), 0);
@@ -144,95 +118,58 @@ TEST(SharedMemory, CreateWithAndWithoutFailIfExists) {
     EXPECT_EQ(second.Create(Wide(name), 0, 100), 1);
     EXPECT_EQ(second.GetSize(), 100);  // the size asked for, not the section's
     ASSERT_EQ(second.Map(0, 0), 1);    // the whole existing section
-    static_cast<char*>(second.Memory())[4095] = 'e';
-    EXPECT_EQ(static_cast<char*>(shm.Memory())[4095], 'e');
-}
+    static_cast<char*>(second.Memory())[199999] = 'e';
+    EXPECT_EQ(static_cast<char*>(shm.Memory())[199999], 'e');
 
-TEST(SharedMemory, OpenMapAndClose) {
-    const std::string name = UniqueName("open");
-    CSharedMemory shm;
-    EXPECT_EQ(shm.Open(Wide(name)), 0);  // nobody created it
-    EXPECT_EQ(shm.Map(0, 0), 0);
-    EXPECT_EQ(shm.UnMap(), 0);
-    EXPECT_EQ(shm.Memory(), nullptr);
-    EXPECT_EQ(shm.GetSize(), 0);
-
-    CSharedMemory owner;
-    ASSERT_EQ(owner.Create(Wide(name), 1, 200000), 1);
-    ASSERT_EQ(shm.Open(Wide(name)), 1);
-    EXPECT_EQ(shm.GetSize(), 0);    // Open does not learn the size
-    EXPECT_EQ(shm.Map(100, 1), 0);  // misaligned offset
-    ASSERT_EQ(shm.Map(100, 65536), 1);
-    ASSERT_EQ(owner.Map(0, 0), 1);
-    static_cast<char*>(shm.Memory())[5] = 'x';
-    EXPECT_EQ(static_cast<char*>(owner.Memory())[65536 + 5], 'x');
-    EXPECT_EQ(shm.UnMap(), 1);
-    EXPECT_EQ(shm.UnMap(), 0);
-    EXPECT_EQ(shm.Memory(), nullptr);
-
-    shm.Close();
-    EXPECT_EQ(shm.Memory(), nullptr);
-    EXPECT_EQ(shm.Map(0, 0), 0);
-    ASSERT_EQ(shm.Open(Wide(name)), 1);
-    ASSERT_EQ(shm.Map(0, 0), 1);
+    ASSERT_EQ(opener.Open(Wide(name)), 1);
+    EXPECT_EQ(opener.GetSize(), 0);    // Open does not learn the size
+    EXPECT_EQ(opener.Map(100, 1), 0);  // misaligned offset
+    ASSERT_EQ(opener.Map(100, 65536), 1);
+    static_cast<char*>(opener.Memory())[5] = 'x';
     EXPECT_EQ(static_cast<char*>(shm.Memory())[65536 + 5], 'x');
-    shm.Close();
-    owner.Close();
-
+    EXPECT_EQ(opener.UnMap(), 1);
+    EXPECT_EQ(opener.UnMap(), 0);
+    EXPECT_EQ(opener.Memory(), nullptr);
+    opener.Close();
+    EXPECT_EQ(opener.Map(0, 0), 0);
+    for (CSharedMemory* each : {&shm, &second})
+        each->Close();
     // With every handle closed the name is free again.
-    CSharedMemory again;
-    EXPECT_EQ(again.Open(Wide(name)), 0);
-    ASSERT_EQ(again.Create(Wide(name), 1, 4096), 1);
-    ASSERT_EQ(again.Map(0, 0), 1);
-    EXPECT_EQ(static_cast<char*>(again.Memory())[5], 0);
+    ASSERT_EQ(opener.Open(Wide(name)), 0);
+    ASSERT_EQ(opener.Create(Wide(name), 1, 4096), 1);
+    ASSERT_EQ(opener.Map(0, 0), 1);
+    EXPECT_EQ(static_cast<char*>(opener.Memory())[5], 0);
 }
 
 TEST(SharedMemory, NamespacesAndOddNames) {
-    const std::string bare = UniqueName("ns").substr(6);  // without "Local\"
-    CSharedMemory local;
-    ASSERT_EQ(local.Create(Wide("Local\\" + bare), 1, 4096), 1);
-    CSharedMemory plain;
-    EXPECT_EQ(plain.Open(Wide(bare)), 1);  // the same object
-
-    // Names are case-sensitive and may hold any character but the backslash.
-    CSharedMemory upper;
-    std::string shouted = bare;
-    for (char& c : shouted) {
+    // "Local\" names the same object as no prefix; names are case-sensitive
+    // and may hold any character but the backslash.
+    const std::string bare = UniqueName("ns").substr(6);
+    std::string shouted = bare, longName = bare;
+    for (char& c : shouted)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (int i = 0; i < 15; ++i)
+        longName += "-a-long-name";
+    const CLuStringW odd = Wide(bare) + L"/.% :*?\x00E9\xD83D\xDE00";
+    const std::pair<CLuStringW, CLuStringW> pairs[] = {
+        {Wide("Local\\" + bare), Wide(bare)}, {odd, odd}, {Wide(longName), Wide(longName)}};
+    CSharedMemory owners[3], openers[3];
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(owners[i].Create(pairs[i].first, 1, 4096), 1);
+        EXPECT_EQ(openers[i].Open(pairs[i].second), 1) << i;
     }
+    CSharedMemory upper;
     EXPECT_EQ(upper.Open(Wide(shouted)), 0);
-    CLuStringW odd = Wide(bare);
-    odd += L"/.% :*?\x00E9\xD83D\xDE00";
-    CSharedMemory oddOwner, oddOpener;
-    ASSERT_EQ(oddOwner.Create(odd, 1, 4096), 1);
-    EXPECT_EQ(oddOpener.Open(odd), 1);
-    CLuStringW longName = Wide(bare);
-    for (int i = 0; i < 15; ++i) {
-        longName += L"-a-long-name";
-    }
-    CSharedMemory longOwner, longOpener;
-    ASSERT_EQ(longOwner.Create(longName, 1, 4096), 1);
-    EXPECT_EQ(longOpener.Open(longName), 1);
 }
 
 TEST(SharedMemory, LockExcludesTheOtherProcess) {
     const std::string name = UniqueName("count");
     CSharedMemory shm;
-    Shared* shared = CreateShared(shm, name);
-    ASSERT_NE(shared, nullptr);
-    ChildProcess child("shm_count", {name, "10000"});
-    ASSERT_TRUE(child.Started());
-    for (int i = 0; i < 10000; ++i) {
-        shm.Lock();
-        const int value = shared->counter;
-        if (i % 64 == 0) {
-            std::this_thread::yield();
-        }
-        shared->counter = value + 1;
-        shm.Unlock();
-    }
+    ASSERT_TRUE(shm.Create(Wide(name), 1, 4096) == 1 && shm.Map(0, 0) == 1);
+    ChildProcess child("shm_open", {name, "10000"});
+    Count(shm, 10000);
     EXPECT_EQ(child.Wait(kWait), 0);
-    EXPECT_EQ(shared->counter, 20000);
+    EXPECT_EQ(View(shm)->counter, 20000);
 }
 
 // Takes `shm`'s lock on another thread while the lock is held elsewhere and
@@ -248,9 +185,8 @@ size_t StepsUntilLockEnters(CSharedMemory& shm, const std::vector<std::function<
     size_t step = 0;
     for (; step < steps.size(); ++step) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (entered) {
+        if (entered)
             break;
-        }
         steps[step]();
     }
     other.join();
@@ -279,9 +215,8 @@ TEST(SharedMemory, LockIsReentrantAndIsTheMutexNamedAfterTheSection) {
 #if defined(_WIN32)
     HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, mutexName.GetString());
     EXPECT_NE(opened, nullptr);
-    if (opened != nullptr) {
+    if (opened != nullptr)
         CloseHandle(opened);
-    }
 #endif
     // Held from outside, the section's lock waits for it.
     ASSERT_EQ(WaitForSingleObject(outside, 0), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -292,11 +227,12 @@ TEST(SharedMemory, LockIsReentrantAndIsTheMutexNamedAfterTheSection) {
 TEST(SharedMemory, DeadOwnerDoesNotBlockForever) {
     const std::string name = UniqueName("dead");
     CSharedMemory shm;
-    Shared* shared = CreateShared(shm, name);
-    ASSERT_NE(shared, nullptr);
-    ChildProcess child("shm_die_locked", {name});
-    ASSERT_TRUE(child.Started());
-    ASSERT_TRUE(WaitUntil([&] { return shared->childLocked == 1; }));
+    ASSERT_TRUE(shm.Create(Wide(name), 1, 4096) == 1 && shm.Map(0, 0) == 1);
+    ChildProcess child("shm_open", {name, "0"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWait);
+    while (View(shm)->childLocked != 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(View(shm)->childLocked, 1);
 
     // Blocked while the child holds the lock, then acquired when it dies.
     auto done = std::make_shared<std::promise<void>>();

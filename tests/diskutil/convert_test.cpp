@@ -3,6 +3,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vidozir/diskutil.h"
@@ -61,92 +62,71 @@ TEST(Convert, Utf8BothWays) {
     EXPECT_TRUE(wide.IsEmpty());
 
     // Invalid UTF-8 bytes come back as U+FFFD, never as nothing.
-    const CLuStringW bad =
-        Utf8ToWS(CLuStringA("a\xFF"
-                            "b"));
-    EXPECT_EQ(bad,
-              L"a\xFFFD"
-              L"b");
+    EXPECT_EQ(Utf8ToWS(CLuStringA("a\xFF!")), L"a\xFFFD!");
     EXPECT_EQ(AnsiFromUnicode(CLuStringW(L"Version 1.2 (x86)")), "Version 1.2 (x86)");
     EXPECT_EQ(AnsiToUnicode(CLuStringA("plain text")), L"plain text");
     EXPECT_TRUE(AnsiFromUnicode(CLuStringW()).IsEmpty());
+    // An embedded null ends the conversion.
+    EXPECT_EQ(Utf8FromWS(CLuStringW(L"ab\0cd", 5)), "ab");
+    EXPECT_EQ(Utf8ToWS(CLuStringA("ab\0cd", 5)), L"ab");
+    EXPECT_EQ(AnsiFromUnicode(CLuStringW(L"ab\0cd", 5)), "ab");
 }
 
-TEST(Convert, EmbeddedNullEndsTheConversion) {
-    const CLuStringW text(L"ab\0cd", 5);
-    ASSERT_EQ(text.GetLength(), 5);
-    EXPECT_EQ(Utf8FromWS(text), "ab");
-    const CLuStringA narrow("ab\0cd", 5);
-    EXPECT_EQ(Utf8ToWS(narrow), L"ab");
-    EXPECT_EQ(AnsiFromUnicode(text), "ab");
-}
-
+// Lead and trail surrogates, ASCII (0 too), the private-use area and the rest.
 TEST(Convert, RandomUtf16RoundTripsThroughUtf8) {
+    const unsigned ranges[][2] = {{0xD800, 0x400},  {0xDC00, 0x400}, {0, 0x80},
+                                  {0xE000, 0x2000}, {1, 0xD7FF},     {1, 0xD7FF}};
     std::mt19937 random(20261205);
     for (int round = 0; round < 400; ++round) {
         std::u16string units;
-        const int length = int(random() % 40);
-        for (int i = 0; i < length; ++i) {
-            switch (random() % 6) {
-                case 0:
-                    units += char16_t(0xD800 + random() % 0x400);
-                    break;  // lead
-                case 1:
-                    units += char16_t(0xDC00 + random() % 0x400);
-                    break;  // trail
-                case 2:
-                    units += char16_t(random() % 0x80);
-                    break;  // ASCII, maybe 0
-                case 3:
-                    units += char16_t(0xE000 + random() % 0x2000);
-                    break;
-                default:
-                    units += char16_t(1 + random() % 0xD7FF);
-                    break;
-            }
+        for (int i = int(random() % 40); i > 0; --i) {
+            const unsigned* range = ranges[random() % 6];
+            units += char16_t(range[0] + random() % range[1]);
         }
         const CLuStringW back = Utf8ToWS(Utf8FromWS(Wide(units)));
         ASSERT_EQ(Units(back), Expected(units)) << "round " << round;
     }
 }
 
-TEST(Convert, NumbersToText) {
+TEST(Convert, NumbersAndAddressesToText) {
     EXPECT_EQ(IntToStringA(-5), "-5");
     EXPECT_EQ(IntToStringA(2147483647), "2147483647");
     EXPECT_EQ(DWordToStringW(4294967295ul), L"4294967295");
     EXPECT_EQ(DWordToStringW(0), L"0");
     EXPECT_EQ(Int64ToStringW(-1), L"18446744073709551615");
     EXPECT_EQ(Int64ToStringW(1234567890123LL), L"1234567890123");
+    EXPECT_EQ(IPToString(0x0100007Fu), L"127.0.0.1");
+    EXPECT_EQ(IPToString(0xFFFFFFFFu), L"255.255.255.255");
+    EXPECT_EQ(IPToString(0x0A01A8C0u), L"192.168.1.10");
 }
 
+// Each text through the wide and the narrow readers alike.
 TEST(Convert, TextToNumbers) {
-    EXPECT_EQ(StringToInt(CLuStringW(L"42abc")), 42);
-    EXPECT_EQ(StringToIntW(CLuStringW(L"-17")), -17);
-    EXPECT_EQ(StringToInt(CLuStringW(L"abc")), 0);
-    EXPECT_EQ(StringToInt(CLuStringW(L"0x10")), 0);
-    EXPECT_EQ(StringToInt(CLuStringW(L"")), 0);
-    EXPECT_EQ(StringToIntA(CLuStringA("123 456")), 123);
-    EXPECT_EQ(StringToIntA(CLuStringA("-9x")), -9);
-
-    unsigned long dword = 7;
-    EXPECT_EQ(StringToDWordW(CLuStringW(L"abc"), dword), 1);
-    EXPECT_EQ(dword, 0ul);
-    EXPECT_EQ(StringToDWordW(CLuStringW(L"-1"), dword), 1);
-    EXPECT_EQ(dword, 4294967295ul);
-    EXPECT_EQ(StringToDWordW(CLuStringW(L"300"), dword), 1);
-    EXPECT_EQ(dword, 300ul);
-
-    long long big = 0;
-    EXPECT_NE(StringToInt64W(CLuStringW(L"9007199254740993"), big), 0);
-    EXPECT_EQ(big, 9007199254740993LL);
-    EXPECT_NE(StringToInt64A(CLuStringA("-42"), big), 0);
-    EXPECT_EQ(big, -42);
-    EXPECT_NE(StringToInt64W(CLuStringW(L"  12"), big), 0);  // leading blanks are skipped
-    EXPECT_EQ(big, 12);
-    EXPECT_EQ(StringToInt64W(CLuStringW(L"abc"), big), 0);
-    EXPECT_EQ(StringToInt64A(CLuStringA(""), big), 0);
-    EXPECT_NE(StringToInt64W(CLuStringW(L"0x10"), big), 0);  // decimal only
-    EXPECT_EQ(big, 0);
+    const std::pair<const char*, int> ints[] = {{"42abc", 42}, {"-17", -17}, {"abc", 0},
+                                                {"0x10", 0},   {"", 0},      {"123 456", 123}};
+    for (const auto& [text, value] : ints) {
+        EXPECT_EQ(StringToInt(AnsiToUnicode(text)), value) << text;
+        EXPECT_EQ(StringToIntW(AnsiToUnicode(text)), value) << text;
+        EXPECT_EQ(StringToIntA(text), value) << text;
+    }
+    const std::pair<const wchar_t*, unsigned long> dwords[] = {
+        {L"abc", 0}, {L"-1", 4294967295ul}, {L"300", 300}};
+    for (const auto& [text, value] : dwords) {
+        unsigned long dword = 7;
+        EXPECT_EQ(StringToDWordW(text, dword), 1);
+        EXPECT_EQ(dword, value) << text;
+    }
+    // Leading blanks are skipped; decimal only.
+    const std::tuple<const char*, int, long long> int64s[] = {
+        {"-42", 1, -42}, {"  12", 1, 12}, {"abc", 0, 0},
+        {"", 0, 0},      {"0x10", 1, 0},  {"9007199254740993", 1, 9007199254740993LL}};
+    for (const auto& [text, ok, value] : int64s) {
+        long long wide = 5, narrow = 5;
+        EXPECT_EQ(StringToInt64W(AnsiToUnicode(text), wide) != 0, ok != 0) << text;
+        EXPECT_EQ(StringToInt64A(text, narrow) != 0, ok != 0) << text;
+        if (ok)
+            EXPECT_TRUE(wide == value && narrow == value) << text;
+    }
 }
 
 TEST(Convert, BytesToHexText) {
@@ -180,21 +160,13 @@ TEST(Convert, BytesToHexText) {
 
 TEST(Convert, StringToByte) {
     unsigned char out[2] = {0xEE, 0xEE};
+    EXPECT_EQ(StringToByte(CLuStringW(L"0a1"), out, 2), 0);
+    EXPECT_EQ(StringToByte(CLuStringW(L"0G12"), out, 2), 0);
+    EXPECT_TRUE(out[0] == 0xEE && out[1] == 0xEE);
+    EXPECT_EQ(StringToByte(CLuStringW(L"0A1G"), out, 2), 0);  // stops at the bad pair
+    EXPECT_TRUE(out[0] == 0x0A && out[1] == 0xEE);
     EXPECT_EQ(StringToByte(CLuStringW(L" 0a1B "), out, 2), 1);
-    EXPECT_EQ(out[0], 0x0A);
-    EXPECT_EQ(out[1], 0x1B);
-
-    unsigned char untouched[2] = {0xEE, 0xEE};
-    EXPECT_EQ(StringToByte(CLuStringW(L"0a1"), untouched, 2), 0);
-    EXPECT_EQ(StringToByte(CLuStringW(L"0G12"), untouched, 2), 0);
-    EXPECT_EQ(untouched[0], 0xEE);
-    EXPECT_EQ(untouched[1], 0xEE);
-
-    unsigned char partial[2] = {0xEE, 0xEE};
-    EXPECT_EQ(StringToByte(CLuStringW(L"0A1G"), partial, 2), 0);
-    EXPECT_EQ(partial[0], 0x0A);
-    EXPECT_EQ(partial[1], 0xEE);
-
+    EXPECT_TRUE(out[0] == 0x0A && out[1] == 0x1B);
     EXPECT_EQ(StringToByte(CLuStringW(L""), nullptr, 0), 1);
     EXPECT_EQ(StringToByte(CLuStringW(L"\x0660\x0661"), out, 1), 0);  // not ASCII digits
 }
@@ -236,13 +208,6 @@ TEST(Convert, FormatAnyLength) {
     }
     // A field wider than the first buffer.
     EXPECT_EQ(format("%3000d", 7).size(), 3000u);
-}
-
-TEST(Convert, IPToString) {
-    EXPECT_EQ(IPToString(0x0100007Fu), L"127.0.0.1");
-    EXPECT_EQ(IPToString(0xFFFFFFFFu), L"255.255.255.255");
-    EXPECT_EQ(IPToString(0), L"0.0.0.0");
-    EXPECT_EQ(IPToString(0x0A01A8C0u), L"192.168.1.10");
 }
 
 }  // namespace

@@ -1,12 +1,25 @@
 // Helpers shared by the digest tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "vidozir/digest.h"
+
+#if !defined(_WIN32)
+#include <openssl/evp.h>
+#endif
+
+// OpenSSL's digest of that name on Linux, the oracle of the piece checks.
+#if defined(_WIN32)
+#define VIDOZIR_OPENSSL_MD(name) nullptr
+#else
+#define VIDOZIR_OPENSSL_MD(name) EVP_##name()
+#endif
 
 namespace digest_test {
 
@@ -20,65 +33,56 @@ inline std::string Hex(const unsigned char* bytes, size_t n) {
     return out;
 }
 
-inline std::vector<unsigned char> RandomBytes(std::mt19937& rng, size_t n) {
-    std::vector<unsigned char> bytes(n);
-    for (auto& b : bytes) {
-        b = static_cast<unsigned char>(rng());
+// A digest's steps over its context: size of the result, start, add, finish.
+template <class Context, size_t N>
+struct Algorithm {
+    void (*init)(Context*);
+    void (*update)(Context*, const void*, uint32_t);
+    void (*finish)(Context*, unsigned char*);
+
+    // The digest of `data`, fed in pieces of random sizes up to `maxPiece`
+    // (0 included), or whole when `rng` is null.
+    std::string Of(const void* data, size_t n, std::mt19937* rng = nullptr,
+                   size_t maxPiece = 0) const {
+        Context context;
+        init(&context);
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (size_t at = 0, piece = n; at < n; at += piece) {
+            piece = rng ? std::min<size_t>((*rng)() % (maxPiece + 1), n - at) : n;
+            update(&context, bytes + at, static_cast<uint32_t>(piece));
+        }
+        unsigned char out[N];
+        finish(&context, out);
+        return Hex(out, N);
     }
-    return bytes;
-}
+    std::string Of(const std::string& text) const { return Of(text.data(), text.size()); }
 
-// Feeds `data` in pieces whose sizes are drawn from `rng` (0 included).
-template <class Update>
-void FeedInPieces(std::mt19937& rng, const std::vector<unsigned char>& data, size_t maxPiece,
-                  Update update) {
-    size_t at = 0;
-    while (at < data.size()) {
-        size_t piece = std::min<size_t>(rng() % (maxPiece + 1), data.size() - at);
-        update(data.data() + at, static_cast<uint32_t>(piece));
-        at += piece;
+    // Random data of every length up to 300, fed in pieces of several bounds
+    // around the block size, gives the digest of the whole (and OpenSSL's).
+    void CheckPieces(const void* openSslDigest, std::vector<size_t> bounds) const {
+        std::mt19937 rng(1321);
+        for (size_t length = 0; length <= 300; ++length) {
+            std::vector<unsigned char> data(length);
+            for (auto& b : data)
+                b = static_cast<unsigned char>(rng());
+            const std::string once = Of(data.data(), length);
+#if !defined(_WIN32)
+            unsigned char theirs[EVP_MAX_MD_SIZE];
+            unsigned int n = 0;
+            EVP_Digest(data.data(), length, theirs, &n, static_cast<const EVP_MD*>(openSslDigest),
+                       nullptr);
+            ASSERT_EQ(once, Hex(theirs, n)) << "length " << length;
+#endif
+            for (size_t maxPiece : bounds)
+                ASSERT_EQ(Of(data.data(), length, &rng, maxPiece), once)
+                    << "length " << length << " pieces up to " << maxPiece;
+        }
     }
-}
+};
 
-inline std::string Md5(const void* data, size_t n) {
-    md5_context context;
-    unsigned char out[16];
-    md5_init(&context);
-    md5_process(&context, data, static_cast<uint32_t>(n));
-    md5_finish(&context, out);
-    return Hex(out, 16);
-}
-
-inline std::string Sha1(const void* data, size_t n) {
-    sha_context context;
-    unsigned char out[20];
-    sha_init(&context);
-    sha_update(&context, data, static_cast<uint32_t>(n));
-    sha_final(out, &context);
-    return Hex(out, 20);
-}
-
-// The digests of `data` fed in random pieces of up to `maxPiece` bytes.
-inline std::string Md5InPieces(std::mt19937& rng, const std::vector<unsigned char>& data,
-                               size_t maxPiece) {
-    md5_context context;
-    md5_init(&context);
-    FeedInPieces(rng, data, maxPiece,
-                 [&](const unsigned char* p, uint32_t n) { md5_process(&context, p, n); });
-    unsigned char out[16];
-    md5_finish(&context, out);
-    return Hex(out, 16);
-}
-
-inline std::string Sha1InPieces(std::mt19937& rng, const std::vector<unsigned char>& data,
-                                size_t maxPiece) {
-    sha_context context;
-    sha_init(&context);
-    FeedInPieces(rng, data, maxPiece,
-                 [&](const unsigned char* p, uint32_t n) { sha_update(&context, p, n); });
-    unsigned char out[20];
-    sha_final(out, &context);
-    return Hex(out, 20);
-}
+const Algorithm<md5_context, 16> kMd5 = {md5_init, md5_process, md5_finish};
+const Algorithm<sha_context, 20> kSha1 = {
+    sha_init, sha_update,
+    [](sha_context* context, unsigned char* out) { sha_final(out, context); }};
 
 }  // namespace digest_test

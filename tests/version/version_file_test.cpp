@@ -18,79 +18,64 @@ using version_test::FixturePath;
 
 namespace {
 
-struct Outputs {
-    DWORD first = 11, second = 22, third = 33, fourth = 44;
-    int Read(const CLuStringW& path) {
-        return DiskUtil::GetCirrelResVersion(path.GetString(), first, second, third, fourth);
-    }
-    bool Untouched() const { return first == 11 && second == 22 && third == 33 && fourth == 44; }
-};
-
-TEST(GetCirrelResVersion, ReadsPiecesOneTwoFourThree) {
-    const std::pair<const char*, std::array<DWORD, 4>> cases[] = {
-        {"basic.dll", {1, 2, 4, 3}},
-        {"basic32.dll", {1, 2, 4, 3}},
-        {"multi.exe", {5, 6, 8, 7}},  // the first translation with a file version
-        {"multi32.exe", {5, 6, 8, 7}},
-        {"pieces.dll", {10, 4294967294u, 40000, 0}},  // "10.-2.x3.40000beta" as shell numbers
-    };
-    for (const auto& c : cases) {
-        Outputs out;
-        ASSERT_EQ(out.Read(FixturePath(c.first)), 1) << c.first;
-        EXPECT_EQ((std::array<DWORD, 4>{out.first, out.second, out.third, out.fourth}), c.second)
-            << c.first;
-    }
+CLuStringW Windows(const std::string& native) {
+    return CLuStringW(vidozir_test::WindowsForm(native).c_str());
 }
 
-TEST(GetCirrelResVersion, RefusesAndLeavesOutputsAlone) {
+// The pieces come back in the order one, two, four, three ("pieces.dll" holds
+// "10.-2.x3.40000beta"; "multi" a first translation without a file version).
+// Refused, with the outputs left alone: one piece "1, 0, 0, 1" (commas), three
+// pieces, a listed translation without its table (unlisted), no version
+// resource (plain), no file, no module, an empty file.
+TEST(GetCirrelResVersion, ReadsPiecesOneTwoFourThree) {
     const std::string temp = vidozir_test::MakeTempDir("resversion");
     std::ofstream(temp + "/text.dll") << "MZ but not a module at all";
     std::ofstream(temp + "/empty.dll");
-    CLuStringW tempDir = DiskUtil::Utf8ToWS(CLuStringA(temp.c_str()));
-#if defined(_WIN32)
-    tempDir = DiskUtil::AnsiToUnicode(CLuStringA(temp.c_str()));
-#endif
-    const CLuStringW refused[] = {
-        FixturePath("commas.dll"),    // "1, 0, 0, 1" is one piece
-        FixturePath("three.dll"),     // three pieces
-        FixturePath("unlisted.dll"),  // the listed translation has no table
-        FixturePath("plain.dll"),     // no version resource
-        FixturePath("missing.dll"),  tempDir + L"\\text.dll", tempDir + L"\\empty.dll",
-    };
-    for (const CLuStringW& path : refused) {
-        Outputs out;
-        EXPECT_EQ(out.Read(path), 0) << DiskUtil::Utf8FromWS(path).GetString();
-        EXPECT_TRUE(out.Untouched());
+    const std::array<DWORD, 4> untouched = {11, 22, 33, 44};
+    const std::pair<CLuStringW, std::array<DWORD, 4>> cases[] = {
+        {FixturePath("basic.dll"), {1, 2, 4, 3}},
+        {FixturePath("basic32.dll"), {1, 2, 4, 3}},
+        {FixturePath("multi.exe"), {5, 6, 8, 7}},
+        {FixturePath("multi32.exe"), {5, 6, 8, 7}},
+        {FixturePath("pieces.dll"), {10, 4294967294u, 40000, 0}},
+        {FixturePath("commas.dll"), untouched},
+        {FixturePath("three.dll"), untouched},
+        {FixturePath("unlisted.dll"), untouched},
+        {FixturePath("plain.dll"), untouched},
+        {FixturePath("missing.dll"), untouched},
+        {Windows(temp + "/text.dll"), untouched},
+        {Windows(temp + "/empty.dll"), untouched}};
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(DiskUtil::Utf8FromWS(path).GetString());
+        std::array<DWORD, 4> out = untouched;
+        const int result = DiskUtil::GetCirrelResVersion(path, out[0], out[1], out[2], out[3]);
+        EXPECT_EQ(result, expected == untouched ? 0 : 1);
+        EXPECT_EQ(out, expected);
     }
 }
 
 TEST(GetVersionFilePath, AppDataFollowedByTheClientFolders) {
+    const CLuStringW tail = L"\\Corvane\\CirrelSync\\Version.ini";
 #if !defined(_WIN32)
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    const std::string temp = vidozir_test::MakeTempDir("appdata");
-    const std::string data = temp + "/data/home";
+    const std::string home = std::getenv("HOME"), temp = vidozir_test::MakeTempDir("appdata"),
+                      data = temp + "/data/home";
     ASSERT_EQ(setenv("XDG_DATA_HOME", (data + "/").c_str(), 1), 0);
-    CLuStringW expected = DiskUtil::Utf8ToWS(CLuStringA(data.c_str()));
-    expected.Replace(L'/', L'\\');
-    EXPECT_EQ(DiskUtil::GetVersionFilePath(), expected + L"\\Corvane\\CirrelSync\\Version.ini");
+    EXPECT_EQ(DiskUtil::GetVersionFilePath(), Windows(data) + tail);
     struct stat info;
     EXPECT_EQ(stat(data.c_str(), &info), 0);  // the folder itself is created, nothing inside
     EXPECT_NE(stat((data + "/Corvane").c_str(), &info), 0);
-
-    // A relative XDG_DATA_HOME is ignored in favour of the home folder.
-    ASSERT_EQ(setenv("XDG_DATA_HOME", "relative/dir", 1), 0);
+    // A relative XDG_DATA_HOME is ignored in favour of the home folder, as is none.
+    const CLuStringW local = Windows(temp + "/.local/share") + tail;
     ASSERT_EQ(setenv("HOME", temp.c_str(), 1), 0);
-    CLuStringW home = DiskUtil::Utf8ToWS(CLuStringA((temp + "/.local/share").c_str()));
-    home.Replace(L'/', L'\\');
-    EXPECT_EQ(DiskUtil::GetVersionFilePath(), home + L"\\Corvane\\CirrelSync\\Version.ini");
+    ASSERT_EQ(setenv("XDG_DATA_HOME", "relative/dir", 1), 0);
+    EXPECT_EQ(DiskUtil::GetVersionFilePath(), local);
     unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(DiskUtil::GetVersionFilePath(), home + L"\\Corvane\\CirrelSync\\Version.ini");
-    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(DiskUtil::GetVersionFilePath(), local);
+    setenv("HOME", home.c_str(), 1);
 #else
     wchar_t folder[MAX_PATH] = {};
     ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, folder)));
-    EXPECT_EQ(DiskUtil::GetVersionFilePath(),
-              CLuStringW(folder) + L"\\Corvane\\CirrelSync\\Version.ini");
+    EXPECT_EQ(DiskUtil::GetVersionFilePath(), CLuStringW(folder) + tail);
 #endif
 }
 
