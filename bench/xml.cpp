@@ -35,7 +35,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
 #include "vidozir/xmldoc.h"
 #include "xml_inputs.h"
 
@@ -479,11 +478,12 @@ const LoadInput& GetLoadInput(const std::string& form) {
             }
         } else {
             // The same text in windows-1252 ("?" for what it lacks), declared so.
-            const int n = WideCharToMultiByte(1252, 0, gen.utf16.GetString(), gen.utf16.GetLength(),
-                                              nullptr, 0, nullptr, nullptr);
-            bytes.resize(static_cast<size_t>(n));
-            WideCharToMultiByte(1252, 0, gen.utf16.GetString(), gen.utf16.GetLength(), &bytes[0], n,
-                                nullptr, nullptr);
+            // The text has nothing in U+0080-U+009F, so windows-1252 is its
+            // Latin-1 range here. (The library does not export the code-page
+            // calls of its Linux layer.)
+            for (int i = 0; i < gen.utf16.GetLength(); ++i) {
+                bytes += static_cast<char>(gen.utf16[i] < 0x100 ? gen.utf16[i] : L'?');
+            }
             const std::string from = "encoding=\"UTF-8\"", to = "encoding=\"windows-1252\"";
             bytes.replace(bytes.find(from), from.size(), to);
         }

@@ -7,12 +7,13 @@
 #include <cstring>
 #include <memory>
 
+#include "markup/xml_internal.h"
 #include "platform/win32.h"
 #include "vidozir/xmldoc.h"
 
 namespace {
 
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
+using vidozir::xml::kStreamFlags;
 constexpr int kFileModeFlags = kStreamFlags | CXmlDoc::DocFlagAppendFile;
 constexpr int kMarkFlags =
     CXmlDoc::DocFlagUtf8Preamble | CXmlDoc::DocFlagUtf16LeFile | CXmlDoc::DocFlagUtf16BeFile;
@@ -99,6 +100,30 @@ CLuStringW Utf8Head(const char* pBytes, int nBytes) {
     return strText;
 }
 
+// Decodes well-formed UTF-8 straight into strText in one pass (the
+// platform's conversion gives exactly these units for it). False, with
+// strText empty, when the bytes are not well-formed from nDecoded on.
+bool DecodeUtf8Text(const char* pBytes, int nBytes, CLuStringW& strText, int& nDecoded) {
+    nDecoded = 0;
+    if (nBytes == 0) {
+        return true;
+    }
+    int nUnits = 0;
+    nDecoded =
+        vidozir::xml::DecodeWellFormedUtf8(pBytes, nBytes, strText.GetBuffer(nBytes), nUnits);
+    if (nDecoded < nBytes) {
+        strText.ReleaseBuffer(0);
+        return false;
+    }
+    strText.ReleaseBuffer(nUnits);
+    // The room was one unit per byte: a text mostly in other scripts gives
+    // what it did not use back.
+    if (nUnits < nBytes - nBytes / 4) {
+        strText = CLuStringW(strText.GetString(), nUnits);
+    }
+    return true;
+}
+
 }  // namespace
 
 // A conversion between UTF-16 and a file's encoding. Each direction is called
@@ -116,20 +141,23 @@ struct CXmlDoc::TextConversion {
     // Bytes in the source encoding to UTF-16; returns the units (written when
     // pTo is given, at most nToCount of them).
     int ToUtf16(wchar_t* pTo) {
-        int nCodePage = CodePageOf(strFromEncoding);
-        // A file that names a UTF-16 or 32-bit form (and had no mark) reaches
-        // here with its nulls removed, so what remains can only be 8-bit
-        // text, the form in which its declaration was read: it is read as
-        // UTF-8, within the bytes read. (Windows's code-page calls refuse
-        // these forms, which would give an empty document.)
-        if (UnicodeForm(nCodePage).nUnitBytes) {
-            nCodePage = kCodePageUtf8;
-        }
+        const int nCodePage = SourceCodePage(strFromEncoding);
         if (nFromLen <= 0) {
             return 0;
         }
         return MultiByteToWideChar(static_cast<UINT>(nCodePage), 0, static_cast<const char*>(pFrom),
                                    nFromLen, pTo, pTo ? nToCount : 0);
+    }
+
+    // The code page text of this encoding is read with. A file that names a
+    // UTF-16 or 32-bit form (and had no mark) reaches here with its nulls
+    // removed, so what remains can only be 8-bit text, the form in which its
+    // declaration was read: it is read as UTF-8, within the bytes read.
+    // (Windows's code-page calls refuse these forms, which would give an
+    // empty document.)
+    static int SourceCodePage(const CLuStringW& strEncoding) {
+        const int nCodePage = CodePageOf(strEncoding);
+        return UnicodeForm(nCodePage).nUnitBytes ? kCodePageUtf8 : nCodePage;
     }
 
     // UTF-16 units to the target encoding; returns the bytes (written when
@@ -401,9 +429,21 @@ bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
         return true;
     }
 
+    // Text that may be UTF-8 is decoded in the same pass that finds out
+    // whether it is well-formed and free of nulls; the rest, and any file
+    // that turns out not to be, goes through the platform's conversion.
     char* const pBytes = pData.get();
     int nBytes = nOpFileByteLen;
-    if (char* pNull = static_cast<char*>(std::memchr(pBytes, 0, nBytes))) {
+    const bool bUndeclared = strEncoding.IsEmpty();
+    const bool bMaybeUtf8 =
+        bUndeclared || TextConversion::SourceCodePage(strEncoding) == kCodePageUtf8;
+    int nDecoded = 0;
+    bool bDecoded = bMaybeUtf8 && DecodeUtf8Text(pBytes, nBytes, strDoc, nDecoded);
+    // Decoding stops at a null: there is none before nDecoded.
+    char* const pNull =
+        bDecoded ? nullptr
+                 : static_cast<char*>(std::memchr(pBytes + nDecoded, 0, nBytes - nDecoded));
+    if (pNull) {
         char* pOut = pNull;
         for (const char* p = pNull; p < pBytes + nBytes; ++p) {
             if (*p) {
@@ -413,22 +453,25 @@ bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
         const int nKept = static_cast<int>(pOut - pBytes);
         x_AppendResult(strIOResult, L"nulls_removed", nullptr, ResultCount, nBytes - nKept);
         nBytes = nKept;
+        bDecoded = bMaybeUtf8 && DecodeUtf8Text(pBytes, nBytes, strDoc, nDecoded);
     }
-    if (strEncoding.IsEmpty()) {
-        if (DetectUTF8(pBytes, nBytes, nullptr, nullptr)) {
+    if (bUndeclared) {
+        // The well-formed bytes before nDecoded pass the detection too.
+        if (bDecoded || DetectUTF8(pBytes + nDecoded, nBytes - nDecoded, nullptr, nullptr)) {
             strEncoding = L"UTF-8";
             x_AppendResult(strIOResult, L"read", strEncoding, ResultEncoding | ResultAmend);
         }
         x_AppendResult(strIOResult, L"utf8_detection", nullptr, 0);
     }
-    TextConversion conversion(L"UTF-16", strEncoding, pBytes, nBytes);
-    conversion.nToCount = conversion.ToUtf16(nullptr);
-    int nUnits = 0;
-    if (conversion.nToCount > 0) {
-        nUnits = conversion.ToUtf16(strDoc.GetBuffer(conversion.nToCount));
-        strDoc.ReleaseBuffer(nUnits);
+    if (!bDecoded) {
+        TextConversion conversion(L"UTF-16", strEncoding, pBytes, nBytes);
+        conversion.nToCount = conversion.ToUtf16(nullptr);
+        if (conversion.nToCount > 0) {
+            strDoc.ReleaseBuffer(conversion.ToUtf16(strDoc.GetBuffer(conversion.nToCount)));
+        }
     }
-    x_AppendResult(strIOResult, L"converted_to", L"UTF-16", ResultEncoding | ResultLength, nUnits);
+    x_AppendResult(strIOResult, L"converted_to", L"UTF-16", ResultEncoding | ResultLength,
+                   strDoc.GetLength());
     return true;
 }
 
