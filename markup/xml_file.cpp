@@ -1,6 +1,7 @@
 // Whole text files of CXmlDoc: reading a file into UTF-16 text and writing it
 // back, with byte order marks, null removal, byte swapping and code-page
 // conversion, each step reported as a result record.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -100,6 +101,15 @@ CLuStringW Utf8Head(const char* pBytes, int nBytes) {
     return strText;
 }
 
+// Ends a text decoded into room for nRoom units. A text mostly in other
+// scripts gives back the room it did not use.
+void EndDecodedText(CLuStringW& strText, int nUnits, int nRoom) {
+    strText.ReleaseBuffer(nUnits);
+    if (nUnits < nRoom - nRoom / 4) {
+        strText = CLuStringW(strText.GetString(), nUnits);
+    }
+}
+
 // Decodes well-formed UTF-8 straight into strText in one pass (the
 // platform's conversion gives exactly these units for it). False, with
 // strText empty, when the bytes are not well-formed from nDecoded on.
@@ -115,13 +125,24 @@ bool DecodeUtf8Text(const char* pBytes, int nBytes, CLuStringW& strText, int& nD
         strText.ReleaseBuffer(0);
         return false;
     }
-    strText.ReleaseBuffer(nUnits);
-    // The room was one unit per byte: a text mostly in other scripts gives
-    // what it did not use back.
-    if (nUnits < nBytes - nBytes / 4) {
-        strText = CLuStringW(strText.GetString(), nUnits);
-    }
+    EndDecodedText(strText, nUnits, nBytes);
     return true;
+}
+
+// The bytes at the end of p[0, nBytes) that start a UTF-8 sequence the end
+// cuts off (0 when none does).
+int CutSequence(const char* p, int nBytes) {
+    for (int n = 1; n <= 3 && n <= nBytes; ++n) {
+        const unsigned nByte = static_cast<unsigned char>(p[nBytes - n]);
+        if (nByte < 0x80) {
+            return 0;
+        }
+        if (nByte >= 0xC0) {
+            const int nLength = nByte >= 0xF0 ? 4 : nByte >= 0xE0 ? 3 : 2;
+            return nLength > n ? n : 0;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -269,6 +290,7 @@ struct CXmlDoc::TextFile {
     // byte order mark.
     bool FileOpen(const wchar_t* szFileName);
     bool FileReadText(CLuStringW& strDoc);
+    int FileReadUtf8(CLuStringW& strDoc);
     bool FileWriteText(const CLuStringW& strDoc);
     bool FileClose();
     bool FileWrite(const void* pBuffer, int nBytes);
@@ -391,8 +413,81 @@ bool CXmlDoc::TextFile::FileOpen(const wchar_t* szFileName) {
     return true;
 }
 
+// Reads the rest of the file a piece at a time, each piece decoded straight
+// into strDoc while the text is well-formed UTF-8 without nulls: no buffer
+// of the whole file, and each piece is decoded while it is in the cache.
+// Returns 1 when the whole text was; 0 when it is not, with the file back
+// where reading started and strDoc empty; -1 after a read error (reported).
+int CXmlDoc::TextFile::FileReadUtf8(CLuStringW& strDoc) {
+    constexpr int kPiece = 64 * 1024;
+    std::unique_ptr<char[]> pPiece(new char[kPiece]);
+    wchar_t* const pText = strDoc.GetBuffer(nOpFileByteLen);
+    int nRead = 0;
+    int nUnits = 0;
+    int nKept = 0;  // the start of a sequence that the last piece cut off
+    for (;;) {
+        const int nWant = std::min(kPiece - nKept, nOpFileByteLen - nRead);
+        const int nGot =
+            static_cast<int>(std::fread(pPiece.get() + nKept, 1, static_cast<size_t>(nWant), fp));
+        if (nGot < nWant && std::ferror(fp)) {
+            strDoc.ReleaseBuffer(0);
+            FileErrorAddResult();
+            return -1;
+        }
+        nRead += nGot;
+        // A file that shrank since its length was taken gives what it has.
+        const bool bLast = nGot < nWant || nRead == nOpFileByteLen;
+        const int nBytes = nKept + nGot;
+        const int nWhole = bLast ? nBytes : nBytes - CutSequence(pPiece.get(), nBytes);
+        int nPieceUnits = 0;
+        if (vidozir::xml::DecodeWellFormedUtf8(pPiece.get(), nWhole, pText + nUnits, nPieceUnits) <
+            nWhole) {
+            strDoc.ReleaseBuffer(0);
+            if (std::fseek(fp, nFileByteOffset, SEEK_SET) != 0) {
+                FileErrorAddResult();
+                return -1;
+            }
+            return 0;
+        }
+        nUnits += nPieceUnits;
+        if (bLast) {
+            break;
+        }
+        nKept = nBytes - nWhole;
+        std::memmove(pPiece.get(), pPiece.get() + nWhole, static_cast<size_t>(nKept));
+    }
+    nOpFileByteLen = nRead;
+    nFileByteOffset += nRead;
+    EndDecodedText(strDoc, nUnits, nRead);
+    return 1;
+}
+
 bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
     nOpFileByteLen = nFileByteLen - nFileByteOffset;
+    const bool bUndeclared = strEncoding.IsEmpty();
+    const bool bMaybeUtf8 =
+        nFileCharUnitSize == 1 &&
+        (bUndeclared || TextConversion::SourceCodePage(strEncoding) == kCodePageUtf8);
+    if (bMaybeUtf8) {
+        const int nPieces = FileReadUtf8(strDoc);
+        if (nPieces < 0) {
+            return false;
+        }
+        if (nPieces > 0) {
+            nOpFileTextLen = nOpFileByteLen;
+            x_AppendResult(strIOResult, L"read", strEncoding, ResultEncoding | ResultLength,
+                           nOpFileTextLen);
+            if (bUndeclared) {
+                strEncoding = L"UTF-8";
+                x_AppendResult(strIOResult, L"read", strEncoding, ResultEncoding | ResultAmend);
+                x_AppendResult(strIOResult, L"utf8_detection", nullptr, 0);
+            }
+            x_AppendResult(strIOResult, L"converted_to", L"UTF-16", ResultEncoding | ResultLength,
+                           strDoc.GetLength());
+            return true;
+        }
+    }
+    // Any other text is read whole.
     std::unique_ptr<char[]> pData(new char[nOpFileByteLen > 0 ? nOpFileByteLen : 1]);
     const int nRead = static_cast<int>(std::fread(pData.get(), 1, nOpFileByteLen, fp));
     if (nRead < nOpFileByteLen && std::ferror(fp)) {
@@ -434,9 +529,6 @@ bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
     // that turns out not to be, goes through the platform's conversion.
     char* const pBytes = pData.get();
     int nBytes = nOpFileByteLen;
-    const bool bUndeclared = strEncoding.IsEmpty();
-    const bool bMaybeUtf8 =
-        bUndeclared || TextConversion::SourceCodePage(strEncoding) == kCodePageUtf8;
     int nDecoded = 0;
     bool bDecoded = bMaybeUtf8 && DecodeUtf8Text(pBytes, nBytes, strDoc, nDecoded);
     // Decoding stops at a null: there is none before nDecoded.

@@ -187,19 +187,25 @@ TEST(XmlFile, Utf8FilesReadAsThePlatformConvertsThem) {
     const std::wstring path = PathOf(L"utf8.xml");
     for (const Bytes& piece : pieces) {
         for (const Bytes& head : {Bytes("<?xml encoding=\"UTF-8\"?><a>"), Bytes(" <a>")}) {
-            const Bytes bytes = head + Bytes(150, 'x') + piece + Bytes(150, 'y') + piece + "</a>";
-            WriteBytes(path, bytes);
-            CLuStringW strText, strResult;
-            ASSERT_TRUE(CXmlDoc::ReadTextFile(path.c_str(), strText, &strResult, nullptr, nullptr));
-            Bytes data = bytes;
-            data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
-            const int nData = static_cast<int>(data.size());
-            const bool bUtf8 = head[0] == '<' || CXmlDoc::DetectUTF8(data.data(), nData);
-            std::wstring expected(data.size(), L'\0');
-            expected.resize(static_cast<size_t>(MultiByteToWideChar(
-                bUtf8 ? CP_UTF8 : CP_ACP, 0, data.data(), nData, &expected[0], nData)));
-            EXPECT_EQ(Wide(strText), expected) << data;
-            EXPECT_EQ(Wide(strResult).find(L"<read encoding=\"UTF-8\"") == 0, bUtf8) << data;
+            // The reader takes 64 KiB at a time: some pieces straddle that.
+            for (const size_t nAt : {size_t(150), size_t(65534), size_t(65535)}) {
+                const Bytes bytes =
+                    head + Bytes(nAt - head.size(), 'x') + piece + Bytes(150, 'y') + piece + "</a>";
+                WriteBytes(path, bytes);
+                CLuStringW strText, strResult;
+                ASSERT_TRUE(
+                    CXmlDoc::ReadTextFile(path.c_str(), strText, &strResult, nullptr, nullptr));
+                Bytes data = bytes;
+                data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
+                const int nData = static_cast<int>(data.size());
+                const bool bUtf8 = head[0] == '<' || CXmlDoc::DetectUTF8(data.data(), nData);
+                std::wstring expected(data.size(), L'\0');
+                expected.resize(static_cast<size_t>(MultiByteToWideChar(
+                    bUtf8 ? CP_UTF8 : CP_ACP, 0, data.data(), nData, &expected[0], nData)));
+                EXPECT_EQ(Wide(strText), expected) << piece << nAt;
+                EXPECT_EQ(Wide(strResult).find(L"<read encoding=\"UTF-8\"") == 0, bUtf8)
+                    << piece << nAt;
+            }
         }
     }
 }
