@@ -218,10 +218,11 @@ inline bool DecodeSequence(const unsigned char*& p, const unsigned char* pEnd, S
 //
 // Widening a block may write up to 32 units past those kept; that is safe
 // where at least 32 more units will be written anyway. bRoomForAll says the
-// sink has room for one unit per byte (its units never outnumber the bytes).
-// Otherwise a 0 byte ahead could end the output early, so blocks are widened
-// whole only while the next 128 bytes hold no 0 byte: any 128 bytes without
-// one decode to at least 32 units (a sequence takes at most 4 bytes).
+// sink has room for one unit per byte (its units never outnumber the bytes)
+// and every byte up to pEnd may be read. Otherwise a 0 byte ahead could end
+// the output early, so blocks are read and widened whole only while the next
+// 128 bytes hold no 0 byte: any 128 bytes without one decode to at least 32
+// units (a sequence takes at most 4 bytes).
 template <bool kStrict, typename Sink>
 const unsigned char* DecodeUtf8(const unsigned char* p, const unsigned char* const pEnd, Sink& sink,
                                 bool bRoomForAll) {
@@ -372,12 +373,14 @@ int CXmlDoc::DecodeCharUTF16(const unsigned short*& pwszUTF16, const unsigned sh
 int CXmlDoc::UTF8To16(unsigned short* pwszUTF16, const char* pszUTF8, int nUTF8Count) {
     const unsigned char* const pStart = reinterpret_cast<const unsigned char*>(pszUTF8);
     const unsigned char* const pEnd = pStart + (nUTF8Count > 0 ? nUTF8Count : 0);
+    // Neither call reads on past a 0 byte in blocks: the caller's count may
+    // be larger than its text. The caller's buffer holds the units counted,
+    // maybe not one per byte.
     if (!pwszUTF16) {
         UnitCounter counter;
-        DecodeUtf8<false>(pStart, pEnd, counter, true);
+        DecodeUtf8<false>(pStart, pEnd, counter, false);
         return static_cast<int>(counter.nUnits);
     }
-    // The caller's buffer holds the units counted, maybe not one per byte.
     UnitWriter<unsigned short> writer{pwszUTF16};
     const unsigned char* const pStop = DecodeUtf8<false>(pStart, pEnd, writer, false);
     if (pStop < pEnd) {
