@@ -451,10 +451,16 @@ BENCHMARK(WalkWithPugixml)->Name("Walk_pugixml");
 
 namespace {
 
-// The generated document written once per run as a file in three forms.
+// The generated document written once per run as a file in three forms,
+// removed when the program ends.
 struct LoadInput {
     std::string path;
     int64_t bytes = 0;
+    ~LoadInput() {
+        if (!path.empty()) {
+            std::remove(path.c_str());
+        }
+    }
 };
 
 void WriteFile(const std::string& path, const std::string& bytes) {
