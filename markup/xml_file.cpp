@@ -1,18 +1,20 @@
 // Whole text files of CXmlDoc: reading a file into UTF-16 text and writing it
 // back, with byte order marks, null removal, byte swapping and code-page
 // conversion, each step reported as a result record.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "markup/xml_internal.h"
 #include "platform/win32.h"
 #include "vidozir/xmldoc.h"
 
 namespace {
 
-constexpr int kStreamFlags = CXmlDoc::DocFlagReadFile | CXmlDoc::DocFlagWriteFile;
+using vidozir::xml::kStreamFlags;
 constexpr int kFileModeFlags = kStreamFlags | CXmlDoc::DocFlagAppendFile;
 constexpr int kMarkFlags =
     CXmlDoc::DocFlagUtf8Preamble | CXmlDoc::DocFlagUtf16LeFile | CXmlDoc::DocFlagUtf16BeFile;
@@ -99,6 +101,50 @@ CLuStringW Utf8Head(const char* pBytes, int nBytes) {
     return strText;
 }
 
+// Ends a text decoded into room for nRoom units. A text mostly in other
+// scripts gives back the room it did not use.
+void EndDecodedText(CLuStringW& strText, int nUnits, int nRoom) {
+    strText.ReleaseBuffer(nUnits);
+    if (nUnits < nRoom - nRoom / 4) {
+        strText = CLuStringW(strText.GetString(), nUnits);
+    }
+}
+
+// Decodes well-formed UTF-8 straight into strText in one pass (the
+// platform's conversion gives exactly these units for it). False, with
+// strText empty, when the bytes are not well-formed from nDecoded on.
+bool DecodeUtf8Text(const char* pBytes, int nBytes, CLuStringW& strText, int& nDecoded) {
+    nDecoded = 0;
+    if (nBytes == 0) {
+        return true;
+    }
+    int nUnits = 0;
+    nDecoded =
+        vidozir::xml::DecodeWellFormedUtf8(pBytes, nBytes, strText.GetBuffer(nBytes), nUnits);
+    if (nDecoded < nBytes) {
+        strText.ReleaseBuffer(0);
+        return false;
+    }
+    EndDecodedText(strText, nUnits, nBytes);
+    return true;
+}
+
+// The bytes at the end of p[0, nBytes) that start a UTF-8 sequence the end
+// cuts off (0 when none does).
+int CutSequence(const char* p, int nBytes) {
+    for (int n = 1; n <= 3 && n <= nBytes; ++n) {
+        const unsigned nByte = static_cast<unsigned char>(p[nBytes - n]);
+        if (nByte < 0x80) {
+            return 0;
+        }
+        if (nByte >= 0xC0) {
+            const int nLength = nByte >= 0xF0 ? 4 : nByte >= 0xE0 ? 3 : 2;
+            return nLength > n ? n : 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 // A conversion between UTF-16 and a file's encoding. Each direction is called
@@ -116,20 +162,23 @@ struct CXmlDoc::TextConversion {
     // Bytes in the source encoding to UTF-16; returns the units (written when
     // pTo is given, at most nToCount of them).
     int ToUtf16(wchar_t* pTo) {
-        int nCodePage = CodePageOf(strFromEncoding);
-        // A file that names a UTF-16 or 32-bit form (and had no mark) reaches
-        // here with its nulls removed, so what remains can only be 8-bit
-        // text, the form in which its declaration was read: it is read as
-        // UTF-8, within the bytes read. (Windows's code-page calls refuse
-        // these forms, which would give an empty document.)
-        if (UnicodeForm(nCodePage).nUnitBytes) {
-            nCodePage = kCodePageUtf8;
-        }
+        const int nCodePage = SourceCodePage(strFromEncoding);
         if (nFromLen <= 0) {
             return 0;
         }
         return MultiByteToWideChar(static_cast<UINT>(nCodePage), 0, static_cast<const char*>(pFrom),
                                    nFromLen, pTo, pTo ? nToCount : 0);
+    }
+
+    // The code page text of this encoding is read with. A file that names a
+    // UTF-16 or 32-bit form (and had no mark) reaches here with its nulls
+    // removed, so what remains can only be 8-bit text, the form in which its
+    // declaration was read: it is read as UTF-8, within the bytes read.
+    // (Windows's code-page calls refuse these forms, which would give an
+    // empty document.)
+    static int SourceCodePage(const CLuStringW& strEncoding) {
+        const int nCodePage = CodePageOf(strEncoding);
+        return UnicodeForm(nCodePage).nUnitBytes ? kCodePageUtf8 : nCodePage;
     }
 
     // UTF-16 units to the target encoding; returns the bytes (written when
@@ -241,6 +290,7 @@ struct CXmlDoc::TextFile {
     // byte order mark.
     bool FileOpen(const wchar_t* szFileName);
     bool FileReadText(CLuStringW& strDoc);
+    int FileReadUtf8(CLuStringW& strDoc);
     bool FileWriteText(const CLuStringW& strDoc);
     bool FileClose();
     bool FileWrite(const void* pBuffer, int nBytes);
@@ -363,8 +413,81 @@ bool CXmlDoc::TextFile::FileOpen(const wchar_t* szFileName) {
     return true;
 }
 
+// Reads the rest of the file a piece at a time, each piece decoded straight
+// into strDoc while the text is well-formed UTF-8 without nulls: no buffer
+// of the whole file, and each piece is decoded while it is in the cache.
+// Returns 1 when the whole text was; 0 when it is not, with the file back
+// where reading started and strDoc empty; -1 after a read error (reported).
+int CXmlDoc::TextFile::FileReadUtf8(CLuStringW& strDoc) {
+    constexpr int kPiece = 64 * 1024;
+    std::unique_ptr<char[]> pPiece(new char[kPiece]);
+    wchar_t* const pText = strDoc.GetBuffer(nOpFileByteLen);
+    int nRead = 0;
+    int nUnits = 0;
+    int nKept = 0;  // the start of a sequence that the last piece cut off
+    for (;;) {
+        const int nWant = std::min(kPiece - nKept, nOpFileByteLen - nRead);
+        const int nGot =
+            static_cast<int>(std::fread(pPiece.get() + nKept, 1, static_cast<size_t>(nWant), fp));
+        if (nGot < nWant && std::ferror(fp)) {
+            strDoc.ReleaseBuffer(0);
+            FileErrorAddResult();
+            return -1;
+        }
+        nRead += nGot;
+        // A file that shrank since its length was taken gives what it has.
+        const bool bLast = nGot < nWant || nRead == nOpFileByteLen;
+        const int nBytes = nKept + nGot;
+        const int nWhole = bLast ? nBytes : nBytes - CutSequence(pPiece.get(), nBytes);
+        int nPieceUnits = 0;
+        if (vidozir::xml::DecodeWellFormedUtf8(pPiece.get(), nWhole, pText + nUnits, nPieceUnits) <
+            nWhole) {
+            strDoc.ReleaseBuffer(0);
+            if (std::fseek(fp, nFileByteOffset, SEEK_SET) != 0) {
+                FileErrorAddResult();
+                return -1;
+            }
+            return 0;
+        }
+        nUnits += nPieceUnits;
+        if (bLast) {
+            break;
+        }
+        nKept = nBytes - nWhole;
+        std::memmove(pPiece.get(), pPiece.get() + nWhole, static_cast<size_t>(nKept));
+    }
+    nOpFileByteLen = nRead;
+    nFileByteOffset += nRead;
+    EndDecodedText(strDoc, nUnits, nRead);
+    return 1;
+}
+
 bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
     nOpFileByteLen = nFileByteLen - nFileByteOffset;
+    const bool bUndeclared = strEncoding.IsEmpty();
+    const bool bMaybeUtf8 =
+        nFileCharUnitSize == 1 &&
+        (bUndeclared || TextConversion::SourceCodePage(strEncoding) == kCodePageUtf8);
+    if (bMaybeUtf8) {
+        const int nPieces = FileReadUtf8(strDoc);
+        if (nPieces < 0) {
+            return false;
+        }
+        if (nPieces > 0) {
+            nOpFileTextLen = nOpFileByteLen;
+            x_AppendResult(strIOResult, L"read", strEncoding, ResultEncoding | ResultLength,
+                           nOpFileTextLen);
+            if (bUndeclared) {
+                strEncoding = L"UTF-8";
+                x_AppendResult(strIOResult, L"read", strEncoding, ResultEncoding | ResultAmend);
+                x_AppendResult(strIOResult, L"utf8_detection", nullptr, 0);
+            }
+            x_AppendResult(strIOResult, L"converted_to", L"UTF-16", ResultEncoding | ResultLength,
+                           strDoc.GetLength());
+            return true;
+        }
+    }
+    // Any other text is read whole.
     std::unique_ptr<char[]> pData(new char[nOpFileByteLen > 0 ? nOpFileByteLen : 1]);
     const int nRead = static_cast<int>(std::fread(pData.get(), 1, nOpFileByteLen, fp));
     if (nRead < nOpFileByteLen && std::ferror(fp)) {
@@ -401,9 +524,18 @@ bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
         return true;
     }
 
+    // Text that may be UTF-8 is decoded in the same pass that finds out
+    // whether it is well-formed and free of nulls; the rest, and any file
+    // that turns out not to be, goes through the platform's conversion.
     char* const pBytes = pData.get();
     int nBytes = nOpFileByteLen;
-    if (char* pNull = static_cast<char*>(std::memchr(pBytes, 0, nBytes))) {
+    int nDecoded = 0;
+    bool bDecoded = bMaybeUtf8 && DecodeUtf8Text(pBytes, nBytes, strDoc, nDecoded);
+    // Decoding stops at a null: there is none before nDecoded.
+    char* const pNull =
+        bDecoded ? nullptr
+                 : static_cast<char*>(std::memchr(pBytes + nDecoded, 0, nBytes - nDecoded));
+    if (pNull) {
         char* pOut = pNull;
         for (const char* p = pNull; p < pBytes + nBytes; ++p) {
             if (*p) {
@@ -413,22 +545,25 @@ bool CXmlDoc::TextFile::FileReadText(CLuStringW& strDoc) {
         const int nKept = static_cast<int>(pOut - pBytes);
         x_AppendResult(strIOResult, L"nulls_removed", nullptr, ResultCount, nBytes - nKept);
         nBytes = nKept;
+        bDecoded = bMaybeUtf8 && DecodeUtf8Text(pBytes, nBytes, strDoc, nDecoded);
     }
-    if (strEncoding.IsEmpty()) {
-        if (DetectUTF8(pBytes, nBytes, nullptr, nullptr)) {
+    if (bUndeclared) {
+        // The well-formed bytes before nDecoded pass the detection too.
+        if (bDecoded || DetectUTF8(pBytes + nDecoded, nBytes - nDecoded, nullptr, nullptr)) {
             strEncoding = L"UTF-8";
             x_AppendResult(strIOResult, L"read", strEncoding, ResultEncoding | ResultAmend);
         }
         x_AppendResult(strIOResult, L"utf8_detection", nullptr, 0);
     }
-    TextConversion conversion(L"UTF-16", strEncoding, pBytes, nBytes);
-    conversion.nToCount = conversion.ToUtf16(nullptr);
-    int nUnits = 0;
-    if (conversion.nToCount > 0) {
-        nUnits = conversion.ToUtf16(strDoc.GetBuffer(conversion.nToCount));
-        strDoc.ReleaseBuffer(nUnits);
+    if (!bDecoded) {
+        TextConversion conversion(L"UTF-16", strEncoding, pBytes, nBytes);
+        conversion.nToCount = conversion.ToUtf16(nullptr);
+        if (conversion.nToCount > 0) {
+            strDoc.ReleaseBuffer(conversion.ToUtf16(strDoc.GetBuffer(conversion.nToCount)));
+        }
     }
-    x_AppendResult(strIOResult, L"converted_to", L"UTF-16", ResultEncoding | ResultLength, nUnits);
+    x_AppendResult(strIOResult, L"converted_to", L"UTF-16", ResultEncoding | ResultLength,
+                   strDoc.GetLength());
     return true;
 }
 

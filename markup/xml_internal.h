@@ -64,6 +64,12 @@ inline int TextLength(const wchar_t* sz) {
 // or only counts when pOut is null. Returns the length of the escaped text.
 int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
 
+// Decodes the nBytes of UTF-8 at pBytes into pText (room for nBytes units)
+// for as long as they are well-formed UTF-8: no overlong forms, surrogates,
+// values above U+10FFFF or 0 bytes. Returns the bytes decoded (nBytes when
+// all of them were) and sets nUnits to the units written.
+int DecodeWellFormedUtf8(const char* pBytes, int nBytes, wchar_t* pText, int& nUnits);
+
 // The decimal text of nValue (as "%d" writes it), in buf.
 const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
 

@@ -28,14 +28,17 @@ Units DecodeEach(const std::string& bytes) {
     return units;
 }
 
+// Converts into a buffer of the units counted and a terminator; nothing may
+// be written past them.
 Units Utf8To16(const std::string& bytes, int* pnConsumed = nullptr) {
     const int nCount = static_cast<int>(bytes.size());
     const int nUnits = CXmlDoc::UTF8To16(nullptr, bytes.data(), nCount);
-    Units units(static_cast<size_t>(nUnits) + 1, 0xFFFF);
+    Units units(static_cast<size_t>(nUnits) + 1 + 64, 0xFFFF);
     const int nConsumed = CXmlDoc::UTF8To16(units.data(), bytes.data(), nCount);
     if (pnConsumed) {
         *pnConsumed = nConsumed;
     }
+    EXPECT_EQ(Units(units.begin() + nUnits + 1, units.end()), Units(64, 0xFFFF));
     units.resize(static_cast<size_t>(nUnits));
     return units;
 }
@@ -149,17 +152,25 @@ TEST(XmlEncoding, Utf8To16CountsUnitsAndConsumesBytes) {
 
 TEST(XmlEncoding, Utf8To16FastPathAgreesWithTheDecoder) {
     // ASCII runs of every length before and after each kind of sequence,
-    // so that every block boundary of the wide path is crossed.
-    const std::string pieces[] = {"\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80",  "\xFF",
-                                  "\x85\x81", "\xC3",         std::string("\0", 1)};
+    // so that every block boundary of the wide path is crossed; text of
+    // other scripts (single spaces between, a lone lead byte); a 0 byte
+    // after such text, which must not be written past.
+    std::string script;
+    for (int n = 0; n < 30; ++n) {
+        script += "\xD0\xBF\xD1\x80 \xE6\x97\xA5\xF0\x9F\x98\x80 \xC3\xA9\xC3!\xE0\x80";
+    }
+    const std::string pieces[] = {"\xC3\xA9",   "\xE6\x97\xA5", "\xF0\x9F\x98\x80",   "\xFF",
+                                  "\x85\x81",   "\xC3",         std::string("\0", 1), script,
+                                  script + '\0'};
     for (const std::string& piece : pieces) {
-        for (int nBefore = 0; nBefore < 40; nBefore += 3) {
+        for (int nBefore = 0; nBefore < 300; nBefore += 11) {
             std::string text(static_cast<size_t>(nBefore), 'x');
             text += piece;
-            text += std::string(static_cast<size_t>(nBefore % 19 + 1), 'y');
+            text += std::string(static_cast<size_t>(nBefore * 7 % 200 + 1), 'y');
             int nConsumed = 0;
             EXPECT_EQ(Utf8To16(text, &nConsumed), DecodeEach(text)) << nBefore;
-            EXPECT_EQ(nConsumed, piece[0] ? static_cast<int>(text.size()) : nBefore);
+            EXPECT_EQ(static_cast<size_t>(nConsumed),
+                      text.find('\0') < text.size() ? text.find('\0') : text.size());
         }
     }
 }

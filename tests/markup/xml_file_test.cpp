@@ -3,6 +3,7 @@
 // the oracle of every code page both sides know.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -167,6 +168,46 @@ TEST(XmlFile, UndeclaredNonUtf8TextUsesTheDefaultCodePage) {
     EXPECT_NE(Wide(doc.GetResult()).find(L"<read encoding=\"\" length=\"8\"/><utf8_detection/>"),
               std::wstring::npos)
         << xml_test::Utf8(doc.GetResult());
+}
+
+// Long texts, declared UTF-8 or undeclared, with what UTF-8 allows and what
+// only the lenient decoder accepts (overlong forms, surrogates, values above
+// U+10FFFF, bare continuation bytes), cut sequences and nulls: the text is
+// what the platform's conversion makes of the bytes, and the encoding is the
+// one DetectUTF8 finds.
+TEST(XmlFile, Utf8FilesReadAsThePlatformConvertsThem) {
+    const Bytes pieces[] = {"\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80",
+                            "\xC0\x80",
+                            "\xE0\x80\x80",
+                            "\xED\xA0\x80",
+                            "\xF4\x90\x80\x80",
+                            "\x85\x81",
+                            "\xC3",
+                            Bytes("\0\xC3\xA9", 3)};
+    const std::wstring path = PathOf(L"utf8.xml");
+    for (const Bytes& piece : pieces) {
+        for (const Bytes& head : {Bytes("<?xml encoding=\"UTF-8\"?><a>"), Bytes(" <a>")}) {
+            // The reader takes 64 KiB at a time: some pieces straddle that.
+            for (const size_t nAt : {size_t(150), size_t(65534), size_t(65535)}) {
+                const Bytes bytes =
+                    head + Bytes(nAt - head.size(), 'x') + piece + Bytes(150, 'y') + piece + "</a>";
+                WriteBytes(path, bytes);
+                CLuStringW strText, strResult;
+                ASSERT_TRUE(
+                    CXmlDoc::ReadTextFile(path.c_str(), strText, &strResult, nullptr, nullptr));
+                Bytes data = bytes;
+                data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
+                const int nData = static_cast<int>(data.size());
+                const bool bUtf8 = head[0] == '<' || CXmlDoc::DetectUTF8(data.data(), nData);
+                std::wstring expected(data.size(), L'\0');
+                expected.resize(static_cast<size_t>(MultiByteToWideChar(
+                    bUtf8 ? CP_UTF8 : CP_ACP, 0, data.data(), nData, &expected[0], nData)));
+                EXPECT_EQ(Wide(strText), expected) << piece << nAt;
+                EXPECT_EQ(Wide(strResult).find(L"<read encoding=\"UTF-8\"") == 0, bUtf8)
+                    << piece << nAt;
+            }
+        }
+    }
 }
 
 TEST(XmlFile, FailuresReportThePlatformsMessage) {
