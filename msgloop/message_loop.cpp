@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <boost/thread/recursive_mutex.hpp>
@@ -17,8 +18,52 @@
 
 namespace VidOzir {
 
-struct CMessageLoop::PostGuard {
-    CLock lock;
+// A loop's post lock, kept apart from the loop so that the word posting
+// threads hammer does not share a cache line with the loop thread's queues.
+// One atomic word holds the lock (bit 0) and, above it, the number of posts
+// that have queued their entry but not yet returned from the pump's
+// NotifyWork: a post costs three atomic operations and no system call, and
+// the end of Run waits for those posts so the pump outlives their calls.
+// The lock is held for a few instructions (an append, a swap), so a thread
+// that finds it taken spins briefly, then yields its time slice.
+struct alignas(64) CMessageLoop::PostGuard {
+    static constexpr unsigned int kLocked = 1;
+    static constexpr unsigned int kOneNotifying = 2;
+
+    std::atomic<unsigned int> state{0};
+
+    void Lock() {
+        int spins = 0;
+        while (state.fetch_or(kLocked, std::memory_order_acquire) & kLocked) {
+            do {
+                Backoff(&spins);
+            } while (state.load(std::memory_order_relaxed) & kLocked);
+        }
+    }
+    void Unlock() { state.fetch_and(~kLocked, std::memory_order_release); }
+    // Unlocks and counts the caller as a post still to notify: the lock bit
+    // is set, so adding it carries into the count.
+    void UnlockToNotify() { state.fetch_add(kLocked, std::memory_order_release); }
+    void Notified() { state.fetch_sub(kOneNotifying, std::memory_order_release); }
+    void WaitForNotifiers() {
+        int spins = 0;
+        while (state.load(std::memory_order_acquire) >= kOneNotifying) {
+            Backoff(&spins);
+        }
+    }
+
+private:
+    static void Backoff(int* spins) {
+        if (++*spins < 64) {
+#if defined(_MSC_VER)
+            YieldProcessor();
+#elif defined(__i386__) || defined(__x86_64__)
+            __builtin_ia32_pause();
+#endif
+        } else {
+            std::this_thread::yield();
+        }
+    }
 };
 
 namespace {
@@ -65,21 +110,13 @@ struct LoopProcessState {
 
 LoopProcessState g_state;
 
-// Posting a task is refused after Run has ended, or when the quit flag is set.
-class GuardHold {
+// Ends a post's notification even when the pump's NotifyWork throws.
+class NotifyingPost {
 public:
-    explicit GuardHold(CMessageLoop::PostGuard* guard) : m_pGuard(guard) {
-        if (m_pGuard != nullptr) {
-            m_pGuard->lock.Lock();
-        }
-    }
-    ~GuardHold() {
-        if (m_pGuard != nullptr) {
-            m_pGuard->lock.Unlock();
-        }
-    }
-    GuardHold(const GuardHold&) = delete;
-    GuardHold& operator=(const GuardHold&) = delete;
+    explicit NotifyingPost(CMessageLoop::PostGuard* guard) : m_pGuard(guard) {}
+    ~NotifyingPost() { m_pGuard->Notified(); }
+    NotifyingPost(const NotifyingPost&) = delete;
+    NotifyingPost& operator=(const NotifyingPost&) = delete;
 
 private:
     CMessageLoop::PostGuard* m_pGuard;
@@ -154,33 +191,42 @@ CMessageLoop::~CMessageLoop() {
 }
 
 void CMessageLoop::StopAcceptingPosts() {
-    // Waits for posts in progress; later posts see the null and give up.
-    GuardHold hold(m_pPostGuard);
+    // Later posts see the null and give up; posts that queued an entry
+    // before it are waited for until their NotifyWork has returned.
+    m_pPostGuard->Lock();
     m_pSelf.store(nullptr);
+    m_pPostGuard->Unlock();
+    m_pPostGuard->WaitForNotifiers();
 }
 
 void CMessageLoop::PostTask(CTask* task, int delayMilliseconds) {
     if (m_bQuit) {
         return;
     }
-    CMessageLoop* self = m_pSelf.load(std::memory_order_acquire);
-    GuardHold hold(self != nullptr ? self->m_pPostGuard : nullptr);
-    if (self == nullptr || m_pSelf.load(std::memory_order_acquire) == nullptr) {
-        return;
-    }
     PendingTask pending(task);
     if (delayMilliseconds > 0) {
         pending.m_timeRun = Time::Now() + delayMilliseconds;
     }
-    boost::shared_ptr<CMessagePump> pump;
-    {
-        CAutoLock lock(m_incomingLock);
-        m_incomingQueue.push_back(pending);
-        pump = m_pump;
+    // One lock guards both the refusal after Run and the incoming queue.
+    PostGuard* guard = m_pPostGuard;
+    guard->Lock();
+    if (m_pSelf.load(std::memory_order_relaxed) == nullptr) {
+        guard->Unlock();
+        return;
     }
-    // Outside the queue lock, inside the guard: the copy keeps the pump
-    // alive even if the loop lets go of it meanwhile.
-    if (pump) {
+    try {
+        m_incomingQueue.push_back(pending);
+    } catch (...) {
+        guard->Unlock();  // exhausted memory: the task was not queued
+        throw;
+    }
+    // The end of Run waits for this post's NotifyWork, so the pump is alive
+    // for it without a reference (the loop lets go of its pump only in its
+    // destructor, after that wait).
+    CMessagePump* pump = m_pump.get();
+    guard->UnlockToNotify();
+    NotifyingPost notifying(guard);
+    if (pump != nullptr) {
         pump->NotifyWork();
     }
 }
@@ -233,10 +279,11 @@ void CMessageLoop::ReloadWorkQueue() {
     if (!m_workQueue.empty()) {
         return;
     }
-    CAutoLock lock(m_incomingLock);
+    m_pPostGuard->Lock();
     if (!m_incomingQueue.empty()) {
         m_workQueue.swap(m_incomingQueue);
     }
+    m_pPostGuard->Unlock();
 }
 
 void CMessageLoop::RunTask(CTask* task) {
