@@ -6,10 +6,17 @@
 namespace vidozir::platform {
 
 void Port::Post(const Packet& packet) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    packets_.push_back(packet);
-    count_.store(packets_.size(), std::memory_order_release);
-    if (waiters_ > 0) {
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        packets_.push_back(packet);
+        count_.store(packets_.size(), std::memory_order_release);
+        wake = waiters_ > 0;
+    }
+    // After the unlock, so the woken reader does not block at once on the
+    // mutex still held here. The reader counted in waiters_ is inside its
+    // wait or about to be, and the caller's handle look keeps the port alive.
+    if (wake) {
         cv_.notify_one();
     }
 }
