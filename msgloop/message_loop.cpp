@@ -20,15 +20,19 @@ namespace VidOzir {
 
 // A loop's post lock, kept apart from the loop so that the word posting
 // threads hammer does not share a cache line with the loop thread's queues.
-// One atomic word holds the lock (bit 0) and, above it, the number of posts
-// that have queued their entry but not yet returned from the pump's
-// NotifyWork: a post costs three atomic operations and no system call, and
-// the end of Run waits for those posts so the pump outlives their calls.
+// One atomic word holds the lock (bit 0), whether the incoming queue holds
+// entries (bit 1, changed only by the lock's holder) and, above them, the
+// number of posts that have queued their entry but not yet returned from the
+// pump's NotifyWork. A post costs three atomic operations and no system
+// call; the end of Run waits for the notifying posts, so the pump outlives
+// their calls; and the loop's thread looks at bit 1 before it takes the lock
+// to reload, so an idle loop does not pull the word from the posting threads.
 // The lock is held for a few instructions (an append, a swap), so a thread
 // that finds it taken spins briefly, then yields its time slice.
 struct alignas(64) CMessageLoop::PostGuard {
     static constexpr unsigned int kLocked = 1;
-    static constexpr unsigned int kOneNotifying = 2;
+    static constexpr unsigned int kHasEntries = 2;
+    static constexpr unsigned int kOneNotifying = 4;
 
     std::atomic<unsigned int> state{0};
 
@@ -41,9 +45,17 @@ struct alignas(64) CMessageLoop::PostGuard {
         }
     }
     void Unlock() { state.fetch_and(~kLocked, std::memory_order_release); }
-    // Unlocks and counts the caller as a post still to notify: the lock bit
-    // is set, so adding it carries into the count.
-    void UnlockToNotify() { state.fetch_add(kLocked, std::memory_order_release); }
+    // Unlocks after an append and counts the caller as a post still to
+    // notify. Sequentially consistent, like the pumps' lowering of their wake
+    // flag and HasEntries: either the loop's thread sees the entry, or the
+    // post sees the flag lowered and sends a wake-up (see RaiseWakeFlag).
+    void UnlockToNotify(bool wasEmpty) {
+        state.fetch_add(kOneNotifying - kLocked + (wasEmpty ? kHasEntries : 0),
+                        std::memory_order_seq_cst);
+    }
+    // Unlocks after the loop's thread took every entry.
+    void UnlockEmptied() { state.fetch_and(~(kLocked | kHasEntries), std::memory_order_release); }
+    bool HasEntries() const { return (state.load(std::memory_order_seq_cst) & kHasEntries) != 0; }
     void Notified() { state.fetch_sub(kOneNotifying, std::memory_order_release); }
     void WaitForNotifiers() {
         int spins = 0;
@@ -214,6 +226,7 @@ void CMessageLoop::PostTask(CTask* task, int delayMilliseconds) {
         guard->Unlock();
         return;
     }
+    const bool wasEmpty = m_incomingQueue.empty();
     try {
         m_incomingQueue.push_back(pending);
     } catch (...) {
@@ -224,7 +237,7 @@ void CMessageLoop::PostTask(CTask* task, int delayMilliseconds) {
     // for it without a reference (the loop lets go of its pump only in its
     // destructor, after that wait).
     CMessagePump* pump = m_pump.get();
-    guard->UnlockToNotify();
+    guard->UnlockToNotify(wasEmpty);
     NotifyingPost notifying(guard);
     if (pump != nullptr) {
         pump->NotifyWork();
@@ -279,11 +292,12 @@ void CMessageLoop::ReloadWorkQueue() {
     if (!m_workQueue.empty()) {
         return;
     }
-    m_pPostGuard->Lock();
-    if (!m_incomingQueue.empty()) {
-        m_workQueue.swap(m_incomingQueue);
+    if (!m_pPostGuard->HasEntries()) {
+        return;
     }
-    m_pPostGuard->Unlock();
+    m_pPostGuard->Lock();
+    m_workQueue.swap(m_incomingQueue);
+    m_pPostGuard->UnlockEmptied();
 }
 
 void CMessageLoop::RunTask(CTask* task) {
