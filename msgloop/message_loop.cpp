@@ -2,6 +2,7 @@
 // loop to its thread, and the process-wide state behind that binding.
 #include "vidozir/msgloop.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,7 +29,7 @@ namespace VidOzir {
 // their calls; and the loop's thread looks at bit 1 before it takes the lock
 // to reload, so an idle loop does not pull the word from the posting threads.
 // The lock is held for a few instructions (an append, a swap), so a thread
-// that finds it taken spins briefly, then yields its time slice.
+// that finds it taken spins briefly before it gives up its time slice.
 struct alignas(64) CMessageLoop::PostGuard {
     static constexpr unsigned int kLocked = 1;
     static constexpr unsigned int kHasEntries = 2;
@@ -65,15 +66,21 @@ struct alignas(64) CMessageLoop::PostGuard {
     }
 
 private:
+    // Spins, then yields; a holder that stays away longer (preempted on a
+    // busy machine, or of a lower priority than a yield lets run) gets a
+    // short sleep, which lets any thread run.
     static void Backoff(int* spins) {
-        if (++*spins < 64) {
+        ++*spins;
+        if (*spins < 64) {
 #if defined(_MSC_VER)
             YieldProcessor();
 #elif defined(__i386__) || defined(__x86_64__)
             __builtin_ia32_pause();
 #endif
-        } else {
+        } else if (*spins < 128) {
             std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     }
 };
