@@ -2,9 +2,11 @@
 // loop to its thread, and the process-wide state behind that binding.
 #include "vidozir/msgloop.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <boost/thread/recursive_mutex.hpp>
@@ -17,8 +19,70 @@
 
 namespace VidOzir {
 
-struct CMessageLoop::PostGuard {
-    CLock lock;
+// A loop's post lock, kept apart from the loop so that the word posting
+// threads hammer does not share a cache line with the loop thread's queues.
+// One atomic word holds the lock (bit 0), whether the incoming queue holds
+// entries (bit 1, changed only by the lock's holder) and, above them, the
+// number of posts that have queued their entry but not yet returned from the
+// pump's NotifyWork. A post costs three atomic operations and no system
+// call; the end of Run waits for the notifying posts, so the pump outlives
+// their calls; and the loop's thread looks at bit 1 before it takes the lock
+// to reload, so an idle loop does not pull the word from the posting threads.
+// The lock is held for a few instructions (an append, a swap), so a thread
+// that finds it taken spins briefly before it gives up its time slice.
+struct alignas(64) CMessageLoop::PostGuard {
+    static constexpr unsigned int kLocked = 1;
+    static constexpr unsigned int kHasEntries = 2;
+    static constexpr unsigned int kOneNotifying = 4;
+
+    std::atomic<unsigned int> state{0};
+
+    void Lock() {
+        int spins = 0;
+        while (state.fetch_or(kLocked, std::memory_order_acquire) & kLocked) {
+            do {
+                Backoff(&spins);
+            } while (state.load(std::memory_order_relaxed) & kLocked);
+        }
+    }
+    void Unlock() { state.fetch_and(~kLocked, std::memory_order_release); }
+    // Unlocks after an append and counts the caller as a post still to
+    // notify. Sequentially consistent, like the pumps' lowering of their wake
+    // flag and HasEntries: either the loop's thread sees the entry, or the
+    // post sees the flag lowered and sends a wake-up (see RaiseWakeFlag).
+    void UnlockToNotify(bool wasEmpty) {
+        state.fetch_add(kOneNotifying - kLocked + (wasEmpty ? kHasEntries : 0),
+                        std::memory_order_seq_cst);
+    }
+    // Unlocks after the loop's thread took every entry.
+    void UnlockEmptied() { state.fetch_and(~(kLocked | kHasEntries), std::memory_order_release); }
+    bool HasEntries() const { return (state.load(std::memory_order_seq_cst) & kHasEntries) != 0; }
+    void Notified() { state.fetch_sub(kOneNotifying, std::memory_order_release); }
+    void WaitForNotifiers() {
+        int spins = 0;
+        while (state.load(std::memory_order_acquire) >= kOneNotifying) {
+            Backoff(&spins);
+        }
+    }
+
+private:
+    // Spins, then yields; a holder that stays away longer (preempted on a
+    // busy machine, or of a lower priority than a yield lets run) gets a
+    // short sleep, which lets any thread run.
+    static void Backoff(int* spins) {
+        ++*spins;
+        if (*spins < 64) {
+#if defined(_MSC_VER)
+            YieldProcessor();
+#elif defined(__i386__) || defined(__x86_64__)
+            __builtin_ia32_pause();
+#endif
+        } else if (*spins < 128) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    }
 };
 
 namespace {
@@ -65,21 +129,13 @@ struct LoopProcessState {
 
 LoopProcessState g_state;
 
-// Posting a task is refused after Run has ended, or when the quit flag is set.
-class GuardHold {
+// Ends a post's notification even when the pump's NotifyWork throws.
+class NotifyingPost {
 public:
-    explicit GuardHold(CMessageLoop::PostGuard* guard) : m_pGuard(guard) {
-        if (m_pGuard != nullptr) {
-            m_pGuard->lock.Lock();
-        }
-    }
-    ~GuardHold() {
-        if (m_pGuard != nullptr) {
-            m_pGuard->lock.Unlock();
-        }
-    }
-    GuardHold(const GuardHold&) = delete;
-    GuardHold& operator=(const GuardHold&) = delete;
+    explicit NotifyingPost(CMessageLoop::PostGuard* guard) : m_pGuard(guard) {}
+    ~NotifyingPost() { m_pGuard->Notified(); }
+    NotifyingPost(const NotifyingPost&) = delete;
+    NotifyingPost& operator=(const NotifyingPost&) = delete;
 
 private:
     CMessageLoop::PostGuard* m_pGuard;
@@ -154,33 +210,43 @@ CMessageLoop::~CMessageLoop() {
 }
 
 void CMessageLoop::StopAcceptingPosts() {
-    // Waits for posts in progress; later posts see the null and give up.
-    GuardHold hold(m_pPostGuard);
+    // Later posts see the null and give up; posts that queued an entry
+    // before it are waited for until their NotifyWork has returned.
+    m_pPostGuard->Lock();
     m_pSelf.store(nullptr);
+    m_pPostGuard->Unlock();
+    m_pPostGuard->WaitForNotifiers();
 }
 
 void CMessageLoop::PostTask(CTask* task, int delayMilliseconds) {
     if (m_bQuit) {
         return;
     }
-    CMessageLoop* self = m_pSelf.load(std::memory_order_acquire);
-    GuardHold hold(self != nullptr ? self->m_pPostGuard : nullptr);
-    if (self == nullptr || m_pSelf.load(std::memory_order_acquire) == nullptr) {
-        return;
-    }
     PendingTask pending(task);
     if (delayMilliseconds > 0) {
         pending.m_timeRun = Time::Now() + delayMilliseconds;
     }
-    boost::shared_ptr<CMessagePump> pump;
-    {
-        CAutoLock lock(m_incomingLock);
-        m_incomingQueue.push_back(pending);
-        pump = m_pump;
+    // One lock guards both the refusal after Run and the incoming queue.
+    PostGuard* guard = m_pPostGuard;
+    guard->Lock();
+    if (m_pSelf.load(std::memory_order_relaxed) == nullptr) {
+        guard->Unlock();
+        return;
     }
-    // Outside the queue lock, inside the guard: the copy keeps the pump
-    // alive even if the loop lets go of it meanwhile.
-    if (pump) {
+    const bool wasEmpty = m_incomingQueue.empty();
+    try {
+        m_incomingQueue.push_back(pending);
+    } catch (...) {
+        guard->Unlock();  // exhausted memory: the task was not queued
+        throw;
+    }
+    // The end of Run waits for this post's NotifyWork, so the pump is alive
+    // for it without a reference (the loop lets go of its pump only in its
+    // destructor, after that wait).
+    CMessagePump* pump = m_pump.get();
+    guard->UnlockToNotify(wasEmpty);
+    NotifyingPost notifying(guard);
+    if (pump != nullptr) {
         pump->NotifyWork();
     }
 }
@@ -233,10 +299,12 @@ void CMessageLoop::ReloadWorkQueue() {
     if (!m_workQueue.empty()) {
         return;
     }
-    CAutoLock lock(m_incomingLock);
-    if (!m_incomingQueue.empty()) {
-        m_workQueue.swap(m_incomingQueue);
+    if (!m_pPostGuard->HasEntries()) {
+        return;
     }
+    m_pPostGuard->Lock();
+    m_workQueue.swap(m_incomingQueue);
+    m_pPostGuard->UnlockEmptied();
 }
 
 void CMessageLoop::RunTask(CTask* task) {

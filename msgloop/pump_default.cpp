@@ -5,7 +5,7 @@
 
 namespace VidOzir {
 
-CMessagePumpDefault::CMessagePumpDefault() : m_bQuit(0), m_event(0, 0) {}
+CMessagePumpDefault::CMessagePumpDefault() : m_bQuit(0), m_event(0, 0), m_lSignaled(0) {}
 
 CMessagePumpDefault::~CMessagePumpDefault() {}
 
@@ -35,6 +35,9 @@ void CMessagePumpDefault::Run(Delegate* delegate) {
                     m_timeNextDelayed = Time();
                 }
             }
+            // Lowered after the wait, before DoWork reads the incoming queue
+            // (see RaiseWakeFlag).
+            InterlockedExchange(&m_lSignaled, 0);
         }
         didWork = delegate->DoWork();
         if (m_bQuit) {
@@ -48,7 +51,11 @@ void CMessagePumpDefault::Quit() {
 }
 
 void CMessagePumpDefault::NotifyWork() {
-    m_event.Signal();
+    // A set event needs no second signal; the flag spares the posts that
+    // find it set a call into the system.
+    if (RaiseWakeFlag(&m_lSignaled)) {
+        m_event.Signal();
+    }
 }
 
 void CMessagePumpDefault::SetNextDelayedTime(const Time& time) {

@@ -60,7 +60,7 @@ void CMessagePumpIO::Quit() {
 
 void CMessagePumpIO::NotifyWork() {
     // At most one wake-up packet is queued; its dequeue clears the flag.
-    if (InterlockedExchange(&m_lHaveWork, 1) == 0) {
+    if (RaiseWakeFlag(&m_lHaveWork)) {
         PostQueuedCompletionStatus(m_hPort, 0, reinterpret_cast<ULONG_PTR>(this),
                                    reinterpret_cast<LPOVERLAPPED>(this));
     }

@@ -175,7 +175,7 @@ void CMessagePumpUI::Quit() {
 }
 
 void CMessagePumpUI::NotifyWork() {
-    if (InterlockedExchange(&m_lHaveWork, 1) == 0) {
+    if (RaiseWakeFlag(&m_lHaveWork)) {
         PostMessageW(m_hWnd, kWorkMessage, reinterpret_cast<WPARAM>(this), 0);
     }
 }

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "vidozir/foundation.h"
+#include "platform/win32.h"
 #include "vidozir/msgloop.h"
 
 namespace VidOzir {
@@ -25,6 +26,21 @@ inline int MillisecondsUntil(const Time& due) {
 // still hold such entries, so a single 0 would send them to sleep with a post
 // unseen until the next timer. A 0 is trusted only from a call that began
 // with an empty work queue, which the call after a 0 always is.
+// The pumps send at most one wake-up at a time: a flag, raised by the post
+// that sends it and lowered by the loop's thread when it takes the wake-up,
+// before it looks at the incoming queue. A post that finds the flag raised
+// needs nothing more: the loop has yet to take that wake-up, so it will look
+// at the queue after this post's entry is in it. Reading before exchanging
+// keeps the many posts that find it raised from writing its cache line.
+inline bool RaiseWakeFlag(volatile LONG* flag) {
+#if defined(_MSC_VER)
+    const LONG raised = *flag;  // a volatile read acquires under MSVC
+#else
+    const LONG raised = __atomic_load_n(flag, __ATOMIC_SEQ_CST);
+#endif
+    return raised == 0 && InterlockedExchange(flag, 1) == 0;
+}
+
 inline int DoWorkAfterWakeUp(CMessagePump::Delegate* delegate) {
     return delegate->DoWork() || delegate->DoWork() ? 1 : 0;
 }

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "platform/handles_posix.h"
+#include "platform/waits_posix.h"
 
 namespace vidozir::platform {
 
@@ -30,10 +31,11 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable cv_;
     std::deque<Packet> packets_;
     std::atomic<size_t> count_{0};
-    int waiters_ = 0;
+    // Readers asleep on the port, oldest first; a post wakes the oldest
+    // through its futex word, after releasing mutex_.
+    std::vector<Waiter*> waiters_;
 };
 
 }  // namespace vidozir::platform

@@ -99,6 +99,14 @@ void Waiter::Wake() {
     }
 }
 
+std::atomic<int>* Waiter::MarkWoken() {
+    return state_.exchange(1, std::memory_order_seq_cst) == 2 ? &state_ : nullptr;
+}
+
+void Waiter::WakeWord(std::atomic<int>* word) {
+    FutexWake(word);
+}
+
 bool Waiter::Sleep(Clock::time_point deadline) {
     for (;;) {
         int state = 0;
@@ -137,6 +145,27 @@ void Waitable::NotifyLocked() {
     for (Waiter* waiter : waiters_) {
         waiter->Wake();
     }
+}
+
+void Waitable::NotifyLocked(DeferredWake* wake) {
+    for (Waiter* waiter : waiters_) {
+        std::atomic<int>* word = waiter->MarkWoken();
+        if (word == nullptr) {
+            continue;
+        }
+        if (wake->count_ < DeferredWake::kMaxDeferred) {
+            wake->words_[wake->count_++] = word;
+        } else {
+            Waiter::WakeWord(word);
+        }
+    }
+}
+
+void Waitable::DeferredWake::Finish() {
+    for (size_t i = 0; i < count_; ++i) {
+        Waiter::WakeWord(words_[i]);
+    }
+    count_ = 0;
 }
 
 Clock::time_point DeadlineAfter(DWORD milliseconds) {

@@ -23,6 +23,15 @@ public:
     void Arm() { state_.store(0, std::memory_order_seq_cst); }
     // Called with the lock of an object the waiter is registered with.
     void Wake();
+    // Marks the waiter woken like Wake, with the lock held, but leaves the
+    // system call: returns the word to pass to WakeWord once the lock is
+    // released, or null when the waiter is not asleep. A thread woken under
+    // the lock would at once block on that lock; a wake after it may reach a
+    // waiter that has already left (its deadline passed), which costs at most
+    // a spurious wake of whatever sleeps on that word now, and every sleep
+    // here rechecks its word.
+    std::atomic<int>* MarkWoken();
+    static void WakeWord(std::atomic<int>* word);
     // Sleeps until woken or the deadline passes (time_point::max() for
     // never); false on the deadline.
     bool Sleep(std::chrono::steady_clock::time_point deadline);
@@ -49,6 +58,22 @@ public:
     // Wakes every thread waiting on this object; call after a state change
     // with Mutex() held.
     void NotifyLocked();
+
+    // NotifyLocked in two halves, for the hot paths: with Mutex() held, mark
+    // every waiter woken and keep the words of the sleeping ones (up to
+    // kMaxDeferred; beyond that they are woken at once); after releasing
+    // Mutex(), Finish makes the system calls.
+    class DeferredWake {
+    public:
+        void Finish();
+
+    private:
+        friend class Waitable;
+        static constexpr size_t kMaxDeferred = 4;
+        std::atomic<int>* words_[kMaxDeferred] = {};
+        size_t count_ = 0;
+    };
+    void NotifyLocked(DeferredWake* wake);
 
 private:
     mutable std::mutex mutex_;

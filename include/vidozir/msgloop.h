@@ -81,6 +81,7 @@ private:
     int m_bQuit;
     CWaitableEvent m_event;
     Time m_timeNextDelayed;
+    volatile LONG m_lSignaled;  // 1 from a signal until the wait after it
 };
 
 // Waits on an I/O completion port, and dispatches completed overlapped I/O of
@@ -230,7 +231,8 @@ protected:
     boost::shared_ptr<CMessagePump> m_pump;
 
 public:
-    // The lock a post holds while it is in progress (opaque to callers).
+    // The lock of the incoming queue, which also makes the end of Run wait
+    // for posts in progress (opaque to callers).
     struct PostGuard;
 
 private:
@@ -243,11 +245,11 @@ private:
     std::deque<PendingTask> m_incomingQueue;
     std::priority_queue<PendingTask, std::vector<PendingTask>> m_delayedQueue;
     CLuStringA m_strThreadName;
-    CLock m_incomingLock;
     int m_nNextSequence;
     int m_bQuit;
     // This loop's entry of the process-wide post-guard table, kept so that a
-    // post does not search the table (see message_loop.cpp).
+    // post does not search the table (see message_loop.cpp); it guards
+    // m_incomingQueue.
     PostGuard* m_pPostGuard;
 };
 

@@ -1,6 +1,7 @@
 // Completion ports and overlapped I/O; the same tests run against Win32.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -100,6 +101,33 @@ TEST(CompletionPort, EmptyPortTimesOutWithNoOverlapped) {
     EXPECT_FALSE(timed.ok);
     EXPECT_EQ(nullptr, timed.overlapped);
     EXPECT_GE(waited, std::chrono::milliseconds(60));
+    CloseHandle(port);
+}
+
+// Each post wakes one blocked reader; none is lost or woken twice.
+TEST(CompletionPort, EachPostWakesOneOfSeveralBlockedReaders) {
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 3);
+    OVERLAPPED o[3] = {};
+    std::vector<Dequeued> got(3);
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&, i] { got[i] = Dequeue(port, 10000); });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    for (OVERLAPPED& one : o) {
+        PostQueuedCompletionStatus(port, 1, 7, &one);
+    }
+    std::vector<LPOVERLAPPED> seen;
+    for (size_t i = 0; i < readers.size(); ++i) {
+        readers[i].join();
+        EXPECT_TRUE(got[i].ok);
+        seen.push_back(got[i].overlapped);
+    }
+    // A lost wake-up would show as a reader that waited out its 10 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::vector<LPOVERLAPPED>({&o[0], &o[1], &o[2]}), seen);
     CloseHandle(port);
 }
 
