@@ -35,7 +35,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
 #include "vidozir/xmldoc.h"
 #include "xml_inputs.h"
 
@@ -479,11 +478,12 @@ const LoadInput& GetLoadInput(const std::string& form) {
             }
         } else {
             // The same text in windows-1252 ("?" for what it lacks), declared so.
-            const int n = WideCharToMultiByte(1252, 0, gen.utf16.GetString(), gen.utf16.GetLength(),
-                                              nullptr, 0, nullptr, nullptr);
-            bytes.resize(static_cast<size_t>(n));
-            WideCharToMultiByte(1252, 0, gen.utf16.GetString(), gen.utf16.GetLength(), &bytes[0], n,
-                                nullptr, nullptr);
+            // Its upper half agrees with Latin-1 from 0xA0, which is all of
+            // 1252 the generated text uses beyond ASCII.
+            for (int i = 0; i < gen.utf16.GetLength(); ++i) {
+                const unsigned c = static_cast<unsigned>(gen.utf16[i]);
+                bytes += c < 0x80 || (c >= 0xA0 && c <= 0xFF) ? static_cast<char>(c) : '?';
+            }
             const std::string from = "encoding=\"UTF-8\"", to = "encoding=\"windows-1252\"";
             bytes.replace(bytes.find(from), from.size(), to);
         }
