@@ -99,6 +99,12 @@ inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
     }
 }
 
+// The start tag at p[i] (a "<") when it is one that its ">" closes, as the
+// scanner reads it: the offset behind its name, the offset behind the tag and
+// whether it ends in "/>". False for anything else (another kind of node, a
+// tag the text ends in), which the full scanner then reports.
+bool ScanClosedStartTag(const wchar_t* p, int i, int& nNameEnd, int& nNext, bool& bEmpty);
+
 // A hint that the text at p is read soon: fetched into the cache meanwhile.
 inline void PrefetchText(const wchar_t* p) {
 #if defined(__GNUC__) || defined(__clang__)
