@@ -64,6 +64,10 @@ inline int TextLength(const wchar_t* sz) {
 // or only counts when pOut is null. Returns the length of the escaped text.
 int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
 
+// The length of the leading run of szText that escaping leaves as it is: the
+// whole text when nothing in it needs escaping.
+int PlainRun(const wchar_t* szText);
+
 // The decimal text of nValue (as "%d" writes it), in buf.
 const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
 

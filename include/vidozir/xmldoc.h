@@ -379,6 +379,10 @@ protected:
     void x_Adjust(int iPos, int nShift, bool bAfterPos = false);
     void x_AdjustForNode(int iPosParent, int iPos, int nShift);
     int x_InsertNew(int iPosParent, int& iPosRel, NodePos& node);
+    // As above, with the text to insert given in pieces (markup/xml_edit.cpp)
+    // rather than in the node's string.
+    struct TextPieces;
+    int x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const TextPieces& text);
     void x_LinkElem(int iPosParent, int iPosBefore, int iPos);
     int x_UnlinkElem(int iPos);
     int x_ReleaseSubDoc(int iPos);
