@@ -1,9 +1,12 @@
 // What the markup sources share: the white-space test, the flag values the
 // scanner and its users agree on, escaping and numbers written in place,
-// the quick skip over plain text and a cache hint for navigation.
+// the quick skip over plain text, a cache hint for navigation and the copy
+// of a text that follows its parse.
 #pragma once
 
 #include "vidozir/xmldoc.h"
+
+#include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define VIDOZIR_XML_SSE2 1
@@ -14,6 +17,28 @@
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
 #endif
+
+// A text copied into the document while it is parsed: each piece the scan
+// has passed is copied right behind it, while the source is still in the
+// cache, instead of the whole text before the scan reads it again.
+struct CXmlDoc::CopyBehind {
+    enum { kPiece = 8192 };  // units copied at a time
+    const wchar_t* pFrom;
+    wchar_t* pTo;
+    int nLength;
+    int nCopied;
+
+    // Copies up to offset n once the scan has gone a piece beyond the copy.
+    void Follow(int n) {
+        if (n - nCopied >= kPiece) {
+            Through(n < nLength ? n : nLength);
+        }
+    }
+    void Through(int n) {
+        std::memcpy(pTo + nCopied, pFrom + nCopied, sizeof(wchar_t) * (n - nCopied));
+        nCopied = n;
+    }
+};
 
 namespace vidozir::xml {
 

@@ -181,6 +181,10 @@ void CXmlDoc::x_EndOpenElems(OpenTagStack& stack, int nKeep, int iPosVirtual, in
 }
 
 int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
+    return x_ParseElem(iPosParent, token, nullptr);
+}
+
+int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy) {
     token.m_nNext = 0;
     NodePos node;
     const wchar_t* const pText = token.m_pDocText;
@@ -189,8 +193,9 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
     int iPosInner = iPosParent;
     int iPosFirst = 0;
     // How far the text surely runs: the document's length, or a fragment's.
-    const int nTextEnd = pText == m_strDocText.GetString() ? m_strDocText.GetLength()
-                                                           : vidozir::xml::TextLength(pText);
+    const int nTextEnd = pCopy                               ? pCopy->nLength
+                         : pText == m_strDocText.GetString() ? m_strDocText.GetLength()
+                                                             : vidozir::xml::TextLength(pText);
     // A record for the start tag of nLength at nStart, linked as the last
     // child of the innermost open element, which it becomes unless it is empty.
     auto addElem = [&](int nStart, int nLength, int nName, int nNameLength, bool bEmpty) {
@@ -236,6 +241,9 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
         iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
     };
     for (;;) {
+        if (pCopy) {
+            pCopy->Follow(token.m_nNext);
+        }
         // Text and white space build nothing: the scan goes on at the next tag.
         const int i = vidozir::xml::SkipToMarkup(pText, token.m_nNext, nTextEnd);
         token.m_nNext = i;
@@ -292,6 +300,10 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
 }
 
 bool CXmlDoc::x_ParseDoc() {
+    return x_ParseDoc(nullptr);
+}
+
+bool CXmlDoc::x_ParseDoc(CopyBehind* pCopy) {
     m_pPosMaps->ReleaseMaps();
     x_SetPos(0, 0, 0);
     m_iNextFreePos = 1;
@@ -300,8 +312,8 @@ bool CXmlDoc::x_ParseDoc() {
     m_iReleasedPos = 0;
     ELEM(0).Clear();
     if (nLength) {
-        TokenPos token(m_strDocText, m_nDocFlags);
-        const int iPosFirst = x_ParseElem(0, token);
+        TokenPos token(pCopy ? pCopy->pFrom : m_strDocText.GetString(), m_nDocFlags);
+        const int iPosFirst = x_ParseElem(0, token, pCopy);
         ELEM(0).nLength = nLength;
         if (!iPosFirst) {
             x_AppendResult(m_strResultText, L"no_root_element", nullptr, 0);

@@ -245,11 +245,20 @@ bool CXmlDoc::SetDoc(const CLuStringW& strDoc) {
     if (m_nDocFlags & kStreamFlags) {
         return false;
     }
-    if (&strDoc != &m_strDocText) {
-        m_strDocText = strDoc;
+    if (&strDoc == &m_strDocText) {
+        m_strResultText.Empty();
+        return x_ParseDoc();
     }
+    // The text is copied while it is parsed; the parse reads the source,
+    // which holds the same text.
+    const int nLength = strDoc.GetLength();
+    m_strDocText.Empty();
+    CopyBehind copy = {strDoc.GetString(), m_strDocText.GetBuffer(nLength), nLength, 0};
+    m_strDocText.ReleaseBuffer(nLength);
     m_strResultText.Empty();
-    return x_ParseDoc();
+    const bool bWellFormed = x_ParseDoc(&copy);
+    copy.Through(nLength);
+    return bWellFormed;
 }
 
 const CLuStringW& CXmlDoc::GetDoc() const {

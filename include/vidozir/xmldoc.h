@@ -354,6 +354,11 @@ protected:
     void x_SetNodePos(int iPos, int nNodeType, int nStart, int nLength);
     bool x_ParseDoc();
     int x_ParseElem(int iPosParent, TokenPos& token);
+    // The parse of a text that is being copied into the document: the scan
+    // reads the source, the copy follows it (markup/xml_parse.cpp).
+    struct CopyBehind;
+    bool x_ParseDoc(CopyBehind* pCopy);
+    int x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy);
     static void x_AppendResult(CLuStringW& strResult, const wchar_t* szId, const wchar_t* szValue,
                                int nResultFlags, int nValue = -1, int nValue2 = -1);
     static CLuStringW x_EncodeCDATASection(const wchar_t* szData);
