@@ -97,24 +97,25 @@ int PlainRun(const wchar_t* szText);
 const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
 
 // The first "<" or end of text (0) at or after i, where the text is known to
-// run at least to nEnd. Eight or four units per step where SSE2 is there,
-// else one test per unit for most: every unit above ">" is plain text.
+// run at least to nEnd. Eight units per step where SSE2 is there (32-bit
+// units are first packed to 16 bits: saturation makes no "<" or 0 of a
+// larger unit), else one test per unit for most: every unit above ">" is
+// plain text.
 inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
 #if VIDOZIR_XML_SSE2
-    constexpr int kUnits = 16 / sizeof(wchar_t);
-    for (; i + kUnits <= nEnd; i += kUnits) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        __m128i hits;
+    for (; i + 8 <= nEnd; i += 8) {
+        const __m128i* pUnits = reinterpret_cast<const __m128i*>(p + i);
+        __m128i v;
         if constexpr (sizeof(wchar_t) == 2) {
-            hits = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'<')),
-                                _mm_cmpeq_epi16(v, _mm_setzero_si128()));
+            v = _mm_loadu_si128(pUnits);
         } else {
-            hits = _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(L'<')),
-                                _mm_cmpeq_epi32(v, _mm_setzero_si128()));
+            v = _mm_packs_epi32(_mm_loadu_si128(pUnits), _mm_loadu_si128(pUnits + 1));
         }
+        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'<')),
+                                          _mm_cmpeq_epi16(v, _mm_setzero_si128()));
         const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (bits) {
-            return i + LowestBit(bits) / static_cast<int>(sizeof(wchar_t));
+            return i + LowestBit(bits) / 2;
         }
     }
 #else
