@@ -484,11 +484,11 @@ const LoadInput& GetLoadInput(const std::string& form) {
             }
         } else {
             // The same text in windows-1252 ("?" for what it lacks), declared so.
-            // The text has nothing in U+0080-U+009F, so windows-1252 is its
-            // Latin-1 range here. (The library does not export the code-page
-            // calls of its Linux layer.)
+            // Its upper half agrees with Latin-1 from 0xA0, which is all of
+            // 1252 the generated text uses beyond ASCII.
             for (int i = 0; i < gen.utf16.GetLength(); ++i) {
-                bytes += static_cast<char>(gen.utf16[i] < 0x100 ? gen.utf16[i] : L'?');
+                const unsigned c = static_cast<unsigned>(gen.utf16[i]);
+                bytes += c < 0x80 || (c >= 0xA0 && c <= 0xFF) ? static_cast<char>(c) : '?';
             }
             const std::string from = "encoding=\"UTF-8\"", to = "encoding=\"windows-1252\"";
             bytes.replace(bytes.find(from), from.size(), to);

@@ -17,34 +17,39 @@ using vidozir::xml::TextLength;
 
 namespace {
 
-// A piece of text to insert: its units as they are, or escaped under the
-// node flags nFlags. Pieces never point into the document text, which the
-// splice may move.
+// A piece of text to insert: its units as they are, escaped under the node
+// flags nFlags, or a group of pieces. Pieces never point into the document
+// text, which the splice may move.
+struct Piece;
+using Pieces = std::initializer_list<Piece>;
 struct Piece {
     template <size_t N>
     Piece(const wchar_t (&sz)[N]) : p(sz), n(static_cast<int>(N - 1)) {}
     Piece(const CLuStringW& str) : p(str), n(str.GetLength()) {}
-    // A text not known at compile time, as it is or escaped.
+    // A text not known at compile time, as it is or escaped. An escaped one
+    // is measured here, once; most texts need no escaping and are then
+    // copied as they are.
     static Piece Text(const wchar_t* sz) { return Piece(sz, TextLength(sz), false, 0); }
-    static Piece Escaped(const wchar_t* sz, int nFlags) { return Piece(sz, -1, true, nFlags); }
-
-    int Length() const { return bEscape ? vidozir::xml::EscapeInto(p, nFlags, nullptr) : n; }
-    wchar_t* Write(wchar_t* pOut) const {
-        if (!bEscape) {
-            return std::copy(p, p + n, pOut);
-        }
-        return pOut + vidozir::xml::EscapeInto(p, nFlags, pOut);
+    static Piece Escaped(const wchar_t* sz, int nFlags) {
+        const int nPlain = vidozir::xml::PlainRun(sz);
+        return sz[nPlain] ? Piece(sz, vidozir::xml::EscapeInto(sz, nFlags, nullptr), true, nFlags)
+                          : Piece(sz, nPlain, false, 0);
     }
+    static Piece Group(const Pieces& pieces);
+
+    int Length() const { return n; }
+    wchar_t* Write(wchar_t* pOut) const;
+
     const wchar_t* p;
-    int n;  // for a text as it is
+    int n;  // the length written
     bool bEscape = false;
     int nFlags = 0;
+    const Pieces* pGroup = nullptr;
 
 private:
     Piece(const wchar_t* sz, int nLength, bool bEscapeIt, int nEscapeFlags)
         : p(sz), n(nLength), bEscape(bEscapeIt), nFlags(nEscapeFlags) {}
 };
-using Pieces = std::initializer_list<Piece>;
 
 int LengthOf(Pieces pieces) {
     int n = 0;
@@ -54,16 +59,23 @@ int LengthOf(Pieces pieces) {
     return n;
 }
 
-// One string of the pieces, allocated once.
-CLuStringW Joined(Pieces pieces) {
-    CLuStringW str;
-    const int n = LengthOf(pieces);
-    wchar_t* pOut = str.GetBuffer(n);
-    for (const Piece& piece : pieces) {
-        pOut = piece.Write(pOut);
+Piece Piece::Group(const Pieces& pieces) {
+    Piece group(L"", LengthOf(pieces), false, 0);
+    group.pGroup = &pieces;
+    return group;
+}
+
+wchar_t* Piece::Write(wchar_t* pOut) const {
+    if (pGroup) {
+        for (const Piece& piece : *pGroup) {
+            pOut = piece.Write(pOut);
+        }
+        return pOut;
     }
-    str.ReleaseBuffer(n);
-    return str;
+    if (!bEscape) {
+        return std::copy(p, p + n, pOut);
+    }
+    return pOut + vidozir::xml::EscapeInto(p, nFlags, pOut);
 }
 
 // The splice of the document text: the nReplace units at nLeft give way to
@@ -276,7 +288,15 @@ bool CXmlDoc::x_CreateNode(CLuStringW& strNode, int nNodeType, const wchar_t* sz
 
 // ---- placing new text ----
 
+struct CXmlDoc::TextPieces {
+    Pieces pieces;
+};
+
 int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
+    return x_InsertNew(iPosParent, iPosRel, node, TextPieces{{node.strMeta}});
+}
+
+int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const TextPieces& text) {
     const int nFlags = node.nNodeFlags;
     const bool bInsert = (nFlags & NodeInsert) != 0;
     const bool bReplace = (nFlags & NodeReplace) != 0;
@@ -321,8 +341,8 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node) {
         }
     }
 
-    const CLuStringW& strText = node.strMeta;
-    node.nLength = strText.GetLength();
+    const Piece strText = Piece::Group(text.pieces);
+    node.nLength = strText.Length();
     const Piece lineEnd = bNoLines ? Piece(L"") : Piece(kLineEnd);
     Piece prefix = L"";
     int nReplace = 0;
@@ -378,33 +398,37 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
     NodePos node(nFlags);
     x_EditTarget(nFlags, iPosParent, iPosBefore, node);
     const Piece name = Piece::Text(szName);
+    Piece close = L"/>";
     int nStartTag, nEndTag = 0, nElemFlags = 0;
-    if (!bValue) {
-        Piece close = L"/>";
-        if (nFlags & NodeWithNoEnd) {
-            close = L">";
-            nElemFlags = ElemNonEnded;
-        } else if (nFlags & NodeWithXhtmlSpace) {
-            close = L" />";
-        }
-        node.strMeta = Joined({L"<", name, close});
-        nStartTag = node.strMeta.GetLength();
-    } else {
-        const CLuStringW strCdata =
-            (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : CLuStringW();
-        const Piece value =
-            (nFlags & NodeWithCdata) ? Piece(strCdata) : Piece::Escaped(szValue, nFlags);
-        node.strMeta = Joined({L"<", name, L">", value, L"</", name, L">"});
+    if (nFlags & NodeWithNoEnd) {
+        close = L">";
+        nElemFlags = ElemNonEnded;
+    } else if (nFlags & NodeWithXhtmlSpace) {
+        close = L" />";
+    }
+    const CLuStringW strCdata =
+        bValue && (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : CLuStringW();
+    const Piece value = !bValue                    ? Piece(L"")
+                        : (nFlags & NodeWithCdata) ? Piece(strCdata)
+                                                   : Piece::Escaped(szValue, nFlags);
+    // "<name/>" (or its variants) without a value; with one, start tag,
+    // value and end tag.
+    const Pieces withValue = {L"<", name, L">", value, L"</", name, L">"};
+    const Pieces withoutValue = {L"<", name, close};
+    const TextPieces text = {bValue ? withValue : withoutValue};
+    const int nLength = LengthOf(text.pieces);
+    if (bValue) {
         nStartTag = name.n + 2;
         nEndTag = name.n + 3;
+    } else {
+        nStartTag = nLength;
     }
-    const int nLength = node.strMeta.GetLength();
     if (nStartTag > ElemStartTagMax || nEndTag > ElemEndTagMax) {
         return false;
     }
     const int iPos = x_GetFreePos();
     const int nDocLength = m_strDocText.GetLength();
-    x_InsertNew(iPosParent, iPosBefore, node);
+    x_InsertNew(iPosParent, iPosBefore, node, text);
     ElemPos& elem = ELEM(iPos);
     elem.nStart = node.nStart;
     elem.nLength = nLength;

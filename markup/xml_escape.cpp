@@ -337,6 +337,14 @@ int Escape(const wchar_t* pText, int nFlags, Out out) {
 
 }  // namespace
 
+int vidozir::xml::PlainRun(const wchar_t* szText) {
+    int i = 0;
+    while (IsPlain(szText[i])) {
+        ++i;
+    }
+    return i;
+}
+
 int vidozir::xml::EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut) {
     return pOut ? Escape(szText, nFlags, WriteTo{pOut}) : Escape(szText, nFlags, CountOnly{});
 }

@@ -1,9 +1,12 @@
 // What the markup sources share: the white-space test, the flag values the
 // scanner and its users agree on, escaping and numbers written in place,
-// the quick skip over plain text and a cache hint for navigation.
+// the quick skip over plain text, a cache hint for navigation and the copy
+// of a text that follows its parse.
 #pragma once
 
 #include "vidozir/xmldoc.h"
+
+#include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define VIDOZIR_XML_SSE2 1
@@ -14,6 +17,28 @@
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
 #endif
+
+// A text copied into the document while it is parsed: each piece the scan
+// has passed is copied right behind it, while the source is still in the
+// cache, instead of the whole text before the scan reads it again.
+struct CXmlDoc::CopyBehind {
+    enum { kPiece = 8192 };  // units copied at a time
+    const wchar_t* pFrom;
+    wchar_t* pTo;
+    int nLength;
+    int nCopied;
+
+    // Copies up to offset n once the scan has gone a piece beyond the copy.
+    void Follow(int n) {
+        if (n - nCopied >= kPiece) {
+            Through(n < nLength ? n : nLength);
+        }
+    }
+    void Through(int n) {
+        std::memcpy(pTo + nCopied, pFrom + nCopied, sizeof(wchar_t) * (n - nCopied));
+        nCopied = n;
+    }
+};
 
 namespace vidozir::xml {
 
@@ -70,28 +95,33 @@ int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
 // all of them were) and sets nUnits to the units written.
 int DecodeWellFormedUtf8(const char* pBytes, int nBytes, wchar_t* pText, int& nUnits);
 
+// The length of the leading run of szText that escaping leaves as it is: the
+// whole text when nothing in it needs escaping.
+int PlainRun(const wchar_t* szText);
+
 // The decimal text of nValue (as "%d" writes it), in buf.
 const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
 
 // The first "<" or end of text (0) at or after i, where the text is known to
-// run at least to nEnd. Eight or four units per step where SSE2 is there,
-// else one test per unit for most: every unit above ">" is plain text.
+// run at least to nEnd. Eight units per step where SSE2 is there (32-bit
+// units are first packed to 16 bits: saturation makes no "<" or 0 of a
+// larger unit), else one test per unit for most: every unit above ">" is
+// plain text.
 inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
 #if VIDOZIR_XML_SSE2
-    constexpr int kUnits = 16 / sizeof(wchar_t);
-    for (; i + kUnits <= nEnd; i += kUnits) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        __m128i hits;
+    for (; i + 8 <= nEnd; i += 8) {
+        const __m128i* pUnits = reinterpret_cast<const __m128i*>(p + i);
+        __m128i v;
         if constexpr (sizeof(wchar_t) == 2) {
-            hits = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'<')),
-                                _mm_cmpeq_epi16(v, _mm_setzero_si128()));
+            v = _mm_loadu_si128(pUnits);
         } else {
-            hits = _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(L'<')),
-                                _mm_cmpeq_epi32(v, _mm_setzero_si128()));
+            v = _mm_packs_epi32(_mm_loadu_si128(pUnits), _mm_loadu_si128(pUnits + 1));
         }
+        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'<')),
+                                          _mm_cmpeq_epi16(v, _mm_setzero_si128()));
         const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (bits) {
-            return i + LowestBit(bits) / static_cast<int>(sizeof(wchar_t));
+            return i + LowestBit(bits) / 2;
         }
     }
 #else
@@ -104,6 +134,12 @@ inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
         }
     }
 }
+
+// The start tag at p[i] (a "<") when it is one that its ">" closes, as the
+// scanner reads it: the offset behind its name, the offset behind the tag and
+// whether it ends in "/>". False for anything else (another kind of node, a
+// tag the text ends in), which the full scanner then reports.
+bool ScanClosedStartTag(const wchar_t* p, int i, int& nNameEnd, int& nNext, bool& bEmpty);
 
 // A hint that the text at p is read soon: fetched into the cache meanwhile.
 inline void PrefetchText(const wchar_t* p) {

@@ -3,6 +3,8 @@
 #include "markup/xml_internal.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 // The open start tags, innermost last, with their records. A name is kept as
 // its span in the text being parsed rather than as a copy: that text does not
@@ -19,7 +21,7 @@ struct CXmlDoc::OpenTagStack {
     OpenTagStack(const OpenTagStack&) = delete;
     OpenTagStack& operator=(const OpenTagStack&) = delete;
 
-    void Push(const TokenPos& token, int iPos) {
+    void Push(int nName, int nLength, int iPos) {
         if (m_nDepth == m_nCapacity) {
             Entry* pNew = new Entry[m_nCapacity * 2];
             std::copy(m_pEntries, m_pEntries + m_nDepth, pNew);
@@ -27,7 +29,43 @@ struct CXmlDoc::OpenTagStack {
             m_pEntries = pNew;
             m_nCapacity *= 2;
         }
-        m_pEntries[m_nDepth++] = {token.m_nL, token.Length(), iPos};
+        m_pEntries[m_nDepth++] = {nName, nLength, iPos};
+    }
+
+    // True when the text at i, which runs at least to nEnd, is the end tag of
+    // the innermost open element written plainly: "</", its name, ">". Most
+    // end tags are; they need no scan.
+    bool ClosesTop(int i, int nEnd) const {
+        if (!m_nDepth) {
+            return false;
+        }
+        const Entry& top = m_pEntries[m_nDepth - 1];
+        const int nLength = top.nLength;
+        if (m_pText[i + 1] != L'/' || i + nLength + 3 > nEnd || nLength + 3 > ElemEndTagMax) {
+            return false;
+        }
+        const wchar_t* pEnd = m_pText + i + 2;
+        return pEnd[nLength] == L'>' && SameUnits(pEnd, m_pText + top.nName, nLength);
+    }
+
+    // Whether n units at a and b are the same, compared eight bytes at a time.
+    static bool SameUnits(const wchar_t* a, const wchar_t* b, int n) {
+        constexpr int kStep = static_cast<int>(sizeof(std::uint64_t) / sizeof(wchar_t));
+        int k = 0;
+        for (; k + kStep <= n; k += kStep) {
+            std::uint64_t wa, wb;
+            std::memcpy(&wa, a + k, sizeof wa);
+            std::memcpy(&wb, b + k, sizeof wb);
+            if (wa != wb) {
+                return false;
+            }
+        }
+        for (; k < n; ++k) {
+            if (a[k] != b[k]) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // The deepest open tag that the end tag in token closes, -1 for none.
@@ -143,51 +181,93 @@ void CXmlDoc::x_EndOpenElems(OpenTagStack& stack, int nKeep, int iPosVirtual, in
 }
 
 int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
+    return x_ParseElem(iPosParent, token, nullptr);
+}
+
+int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy) {
     token.m_nNext = 0;
     NodePos node;
-    OpenTagStack stack(token.m_pDocText);
+    const wchar_t* const pText = token.m_pDocText;
+    OpenTagStack stack(pText);
     const int nBaseLevel = ELEM(iPosParent).Level();
     int iPosInner = iPosParent;
     int iPosFirst = 0;
     // How far the text surely runs: the document's length, or a fragment's.
-    const int nTextEnd = token.m_pDocText == m_strDocText.GetString()
-                             ? m_strDocText.GetLength()
-                             : vidozir::xml::TextLength(token.m_pDocText);
+    const int nTextEnd = pCopy                               ? pCopy->nLength
+                         : pText == m_strDocText.GetString() ? m_strDocText.GetLength()
+                                                             : vidozir::xml::TextLength(pText);
+    // A record for the start tag of nLength at nStart, linked as the last
+    // child of the innermost open element, which it becomes unless it is empty.
+    auto addElem = [&](int nStart, int nLength, int nName, int nNameLength, bool bEmpty) {
+        const int iPos = m_iNextFreePos < m_pElemTable->m_nSize ? m_iNextFreePos++ : x_GetFreePos();
+        ElemPos& elem = ELEM(iPos);
+        ElemPos& parent = ELEM(iPosInner);
+        int nFlags = 0;
+        if (!parent.iElemChild) {
+            parent.iElemChild = iPos;
+            elem.iElemPrev = iPos;
+            nFlags = ElemFirst;
+        } else {
+            ElemPos& first = ELEM(parent.iElemChild);
+            ELEM(first.iElemPrev).iElemNext = iPos;
+            elem.iElemPrev = first.iElemPrev;
+            first.iElemPrev = iPos;
+        }
+        elem.iElemParent = iPosInner;
+        elem.iElemNext = 0;
+        elem.iElemChild = 0;
+        // Levels have 16 bits; deeper nesting wraps rather than spill into the flags.
+        elem.nFlagsLevel = nFlags | ((nBaseLevel + stack.m_nDepth) & ElemLevelMask);
+        elem.nStart = nStart;
+        elem.nTagLengths = static_cast<unsigned>(nLength);
+        elem.nLength = nLength;
+        if (!bEmpty) {
+            stack.Push(nName, nNameLength, iPos);
+            iPosInner = iPos;
+        }
+        if (!iPosFirst) {
+            iPosFirst = iPos;
+        }
+    };
+    // The element of stack entry nMatch ends with the end tag of nLength at nStart.
+    auto closeElem = [&](int nMatch, int nStart, int nLength) {
+        ElemPos& elem = ELEM(stack.m_pEntries[nMatch].iPos);
+        elem.nLength = nStart - elem.nStart + nLength;
+        elem.SetEndTagLen(nLength);
+        if (stack.m_nDepth > nMatch + 1) {
+            x_EndOpenElems(stack, nMatch + 1, iPosParent, nStart + 1);
+        }
+        stack.m_nDepth = nMatch;
+        iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
+    };
     for (;;) {
+        if (pCopy) {
+            pCopy->Follow(token.m_nNext);
+        }
         // Text and white space build nothing: the scan goes on at the next tag.
-        token.m_nNext = vidozir::xml::SkipToMarkup(token.m_pDocText, token.m_nNext, nTextEnd);
+        const int i = vidozir::xml::SkipToMarkup(pText, token.m_nNext, nTextEnd);
+        token.m_nNext = i;
+        // Plain start and end tags first, without the general scanner.
+        if (pText[i] == L'<') {
+            int nNameEnd, nNext;
+            bool bEmpty;
+            if (stack.ClosesTop(i, nTextEnd)) {
+                const int nLength = stack.m_pEntries[stack.m_nDepth - 1].nLength + 3;
+                token.m_nNext = i + nLength;
+                closeElem(stack.m_nDepth - 1, i, nLength);
+                continue;
+            }
+            if (vidozir::xml::ScanClosedStartTag(pText, i, nNameEnd, nNext, bEmpty) &&
+                nNext - i <= ElemStartTagMax) {
+                token.m_nNext = nNext;
+                addElem(i, nNext - i, i + 1, nNameEnd - i - 1, bEmpty);
+                continue;
+            }
+        }
         const int nType = token.ScanNode(node);
         if (nType == NodeTypeElement && node.nLength <= ElemStartTagMax) {
-            const int iPos =
-                m_iNextFreePos < m_pElemTable->m_nSize ? m_iNextFreePos++ : x_GetFreePos();
-            ElemPos& elem = ELEM(iPos);
-            ElemPos& parent = ELEM(iPosInner);
-            int nFlags = 0;
-            if (!parent.iElemChild) {
-                parent.iElemChild = iPos;
-                elem.iElemPrev = iPos;
-                nFlags = ElemFirst;
-            } else {
-                ElemPos& first = ELEM(parent.iElemChild);
-                ELEM(first.iElemPrev).iElemNext = iPos;
-                elem.iElemPrev = first.iElemPrev;
-                first.iElemPrev = iPos;
-            }
-            elem.iElemParent = iPosInner;
-            elem.iElemNext = 0;
-            elem.iElemChild = 0;
-            // Levels have 16 bits; deeper nesting wraps rather than spill into the flags.
-            elem.nFlagsLevel = nFlags | ((nBaseLevel + stack.m_nDepth) & ElemLevelMask);
-            elem.nStart = node.nStart;
-            elem.nTagLengths = static_cast<unsigned>(node.nLength);
-            elem.nLength = node.nLength;
-            if (!(node.nNodeFlags & NodeFlagEmptyElement)) {
-                stack.Push(token, iPos);
-                iPosInner = iPos;
-            }
-            if (!iPosFirst) {
-                iPosFirst = iPos;
-            }
+            addElem(node.nStart, node.nLength, token.m_nL, token.Length(),
+                    (node.nNodeFlags & NodeFlagEmptyElement) != 0);
         } else if (nType == NodeTypeEndTag) {
             // An end tag too long for its 10-bit length field closes nothing.
             const int nMatch = node.nLength <= ElemEndTagMax ? stack.Match(token) : -1;
@@ -197,15 +277,7 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
                 x_AppendResult(m_strResultText, L"lone_end_tag", token.TokenText(), 0, node.nStart);
                 continue;
             }
-            const int iPos = stack.m_pEntries[nMatch].iPos;
-            ElemPos& elem = ELEM(iPos);
-            elem.nLength = node.nStart - elem.nStart + node.nLength;
-            elem.SetEndTagLen(node.nLength);
-            if (stack.m_nDepth > nMatch + 1) {
-                x_EndOpenElems(stack, nMatch + 1, iPosParent, node.nStart + 1);
-            }
-            stack.m_nDepth = nMatch;
-            iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
+            closeElem(nMatch, node.nStart, node.nLength);
         } else if (nType == NodeTypeScanError || nType == NodeTypeElement) {
             // A start tag longer than its 22-bit length field cannot be
             // indexed; it is reported as a tag that could not be read.
@@ -228,6 +300,10 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
 }
 
 bool CXmlDoc::x_ParseDoc() {
+    return x_ParseDoc(nullptr);
+}
+
+bool CXmlDoc::x_ParseDoc(CopyBehind* pCopy) {
     m_pPosMaps->ReleaseMaps();
     x_SetPos(0, 0, 0);
     m_iNextFreePos = 1;
@@ -236,8 +312,8 @@ bool CXmlDoc::x_ParseDoc() {
     m_iReleasedPos = 0;
     ELEM(0).Clear();
     if (nLength) {
-        TokenPos token(m_strDocText, m_nDocFlags);
-        const int iPosFirst = x_ParseElem(0, token);
+        TokenPos token(pCopy ? pCopy->pFrom : m_strDocText.GetString(), m_nDocFlags);
+        const int iPosFirst = x_ParseElem(0, token, pCopy);
         ELEM(0).nLength = nLength;
         if (!iPosFirst) {
             x_AppendResult(m_strResultText, L"no_root_element", nullptr, 0);

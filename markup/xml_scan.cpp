@@ -47,18 +47,17 @@ const wchar_t* TagKindName(int nType, bool bDoctype) {
 // from i; a true result leaves i behind the node's terminator, a false one on
 // the 0 that ends the text.
 
-// A name: up to white space, "/" or ">" (i stays on that character).
-bool ReadName(const wchar_t* p, int& i) {
-    for (;; ++i) {
+// A name: up to white space, "/" or ">" (i stays on that character). The
+// index is kept in a local so that the loop does not store it each step.
+bool ReadName(const wchar_t* p, int& iRef) {
+    for (int i = iRef;; ++i) {
         const wchar_t c = p[i];
         if (c > L'>') {  // no character above ">" ends a name
             continue;
         }
-        if (EndsName(c)) {
-            return true;
-        }
-        if (c == 0) {
-            return false;
+        if (EndsName(c) || c == 0) {
+            iRef = i;
+            return c != 0;
         }
     }
 }
@@ -159,9 +158,14 @@ inline bool StopsAt(wchar_t c, unsigned long long stops) {
 // values, quoted or not, to the ">" outside quotes; an error node also ends
 // before a "<". bEmpty: the start tag ends in "/>".
 template <bool bError>
-TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
+TagEnd ToTagEnd(const wchar_t* p, int& iRef, bool& bEmpty) {
+    int i = iRef;          // a local: the loops below do not store it each step
     const int nTrack = i;  // where the last two characters start counting
     auto before = [&](int k) { return k >= nTrack ? p[k] : wchar_t(0); };
+    auto done = [&](TagEnd end) {
+        iRef = i;
+        return end;
+    };
     constexpr unsigned long long kCut = bError ? Bits({L'<'}) : 0;
     constexpr unsigned long long kOutside = Bits({0, L'=', L'>'}) | kCut;
     // Outside a value, the end of the text, the tag's ">" or (for an error
@@ -184,7 +188,7 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
         wchar_t u = p[i];
         TagEnd end;
         if (endsHere(u, end)) {
-            return end;
+            return done(end);
         }
         if (before(i - 1) == L'=') {
             ++i;  // "=" behind "=" starts no value
@@ -196,7 +200,7 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
         for (++i;; ++i) {
             u = p[i];
             if (endsHere(u, end)) {
-                return end;
+                return done(end);
             }
             if (!IsSpace(u) && (u != L'=' || before(i - 1) == L'=')) {
                 break;
@@ -209,10 +213,10 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
                 ++i;
             }
             if (p[i] == 0) {
-                return TagEnd::TextEnded;
+                return done(TagEnd::TextEnded);
             }
             if (p[i] != u) {
-                return TagEnd::CutShort;
+                return done(TagEnd::CutShort);
             }
             ++i;
             continue;
@@ -225,16 +229,16 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
         }
         u = p[i];
         if (u == 0) {
-            return TagEnd::TextEnded;
+            return done(TagEnd::TextEnded);
         }
         if (bError && u == L'<') {
-            return TagEnd::CutShort;
+            return done(TagEnd::CutShort);
         }
         if (u == L'>') {
             const wchar_t b2 = before(i - 2);
             bEmpty = !bError && before(i - 1) == L'/' && (IsSpace(b2) || b2 == L'\'' || b2 == L'"');
             ++i;
-            return TagEnd::Closed;
+            return done(TagEnd::Closed);
         }
         ++i;  // the white space that ended the value
     }
@@ -243,8 +247,22 @@ TagEnd ToTagEnd(const wchar_t* p, int& i, bool& bEmpty) {
 }  // namespace
 
 bool CXmlDoc::x_NamesEqual(const wchar_t* a, const wchar_t* b, int n, bool bIgnoreCase) {
-    bool bForgive = bIgnoreCase;
-    for (int k = 0; k < n; ++k) {
+    // Equal names are the common case: one plain pass over them.
+    int k = 0;
+    while (k < n && a[k] == b[k]) {
+        ++k;
+    }
+    if (k == n) {
+        return true;
+    }
+    if (!bIgnoreCase) {
+        return false;
+    }
+    bool bForgive = true;
+    for (int j = 0; j < k && bForgive; ++j) {
+        bForgive = static_cast<unsigned>(a[j]) < 128;
+    }
+    for (; k < n; ++k) {
         const wchar_t ca = a[k];
         const wchar_t cb = b[k];
         if (ca == cb) {
@@ -261,6 +279,21 @@ bool CXmlDoc::x_NamesEqual(const wchar_t* a, const wchar_t* b, int n, bool bIgno
             return false;
         }
     }
+    return true;
+}
+
+bool vidozir::xml::ScanClosedStartTag(const wchar_t* p, int i, int& nNameEnd, int& nNext,
+                                      bool& bEmpty) {
+    ++i;
+    if (!StartsTagName(p[i]) || !ReadName(p, i)) {
+        return false;
+    }
+    nNameEnd = i;
+    bEmpty = false;
+    if (ToTagEnd<false>(p, i, bEmpty) != TagEnd::Closed) {
+        return false;
+    }
+    nNext = i;
     return true;
 }
 

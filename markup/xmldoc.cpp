@@ -13,6 +13,17 @@ void CXmlDoc::ElemPosTable::Grow(int nNewSize) {
     if (nNewSize <= m_nSize) {
         return;
     }
+    // A block of nSize records holding the nUsed records of pOld (freed), the
+    // rest cleared: each record is written once.
+    auto moved = [](ElemPos* pOld, int nUsed, int nSize) {
+        ElemPos* pNew = new ElemPos[nSize];
+        if (pOld) {
+            std::memcpy(pNew, pOld, sizeof(ElemPos) * nUsed);
+            delete[] pOld;
+        }
+        std::memset(pNew + nUsed, 0, sizeof(ElemPos) * (nSize - nUsed));
+        return pNew;
+    };
     const bool bEmpty = m_nSize == 0;
     const int nLastSeg = bEmpty ? 0 : (m_nSize - 1) >> SegmentBits;
     int nWantSeg = (nNewSize - 1) >> SegmentBits;
@@ -35,22 +46,13 @@ void CXmlDoc::ElemPosTable::Grow(int nNewSize) {
         // Starting a new segment: the current last one becomes a full block.
         const int nInLast = bEmpty ? 0 : m_nSize - nLastSeg * SegmentSize;
         if (nWantSeg > nLastSeg && nInLast < SegmentSize) {
-            ElemPos* pFull = new ElemPos[SegmentSize]();
-            if (!bEmpty) {
-                std::memcpy(pFull, m_pSegs[nLastSeg], sizeof(ElemPos) * nInLast);
-                delete[] m_pSegs[nLastSeg];
-            }
-            m_pSegs[nLastSeg] = pFull;
+            m_pSegs[nLastSeg] = moved(bEmpty ? nullptr : m_pSegs[nLastSeg], nInLast, SegmentSize);
         }
     }
     const int nInNew = nNewSize - nWantSeg * SegmentSize;
-    ElemPos* pBlock = new ElemPos[nInNew]();
-    if (nWantSeg == nLastSeg && !bEmpty) {
-        std::memcpy(pBlock, m_pSegs[nLastSeg],
-                    sizeof(ElemPos) * (m_nSize - nLastSeg * SegmentSize));
-        delete[] m_pSegs[nLastSeg];
-    }
-    m_pSegs[nWantSeg] = pBlock;
+    const bool bSameSeg = nWantSeg == nLastSeg && !bEmpty;
+    m_pSegs[nWantSeg] = moved(bSameSeg ? m_pSegs[nLastSeg] : nullptr,
+                              bSameSeg ? m_nSize - nLastSeg * SegmentSize : 0, nInNew);
     m_nSize = nNewSize;
 }
 
@@ -243,11 +245,20 @@ bool CXmlDoc::SetDoc(const CLuStringW& strDoc) {
     if (m_nDocFlags & kStreamFlags) {
         return false;
     }
-    if (&strDoc != &m_strDocText) {
-        m_strDocText = strDoc;
+    if (&strDoc == &m_strDocText) {
+        m_strResultText.Empty();
+        return x_ParseDoc();
     }
+    // The text is copied while it is parsed; the parse reads the source,
+    // which holds the same text.
+    const int nLength = strDoc.GetLength();
+    m_strDocText.Empty();
+    CopyBehind copy = {strDoc.GetString(), m_strDocText.GetBuffer(nLength), nLength, 0};
+    m_strDocText.ReleaseBuffer(nLength);
     m_strResultText.Empty();
-    return x_ParseDoc();
+    const bool bWellFormed = x_ParseDoc(&copy);
+    copy.Through(nLength);
+    return bWellFormed;
 }
 
 const CLuStringW& CXmlDoc::GetDoc() const {

@@ -354,6 +354,11 @@ protected:
     void x_SetNodePos(int iPos, int nNodeType, int nStart, int nLength);
     bool x_ParseDoc();
     int x_ParseElem(int iPosParent, TokenPos& token);
+    // The parse of a text that is being copied into the document: the scan
+    // reads the source, the copy follows it (markup/xml_parse.cpp).
+    struct CopyBehind;
+    bool x_ParseDoc(CopyBehind* pCopy);
+    int x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy);
     static void x_AppendResult(CLuStringW& strResult, const wchar_t* szId, const wchar_t* szValue,
                                int nResultFlags, int nValue = -1, int nValue2 = -1);
     static CLuStringW x_EncodeCDATASection(const wchar_t* szData);
@@ -379,6 +384,10 @@ protected:
     void x_Adjust(int iPos, int nShift, bool bAfterPos = false);
     void x_AdjustForNode(int iPosParent, int iPos, int nShift);
     int x_InsertNew(int iPosParent, int& iPosRel, NodePos& node);
+    // As above, with the text to insert given in pieces (markup/xml_edit.cpp)
+    // rather than in the node's string.
+    struct TextPieces;
+    int x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const TextPieces& text);
     void x_LinkElem(int iPosParent, int iPosBefore, int iPos);
     int x_UnlinkElem(int iPos);
     int x_ReleaseSubDoc(int iPos);

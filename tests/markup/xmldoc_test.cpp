@@ -145,6 +145,13 @@ TEST(XmlDoc, DocumentsOfSeveralSegments) {
     }
     EXPECT_EQ(doc.Elem(doc.Elem(2).iElemPrev).nStart, 3 + (nCount - 1) * 4);
     EXPECT_TRUE(doc.IndexOk());
+    // A text given as a string is copied piece by piece behind its parse.
+    CLuStringW strText = doc.GetDoc();
+    strText += L"<!---->";
+    XmlProbe copy;
+    EXPECT_TRUE(copy.SetDoc(strText));
+    EXPECT_EQ(copy.GetDoc(), strText);
+    EXPECT_EQ(copy.NextFree(), nCount + 2);
 }
 
 TEST(XmlDoc, SetMapSizeCreatesMissingMaps) {
