@@ -150,6 +150,7 @@ const TrustCase kTrustCases[] = {
     {"signed_plain.exe", 1, kVerified, nullptr, nullptr},
     {"orgonly.exe", 1, kVerified, nullptr, nullptr},
     {"expired_ts.exe", 1, kVerified, nullptr, nullptr},
+    {"expired_legacy_ts.exe", 1, kVerified, nullptr, nullptr},
     {"unsigned.exe", 0, kNotSigned, nullptr, nullptr},
     {"text.txt", 0, kNotSigned, kWineForm, nullptr},
     {"missing.exe", 0, "", nullptr, nullptr},
@@ -162,6 +163,9 @@ const TrustCase kTrustCases[] = {
     {"expired.exe", 0, "Error is: 0x800b0101.\n", kWineChain, nullptr},
     {"badstamp.exe", 0, "Error is: 0x80096005.\n", kWineChain,
      "osslsigncode judges at the current time when the time stamp fails"},
+    {"legacy_rogue_ts.exe", 0, "Error is: 0x80096005.\n", kWineChain, nullptr},
+    // A counter-signature over another signature value is not this one's.
+    {"legacy_other_digest.exe", 0, "Error is: 0x800b0101.\n", kWineChain, nullptr},
     {"distrusted.exe", 0, "The signature is present, but specifically disallowed.\n", kWineChain,
      "osslsigncode knows no disallowed set"},
 #if !defined(_WIN32)
