@@ -242,7 +242,6 @@ TEST_F(TrustTest, AFileChangedAfterItsCatalogHashIsNotJudgedByTheOldDigest) {
         WINTRUST_FILE_INFO info = {sizeof info, path, nullptr, nullptr};
         WINTRUST_DATA data = {};
         data.cbStruct = sizeof data;
-        data.dwUIChoice = WTD_UI_NONE;
         data.dwUnionChoice = WTD_CHOICE_FILE;
         data.pFile = &info;
         GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
