@@ -151,11 +151,11 @@ struct CatalogAdmin {
 // signature judged, which needs the image digest with the signature's own
 // algorithm: the catalog hash (see below). The catalog hash's pass leaves
 // it here, for the file's identity; the judgement takes it (once) when the
-// file it opens has the same identity. Any change to a file
-// moves its change time, so a file changed in between is hashed again. A
-// file changed in the last seconds is not remembered at all: a second change
-// could fall in the same tick of the file system's clock (whole seconds on
-// some), and look unchanged.
+// file it opens has the same identity. Any change to a file moves its change
+// time, so a file changed in between is hashed again. A file changed in the
+// last seconds is not remembered at all: a second change could fall in the
+// same tick of the file system's clock (whole seconds on some), and look
+// unchanged.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
