@@ -3,9 +3,10 @@
 // signature's hash) and `osslsigncode verify` on the same file (a whole
 // process, for reference). The file is made by the build (bench/CMakeLists).
 //
-// CheckFileTrust hashes the file twice by design: the SHA-1 catalog hash,
-// then the signature's own image hash in WinVerifyTrust. Verify_Ours shows
-// the verifier alone (mapping, one image hash, signer, chain). Times are
+// CheckFileTrust hashes the file once: the catalog hash is the image hash
+// the signature names, and WinVerifyTrust takes it back (see
+// platform/wintrust_posix.cpp). Verify_Ours shows the verifier alone
+// (mapping, one image hash, signer, chain). Times are
 // processor time, as the machines are shared: ours and the hash in this
 // process, osslsigncode's in its child.
 #include <benchmark/benchmark.h>

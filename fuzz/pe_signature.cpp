@@ -1,8 +1,9 @@
 // The code-signing functions on arbitrary bytes: the verifier and the
 // signature reader in memory, and CheckFileTrust and FetchSignatureInfo on a
 // file holding the bytes. The seeds in fuzz/corpus/pe_signature are signed
-// fixtures (PE with and without a time stamp, an ELF module signature), so
-// mutations reach the PKCS #7 decoding, the hashes and the chain.
+// fixtures (PE with and without an RFC 3161 or old-style time stamp, an ELF
+// module signature), so mutations reach the PKCS #7 decoding, the hashes,
+// the time stamps and the chain.
 #include <unistd.h>
 
 #include <cstdio>

@@ -33,6 +33,11 @@
 //                      (a changed ELF program shows so too: a module signature
 //                      without signed attributes signs the file's digest itself)
 //   time stamp present but invalid  TRUST_E_TIME_STAMP
+//                      (an RFC 3161 token or a PKCS #9 counter-signature that
+//                      covers the signer's signature value but whose own
+//                      signature, certificate, chain or usage fails; one over
+//                      another signature value is not this signer's time stamp
+//                      and is passed over)
 //   a chain certificate disallowed  TRUST_E_EXPLICIT_DISTRUST
 //   not valid at the time stamp's time, or now without one  CERT_E_EXPIRED
 //   a certificate's signature wrong TRUST_E_CERT_SIGNATURE
@@ -44,6 +49,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,9 +71,18 @@ struct Layout {
 
 Layout Locate(const uint8_t* data, size_t size);
 
-// The Authenticode image hash of a PE file, or the hash of the whole content
-// of any other file, with the named OpenSSL digest ("SHA1", "SHA256").
-Bytes FileDigest(const uint8_t* data, size_t size, const Layout& layout, const char* digest);
+// Digests of a file's signed content, by OpenSSL digest NID: the
+// Authenticode image hash of a PE file, the content before a module
+// signature, the whole of any other file.
+using Digests = std::map<int, Bytes>;
+
+// The digest (OpenSSL NID) by which the signature judges the content: the
+// image digest of a PE signature, the signer's digest of a module
+// signature; NID_undef when the signature cannot be read.
+int SignatureDigest(const uint8_t* data, const Layout& layout);
+
+// The content digest with the digest of that NID; empty when unknown.
+Bytes ContentDigest(const uint8_t* data, size_t size, const Layout& layout, int nid);
 
 struct Verdict {
     int32_t status = 0;
@@ -75,7 +90,9 @@ struct Verdict {
 };
 
 // Judges the file's signature at the time of its time stamp, else now.
-Verdict Verify(const uint8_t* data, size_t size);
+// Digests of the content found in `known` are taken as they are, not
+// computed again: the caller vouches that they are of these bytes.
+Verdict Verify(const uint8_t* data, size_t size, const Digests& known = Digests());
 
 // What a signature holds, in the forms CryptoAPI reports them.
 struct Attribute {

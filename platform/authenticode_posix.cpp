@@ -3,6 +3,7 @@
 #include "platform/authenticode.h"
 
 #include "platform/authenticode_internal.h"
+#include "platform/pe_resource.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -123,6 +124,7 @@ constexpr int32_t kWrongUsage = int32_t(0x800B0110);
 
 const char kIndirectDataOid[] = "1.3.6.1.4.1.311.2.1.4";
 const char kRfc3161Oid[] = "1.3.6.1.4.1.311.3.3.1";
+const char kCounterSignatureOid[] = "1.2.840.113549.1.9.6";
 const char kCodeSigningOid[] = "1.3.6.1.5.5.7.3.3";
 const char kTimeStampingOid[] = "1.3.6.1.5.5.7.3.8";
 const char kModuleMagic[] = "~Module signature appended~\n";
@@ -149,28 +151,22 @@ using StoreCtx = Owned<X509_STORE_CTX, X509_STORE_CTX_free>;
 using MdCtx = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
 using PkeyCtx = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 using TstInfo = Owned<TS_TST_INFO, TS_TST_INFO_free>;
+using SignerInfo = Owned<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
 // ---- locating the signature ----------------------------------------------
 
 void LocatePe(const uint8_t* data, size_t size, Layout& layout) {
-    if (size < 64 || data[0] != 'M' || data[1] != 'Z')
-        return;
-    const uint64_t pe = Le32(data + 0x3C);
-    if (pe + 24 > size || memcmp(data + pe, "PE\0\0", 4) != 0)
-        return;
-    const uint64_t optional = pe + 24;
-    const uint32_t optionalSize = Le16(data + pe + 20);
-    if (optional + 2 > size)
-        return;
-    const uint32_t magic = Le16(data + optional);
-    const uint64_t countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
-    const uint64_t dirs = countAt + 4;
+    pe::Headers headers;
+    const pe::ReadAt read = [&](uint64_t offset, void* buffer, size_t length) {
+        memcpy(buffer, data + offset, length);  // ReadHeaders keeps inside the file
+        return true;
+    };
     // The security directory is entry 4 of the data directories.
-    if (countAt == 0 || dirs + 5 * 8 > optionalSize || optional + dirs + 5 * 8 > size ||
-        Le32(data + optional + countAt) < 5)
+    if (!pe::ReadHeaders(read, size, headers) || headers.directoryCount < 5 ||
+        headers.directories + 5 * 8 > size)
         return;
     layout.form = Layout::Pe;
-    layout.checksum = optional + 64;
-    layout.securityDir = optional + dirs + 4 * 8;
+    layout.checksum = headers.optional + 64;
+    layout.securityDir = headers.directories + 4 * 8;
     const uint64_t table = Le32(data + layout.securityDir);
     const uint64_t tableSize = Le32(data + layout.securityDir + 4);
     if (table == 0 || tableSize == 0)
@@ -241,6 +237,17 @@ bool Digest(const uint8_t* data, size_t size, const Layout& layout, const EVP_MD
         return false;
     out.resize(length);
     return true;
+}
+
+// The content digest with `md`: from `known` when there, else computed.
+bool KnownOrDigest(const uint8_t* data, size_t size, const Layout& layout, const EVP_MD* md,
+                   const Digests& known, Bytes& out) {
+    const auto found = known.find(EVP_MD_get_type(md));
+    if (found != known.end()) {
+        out = found->second;
+        return true;
+    }
+    return Digest(data, size, layout, md, out);
 }
 
 bool DigestBytes(const uint8_t* data, size_t size, const EVP_MD* md, Bytes& out) {
@@ -484,49 +491,100 @@ time_t ToUnixTime(const ASN1_TIME* time) {
     return timegm(&parts);
 }
 
-// An RFC 3161 time stamp of the signer: its time when it covers the
-// signer's signature and verifies, 0 when there is none, -1 when invalid.
-time_t Rfc3161Time(const TrustSettings& trust, PKCS7_SIGNER_INFO* signer) {
+// What a time stamp says of the signer: nothing (none, or one over another
+// signature value: not this signer's), valid at `when`, or invalid.
+struct Stamp {
+    enum State { None, Valid, Invalid } state = None;
+    time_t when = 0;
+};
+
+bool SameBytes(const ASN1_OCTET_STRING* value, const Bytes& bytes) {
+    return value != nullptr && size_t(value->length) == bytes.size() &&
+           memcmp(value->data, bytes.data(), bytes.size()) == 0;
+}
+
+// The time-stamping signer's part, the same for both kinds of stamp: its
+// certificate among `certs`, its signature over content whose digest (with
+// its own algorithm) is `digest`, and its chain at `when` for time stamping.
+Stamp JudgeStamp(const TrustSettings& trust, PKCS7_SIGNER_INFO* tsaSigner, STACK_OF(X509) * certs,
+                 const Bytes& digest, const EVP_MD* md, time_t when) {
+    X509* tsa = FindSigner(certs, tsaSigner);
+    if (when <= 0 || tsa == nullptr || VerifySigner(tsaSigner, tsa, digest, md) != 0 ||
+        CheckChain(trust, tsa, certs, when, kTimeStampingOid) != 0)
+        return {Stamp::Invalid, 0};
+    return {Stamp::Valid, when};
+}
+
+// An RFC 3161 token: a SignedData whose TSTInfo imprints the hash of the
+// signer's signature value, signed by the authority.
+Stamp Rfc3161Stamp(const TrustSettings& trust, PKCS7_SIGNER_INFO* signer, const ASN1_TYPE* value) {
+    if (value == nullptr || value->type != V_ASN1_SEQUENCE)
+        return {Stamp::Invalid, 0};
+    const unsigned char* p = value->value.sequence->data;
+    Pkcs7 token(d2i_PKCS7(nullptr, &p, value->value.sequence->length));
+    if (!token || !PKCS7_type_is_signed(token.get()) ||
+        sk_PKCS7_SIGNER_INFO_num(token->d.sign->signer_info) != 1)
+        return {Stamp::Invalid, 0};
+    TstInfo info(PKCS7_to_TS_TST_INFO(token.get()));
+    PKCS7_SIGNER_INFO* tsaSigner = sk_PKCS7_SIGNER_INFO_value(token->d.sign->signer_info, 0);
+    const EVP_MD* md = SignerDigest(tsaSigner);
+    const uint8_t* content = nullptr;
+    size_t contentSize = 0;
+    Bytes expected, digest;
+    if (!info || md == nullptr || !InnerContent(token.get(), content, contentSize) ||
+        !DigestBytes(content, contentSize, md, digest))
+        return {Stamp::Invalid, 0};
+    TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
+    const EVP_MD* imprintMd = EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
+    if (imprintMd == nullptr ||
+        !DigestBytes(signer->enc_digest->data, size_t(signer->enc_digest->length), imprintMd,
+                     expected))
+        return {Stamp::Invalid, 0};
+    if (!SameBytes(TS_MSG_IMPRINT_get_msg(imprint), expected))
+        return {};
+    return JudgeStamp(trust, tsaSigner, token->d.sign->cert, digest, md,
+                      ToUnixTime(TS_TST_INFO_get_time(info.get())));
+}
+
+// An Authenticode counter-signature (PKCS #9): a SignerInfo whose signed
+// attributes hold the signing time and the digest of the signer's signature
+// value; the authority's certificates travel with the signature's own.
+Stamp CounterSignature(const TrustSettings& trust, PKCS7_SIGNER_INFO* signer,
+                       const ASN1_TYPE* value, STACK_OF(X509) * certs) {
+    if (value == nullptr || value->type != V_ASN1_SEQUENCE)
+        return {Stamp::Invalid, 0};
+    const unsigned char* p = value->value.sequence->data;
+    SignerInfo counter(d2i_PKCS7_SIGNER_INFO(nullptr, &p, value->value.sequence->length));
+    const EVP_MD* md = counter ? SignerDigest(counter.get()) : nullptr;
+    Bytes digest;
+    if (md == nullptr ||
+        !DigestBytes(signer->enc_digest->data, size_t(signer->enc_digest->length), md, digest))
+        return {Stamp::Invalid, 0};
+    if (!SameBytes(PKCS7_digest_from_attributes(counter->auth_attr), digest))
+        return {};
+    const ASN1_TYPE* signingTime = PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_signingTime);
+    const bool isTime = signingTime != nullptr && (signingTime->type == V_ASN1_UTCTIME ||
+                                                   signingTime->type == V_ASN1_GENERALIZEDTIME);
+    return JudgeStamp(trust, counter.get(), certs, digest, md,
+                      isTime ? ToUnixTime(signingTime->value.utctime) : 0);
+}
+
+// The signer's time stamp: the first of its unsigned attributes that is
+// one over its signature value decides.
+Stamp SignerStamp(const TrustSettings& trust, PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(signer->unauth_attr); ++i) {
         X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(signer->unauth_attr, i);
-        if (OidText(X509_ATTRIBUTE_get0_object(attribute)) != kRfc3161Oid)
-            continue;
-        ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
-        if (value == nullptr || value->type != V_ASN1_SEQUENCE)
-            return -1;
-        const unsigned char* p = value->value.sequence->data;
-        Pkcs7 token(d2i_PKCS7(nullptr, &p, value->value.sequence->length));
-        if (!token || !PKCS7_type_is_signed(token.get()) ||
-            sk_PKCS7_SIGNER_INFO_num(token->d.sign->signer_info) != 1)
-            return -1;
-        TstInfo info(PKCS7_to_TS_TST_INFO(token.get()));
-        PKCS7_SIGNER_INFO* tsaSigner = sk_PKCS7_SIGNER_INFO_value(token->d.sign->signer_info, 0);
-        X509* tsa = FindSigner(token->d.sign->cert, tsaSigner);
-        const EVP_MD* md = SignerDigest(tsaSigner);
-        const uint8_t* content = nullptr;
-        size_t contentSize = 0;
-        if (!info || tsa == nullptr || md == nullptr ||
-            !InnerContent(token.get(), content, contentSize))
-            return -1;
-        // The imprint is the hash of the signer's signature value.
-        TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
-        const EVP_MD* imprintMd = EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
-        const ASN1_OCTET_STRING* imprinted = TS_MSG_IMPRINT_get_msg(imprint);
-        Bytes expected, digest;
-        if (imprintMd == nullptr ||
-            !DigestBytes(signer->enc_digest->data, size_t(signer->enc_digest->length), imprintMd,
-                         expected) ||
-            size_t(imprinted->length) != expected.size() ||
-            memcmp(imprinted->data, expected.data(), expected.size()) != 0)
-            return -1;
-        const time_t when = ToUnixTime(TS_TST_INFO_get_time(info.get()));
-        if (when <= 0 || !DigestBytes(content, contentSize, md, digest) ||
-            VerifySigner(tsaSigner, tsa, digest, md) != 0 ||
-            CheckChain(trust, tsa, token->d.sign->cert, when, kTimeStampingOid) != 0)
-            return -1;
-        return when;
+        const std::string oid = OidText(X509_ATTRIBUTE_get0_object(attribute));
+        const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+        Stamp stamp;
+        if (oid == kRfc3161Oid)
+            stamp = Rfc3161Stamp(trust, signer, value);
+        else if (oid == kCounterSignatureOid)
+            stamp = CounterSignature(trust, signer, value, certs);
+        if (stamp.state != Stamp::None)
+            return stamp;
     }
-    return 0;
+    return {};
 }
 
 // The SpcIndirectDataContent's digest algorithm and image digest.
@@ -550,6 +608,28 @@ bool IndirectDigest(const uint8_t* content, size_t size, const EVP_MD*& md, Byte
     return true;
 }
 
+// What a signature's content is judged by. A PE signature's signer signs
+// its SpcIndirectDataContent (`indirect`), which names the image digest's
+// algorithm and value (`expected`); a module signature is detached and its
+// signer signs the content itself, with the signer's digest.
+struct SignedContent {
+    const EVP_MD* md = nullptr;
+    Bytes expected;
+    const uint8_t* indirect = nullptr;
+    size_t indirectSize = 0;
+};
+
+bool ReadSignedContent(PKCS7* p7, const Layout& layout, SignedContent& out) {
+    PKCS7* contents = p7->d.sign->contents;
+    if (layout.form != Layout::Pe) {
+        out.md = SignerDigest(sk_PKCS7_SIGNER_INFO_value(p7->d.sign->signer_info, 0));
+        return contents != nullptr && contents->d.ptr == nullptr;
+    }
+    return contents != nullptr && OidText(contents->type) == kIndirectDataOid &&
+           InnerContent(p7, out.indirect, out.indirectSize) &&
+           IndirectDigest(out.indirect, out.indirectSize, out.md, out.expected);
+}
+
 }  // namespace
 
 Layout Locate(const uint8_t* data, size_t size) {
@@ -560,15 +640,23 @@ Layout Locate(const uint8_t* data, size_t size) {
     return layout;
 }
 
-Bytes FileDigest(const uint8_t* data, size_t size, const Layout& layout, const char* digest) {
+int SignatureDigest(const uint8_t* data, const Layout& layout) {
+    Pkcs7 p7(layout.damaged ? nullptr : ParseSignedData(data, layout));
+    SignedContent content;
+    if (!p7 || !ReadSignedContent(p7.get(), layout, content) || content.md == nullptr)
+        return NID_undef;
+    return EVP_MD_get_type(content.md);
+}
+
+Bytes ContentDigest(const uint8_t* data, size_t size, const Layout& layout, int nid) {
     Bytes out;
-    const EVP_MD* md = EVP_get_digestbyname(digest);
+    const EVP_MD* md = EVP_get_digestbynid(nid);
     if (md == nullptr || !Digest(data, size, layout, md, out))
         out.clear();
     return out;
 }
 
-Verdict Verify(const uint8_t* data, size_t size) {
+Verdict Verify(const uint8_t* data, size_t size, const Digests& known) {
     const Layout layout = Locate(data, size);
     if (layout.form == Layout::Unknown)
         return NoSignature(kSubjectFormUnknown);
@@ -584,28 +672,22 @@ Verdict Verify(const uint8_t* data, size_t size) {
     if (md == nullptr)
         return Fail(kBadAlgorithm);
 
-    // What the signer signed: the SpcIndirectDataContent of a PE file, which
-    // holds the image digest; the file itself for a module signature.
-    Bytes signedDigest;
+    SignedContent content;
+    if (!ReadSignedContent(p7.get(), layout, content))
+        return NoSignature(kBadTag);
+    if (content.md == nullptr)
+        return Fail(kBadAlgorithm);
+    Bytes digest, signedDigest;
+    const bool hashed = KnownOrDigest(data, size, layout, content.md, known, digest);
     if (layout.form == Layout::Pe) {
-        const uint8_t* content = nullptr;
-        size_t contentSize = 0;
-        const EVP_MD* imageMd = nullptr;
-        Bytes expected, image;
-        if (p7->d.sign->contents == nullptr ||
-            OidText(p7->d.sign->contents->type) != kIndirectDataOid ||
-            !InnerContent(p7.get(), content, contentSize) ||
-            !IndirectDigest(content, contentSize, imageMd, expected))
-            return NoSignature(kBadTag);
-        if (imageMd == nullptr)
-            return Fail(kBadAlgorithm);
-        if (!Digest(data, size, layout, imageMd, image) || image != expected)
+        if (!hashed || digest != content.expected)
             return Fail(kBadDigest);
-        if (!DigestBytes(content, contentSize, md, signedDigest))
+        if (!DigestBytes(content.indirect, content.indirectSize, md, signedDigest))
             return Fail(kBadAlgorithm);
-    } else if (p7->d.sign->contents == nullptr || p7->d.sign->contents->d.ptr != nullptr ||
-               !Digest(data, size, layout, md, signedDigest)) {
-        return NoSignature(kBadTag);  // a module signature is detached
+    } else if (hashed) {
+        signedDigest = std::move(digest);  // the signer signed the file itself
+    } else {
+        return NoSignature(kBadTag);
     }
 
     TrustSettings trust;
@@ -616,11 +698,10 @@ Verdict Verify(const uint8_t* data, size_t size) {
         return Fail(kNoSignerCert);
     if (const int32_t status = VerifySigner(signer, cert, signedDigest, md))
         return Fail(status);
-    time_t when = Rfc3161Time(trust, signer);
-    if (when < 0)
+    const Stamp stamp = SignerStamp(trust, signer, p7->d.sign->cert);
+    if (stamp.state == Stamp::Invalid)
         return Fail(kTimeStamp);
-    if (when == 0)
-        when = time(nullptr);
+    const time_t when = stamp.state == Stamp::Valid ? stamp.when : time(nullptr);
     if (const int32_t status = CheckChain(trust, cert, p7->d.sign->cert, when, kCodeSigningOid))
         return Fail(status);
     return {0, 0};

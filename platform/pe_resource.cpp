@@ -42,35 +42,15 @@ public:
 
     // Headers and the section table; false when this is not a PE image.
     bool Open(uint32_t& resourceRva) {
-        unsigned char dos[64];
-        if (!Read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-            return false;
-        const uint32_t peOffset = DWord(dos + 0x3C);
-        unsigned char header[24];
-        if (!Read(peOffset, header, sizeof header) || DWord(header) != 0x00004550)  // "PE\0\0"
-            return false;
-        const uint16_t sectionCount = Word(header + 6);
-        const uint16_t optionalSize = Word(header + 20);
-        const uint64_t optionalOffset = uint64_t(peOffset) + sizeof header;
-        unsigned char magic[2];
-        if (!Read(optionalOffset, magic, sizeof magic))
-            return false;
-        uint32_t countOffset = 0;  // NumberOfRvaAndSizes, the data directories follow
-        if (Word(magic) == 0x10B)
-            countOffset = 92;
-        else if (Word(magic) == 0x20B)
-            countOffset = 108;
-        else
+        Headers headers;
+        if (!ReadHeaders(m_read, m_fileSize, headers))
             return false;
         resourceRva = 0;
-        unsigned char count[4];
         unsigned char directory[8];
-        if (optionalSize >= countOffset + 4 + 3 * 8 &&
-            Read(optionalOffset + countOffset, count, 4) && DWord(count) > 2 &&
-            Read(optionalOffset + countOffset + 4 + 2 * 8, directory, 8))
+        if (headers.directoryCount > 2 && Read(headers.directories + 2 * 8, directory, 8))
             resourceRva = DWord(directory);
-        const uint64_t sectionOffset = optionalOffset + optionalSize;
-        for (uint16_t i = 0; i < sectionCount; ++i) {
+        const uint64_t sectionOffset = headers.optional + headers.optionalSize;
+        for (uint32_t i = 0; i < headers.sectionCount; ++i) {
             unsigned char entry[40];
             if (!Read(sectionOffset + uint64_t(i) * 40, entry, sizeof entry))
                 return false;
@@ -138,6 +118,40 @@ bool IsDirectory(uint32_t target) {
 }
 
 }  // namespace
+
+bool ReadHeaders(const ReadAt& read, uint64_t fileSize, Headers& out) {
+    const auto inFile = [&](uint64_t offset, void* buffer, size_t size) {
+        return offset <= fileSize && size <= fileSize - offset && read(offset, buffer, size);
+    };
+    unsigned char dos[64];
+    if (!inFile(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+        return false;
+    const uint32_t peOffset = DWord(dos + 0x3C);
+    unsigned char header[24];
+    if (!inFile(peOffset, header, sizeof header) || DWord(header) != 0x00004550)  // "PE\0\0"
+        return false;
+    out = Headers();
+    out.sectionCount = Word(header + 6);
+    out.optionalSize = Word(header + 20);
+    out.optional = uint64_t(peOffset) + sizeof header;
+    unsigned char magic[2];
+    if (!inFile(out.optional, magic, sizeof magic))
+        return false;
+    uint32_t countOffset = 0;  // NumberOfRvaAndSizes, the data directories follow
+    if (Word(magic) == 0x10B)
+        countOffset = 92;
+    else if (Word(magic) == 0x20B)
+        countOffset = 108;
+    else
+        return false;
+    out.directories = out.optional + countOffset + 4;
+    unsigned char count[4];
+    if (out.optionalSize >= countOffset + 4 && inFile(out.optional + countOffset, count, 4)) {
+        const uint32_t room = (out.optionalSize - countOffset - 4) / 8;
+        out.directoryCount = DWord(count) < room ? DWord(count) : room;
+    }
+    return true;
+}
 
 FindResult FindVersionResource(const ReadAt& read, uint64_t fileSize, uint64_t& offset,
                                uint32_t& length) {

@@ -1,5 +1,5 @@
-// A reader for the version resource of PE files (32- and 64-bit images), used
-// where the system has no version-information functions. Every offset and
+// A reader of PE file headers (32- and 64-bit images), and of the version
+// resource, used where the system has no version-information functions. Every offset and
 // length it reads from the file is checked before use: damaged files give
 // "not found", never a read outside the file or the block.
 #pragma once
@@ -13,6 +13,20 @@ namespace vidozir::pe {
 // Reads `size` bytes at `offset` of the file into `buffer`; false when the
 // file does not hold them all.
 using ReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
+
+// Where a PE image's headers put what the readers look for. Only entries
+// that are both counted and inside the optional header are in
+// `directoryCount`.
+struct Headers {
+    uint64_t optional = 0;  // the optional header's offset
+    uint32_t optionalSize = 0;
+    uint32_t sectionCount = 0;
+    uint64_t directories = 0;  // the data directories' offset, 8 bytes each
+    uint32_t directoryCount = 0;
+};
+
+// False when the file of `fileSize` bytes is not a PE image (32 or 64 bit).
+bool ReadHeaders(const ReadAt& read, uint64_t fileSize, Headers& out);
 
 enum class FindResult { Found, NotPe, NoVersion };
 

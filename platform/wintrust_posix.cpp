@@ -4,6 +4,7 @@
 #include "platform/wintrust.h"
 
 #include <fcntl.h>
+#include <openssl/obj_mac.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,9 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/authenticode.h"
 #include "platform/handles_posix.h"
@@ -85,10 +88,11 @@ int OpenForReading(LPCWSTR name) {
     return fd;
 }
 
-// A read-only view of a whole file.
+// A read-only view of a whole file; `populate` reads it all in at once, for
+// views that are read through rather than looked into.
 class MappedFile {
 public:
-    explicit MappedFile(int fd) {
+    explicit MappedFile(int fd, bool populate = true) {
         struct stat info;
         if (fd < 0)
             return;  // the open's error stands
@@ -100,7 +104,8 @@ public:
         m_ok = true;
         if (m_size == 0)
             return;
-        void* view = mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        void* view =
+            mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | (populate ? MAP_POPULATE : 0), fd, 0);
         if (view == MAP_FAILED) {
             m_ok = false;
             SetLastError(DWORD(kCryptFileError));
@@ -139,6 +144,85 @@ struct NamedFile {
 struct CatalogAdmin {
     int unused = 0;
 };
+
+// ---- digests carried from the catalog hash to the trust check --------------
+
+// A trust check hashes the file for its catalog lookup, then has the
+// signature judged, which needs the image digest with the signature's own
+// algorithm: the catalog hash (see below). The catalog hash's pass leaves
+// it here, for the file's identity; the judgement takes it (once) when the
+// file it opens has the same identity. Any change to a file moves its change
+// time, so a file changed in between is hashed again. A file changed in the
+// last seconds is not remembered at all: a second change could fall in the
+// same tick of the file system's clock (whole seconds on some), and look
+// unchanged.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified = {}, changed = {};
+};
+
+bool Identify(int fd, FileIdentity& out) {
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return false;
+    out = {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    return true;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           SameTime(a.modified, b.modified) && SameTime(a.changed, b.changed);
+}
+
+bool Settled(const FileIdentity& file) {
+    constexpr time_t kSettleSeconds = 2;
+    const time_t now = time(nullptr);
+    return file.changed.tv_sec <= now && now - file.changed.tv_sec >= kSettleSeconds;
+}
+
+class DigestMemo {
+public:
+    void Remember(const FileIdentity& file, auth::Digests digests) {
+        constexpr size_t kFiles = 16;  // checks in flight at once; older ones are hashed again
+        std::lock_guard<std::mutex> hold(m_lock);
+        Forget(file);
+        if (m_files.size() == kFiles)
+            m_files.erase(m_files.begin());
+        m_files.emplace_back(file, std::move(digests));
+    }
+    auth::Digests Take(const FileIdentity& file) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        auth::Digests out;
+        for (auto& entry : m_files) {
+            if (SameFile(entry.first, file))
+                out = std::move(entry.second);
+        }
+        Forget(file);
+        return out;
+    }
+
+private:
+    void Forget(const FileIdentity& file) {
+        for (auto at = m_files.begin(); at != m_files.end();) {
+            at = at->first.device == file.device && at->first.inode == file.inode
+                     ? m_files.erase(at)
+                     : at + 1;
+        }
+    }
+    std::mutex m_lock;
+    std::vector<std::pair<FileIdentity, auth::Digests>> m_files;
+};
+
+DigestMemo& Memo() {
+    static DigestMemo* memo = new DigestMemo;  // never destroyed: checks may run at exit
+    return *memo;
+}
 
 // ---- records in one block --------------------------------------------------
 
@@ -387,11 +471,14 @@ LONG WinVerifyTrustEx(HWND, GUID* action, WINTRUST_DATA* data) {
     }
     if (fd < 0)
         return TRUST_E_NOSIGNATURE;  // no subject to find a signature in; the last error says why
-    MappedFile view(fd);
+    FileIdentity file;
+    const auth::Digests known = Identify(fd, file) ? Memo().Take(file) : auth::Digests();
+    // With the digest known, only the headers and the signature are read.
+    MappedFile view(fd, known.empty());
     close(fd);
     if (!view.ok())
         return TRUST_E_NOSIGNATURE;
-    const auth::Verdict verdict = auth::Verify(view.data(), view.size());
+    const auth::Verdict verdict = auth::Verify(view.data(), view.size(), known);
     SetLastError(verdict.lastError);
     return verdict.status;
 }
@@ -414,15 +501,30 @@ BOOL CryptCATAdminReleaseContext(HCATADMIN admin, DWORD) {
     return TRUE;
 }
 
+// The catalog hash is the Authenticode image hash (the content hash of a
+// file that is not PE). Windows's hash is SHA-1, as its first catalogs list
+// files; here, with no catalog database, the hash of a signed file is the
+// one its signature names (SHA-256 mostly, what later catalogs list), so
+// that one pass over the file serves both this step and the judgement of
+// the signature, which takes it from the memo above.
 BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE file, DWORD* hashSize, BYTE* hash, DWORD) {
     const auto object = vidozir::platform::RequireHandle<FileObject>(file);
     if (!object || hashSize == nullptr)
         return FALSE;
+    FileIdentity before, after;
+    const bool identified = Identify(object->fd, before);
     MappedFile view(object->fd);
     if (!view.ok())
         return FALSE;
-    const Bytes digest =
-        auth::FileDigest(view.data(), view.size(), auth::Locate(view.data(), view.size()), "SHA1");
+    const auth::Layout layout = auth::Locate(view.data(), view.size());
+    int nid = auth::SignatureDigest(view.data(), layout);
+    if (nid == NID_undef)
+        nid = NID_sha1;
+    Bytes digest = auth::ContentDigest(view.data(), view.size(), layout, nid);
+    if (digest.empty()) {
+        SetLastError(DWORD(kCryptFileError));
+        return FALSE;
+    }
     if (hash == nullptr || *hashSize < digest.size()) {
         *hashSize = DWORD(digest.size());
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -430,6 +532,8 @@ BOOL CryptCATAdminCalcHashFromFileHandle(HANDLE file, DWORD* hashSize, BYTE* has
     }
     memcpy(hash, digest.data(), digest.size());
     *hashSize = DWORD(digest.size());
+    if (identified && Identify(object->fd, after) && SameFile(before, after) && Settled(before))
+        Memo().Remember(before, {{nid, std::move(digest)}});
     return TRUE;
 }
 

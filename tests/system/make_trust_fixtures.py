@@ -8,10 +8,14 @@ usage: make_trust_fixtures.py OUT STUB CC64 CC32 [HOSTCC SIGNFILE]
 With VIDOZIR_TRUST_BIG_MB set, also big.exe: a signed program carrying that
 many MB of data after its sections (for bench/trust).
 """
+import base64
+import hashlib
+import http.server
 import os
 import shutil
 import subprocess
 import sys
+import threading
 
 out, stub, cc64, cc32 = sys.argv[1:5]
 hostcc = sys.argv[5] if len(sys.argv) > 5 else ""
@@ -156,6 +160,117 @@ sign("expired.exe", "expired.pem", "expired.key", when=EXPIRED_AT)
 # A time stamp from an authority under an untrusted root.
 sign("badstamp.exe", "signer.pem", "signer.key", stamp=SIGNED_AT, tsa="roguetsa")
 sign("expired_ts.exe", "expired.pem", "expired.key", stamp=EXPIRED_AT, when=EXPIRED_AT)
+
+
+# ---- old-style Authenticode time stamps: osslsigncode's -t asks a time-stamp
+# server over HTTP, which answers with a PKCS #7 SignedData whose signer
+# becomes the signature's PKCS #9 counter-signature. No offline tool makes
+# one, so a small server here signs, in DER written by hand, with openssl.
+def tlv(tag, content):
+    size = len(content)
+    if size < 0x80:
+        return bytes([tag, size]) + content
+    octets = size.to_bytes((size.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(octets)]) + octets + content
+
+
+def seq(*items):
+    return tlv(0x30, b"".join(items))
+
+
+def set_of(*items):
+    return tlv(0x31, b"".join(sorted(items)))  # DER orders a SET OF
+
+
+def oid(text):
+    numbers = [int(n) for n in text.split(".")]
+    body = bytes([40 * numbers[0] + numbers[1]])
+    for n in numbers[2:]:
+        groups = [n & 0x7F]
+        while n > 0x7F:
+            n >>= 7
+            groups.append(0x80 | (n & 0x7F))
+        body += bytes(reversed(groups))
+    return tlv(0x06, body)
+
+
+def elements(der):
+    """The elements of one level of DER, as (tag, whole element, content)."""
+    found, at = [], 0
+    while at < len(der):
+        size, head = der[at + 1], 2
+        if size & 0x80:
+            head += size & 0x7F
+            size = int.from_bytes(der[at + 2:at + head], "big")
+        found.append((der[at], der[at:at + head + size], der[at + head:at + head + size]))
+        at += head + size
+    return found
+
+
+def first_octets(der):
+    """The first OCTET STRING's content, depth first: the request's blob."""
+    for tag, _, content in elements(der):
+        found = content if tag == 0x04 else first_octets(content) if tag & 0x20 else None
+        if found is not None:
+            return found
+    return None
+
+
+SHA256 = seq(oid("2.16.840.1.101.3.4.2.1"), b"\x05\x00")
+DATA = oid("1.2.840.113549.1.7.1")
+
+
+def counter_signature(blob, tsa, when, digested):
+    """A SignedData of `blob` by the authority `tsa`, at `when` (UTCTime),
+    whose messageDigest is the hash of `digested`."""
+    text = open(path(tsa + ".pem")).read().split("-----")[2]
+    cert = base64.b64decode(text)
+    tbs = elements(elements(elements(cert)[0][2])[0][2])
+    issuer_and_serial = seq(tbs[3][1], tbs[1][1])
+    attributes = set_of(seq(oid("1.2.840.113549.1.9.3"), set_of(DATA)),
+                        seq(oid("1.2.840.113549.1.9.5"), set_of(tlv(0x17, when.encode()))),
+                        seq(oid("1.2.840.113549.1.9.4"), set_of(tlv(0x04, hashlib.sha256(digested).digest()))))
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", path(tsa + ".key")], input=attributes,
+                               stdout=subprocess.PIPE, check=True).stdout
+    signer = seq(tlv(0x02, b"\x01"), issuer_and_serial, SHA256, b"\xa0" + attributes[1:],
+                 seq(oid("1.2.840.113549.1.1.1"), b"\x05\x00"), tlv(0x04, signature))
+    signed = seq(tlv(0x02, b"\x01"), set_of(SHA256), seq(DATA, tlv(0xA0, tlv(0x04, blob))), tlv(0xA0, cert),
+                 set_of(signer))
+    return seq(oid("1.2.840.113549.1.7.2"), tlv(0xA0, signed))
+
+
+LEGACY_AT = "200913122640Z"  # EXPIRED_AT as UTCTime
+STAMPERS = {  # URL path: authority, and what its messageDigest covers
+    "/good": ("tsa", lambda blob: blob),
+    "/other": ("tsa", lambda blob: blob + b"another signature"),
+    "/rogue": ("roguetsa", lambda blob: blob),
+}
+
+
+class Stamper(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        request = base64.b64decode(self.rfile.read(int(self.headers["Content-Length"])))
+        blob = first_octets(request)
+        tsa, digested = STAMPERS[self.path]
+        reply = base64.b64encode(counter_signature(blob, tsa, LEGACY_AT, digested(blob)))
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+
+server = http.server.HTTPServer(("127.0.0.1", 0), Stamper)
+threading.Thread(target=server.serve_forever, daemon=True).start()
+for name, stamper in (("expired_legacy_ts.exe", "/good"), ("legacy_other_digest.exe", "/other"),
+                      ("legacy_rogue_ts.exe", "/rogue")):
+    run("osslsigncode", "sign", "-certs", path("expired.pem"), "-key", path("expired.key"), "-h", "sha256",
+        "-time", EXPIRED_AT, "-t", "http://127.0.0.1:%d%s" % (server.server_address[1], stamper),
+        "-in", path("unsigned.exe"), "-out", path(name))
+server.shutdown()
 
 
 def le32(data, at):

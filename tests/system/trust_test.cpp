@@ -30,6 +30,10 @@
 #else
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+
+#include "platform/wintrust.h"
 #endif
 
 namespace {
@@ -150,6 +154,7 @@ const TrustCase kTrustCases[] = {
     {"signed_plain.exe", 1, kVerified, nullptr, nullptr},
     {"orgonly.exe", 1, kVerified, nullptr, nullptr},
     {"expired_ts.exe", 1, kVerified, nullptr, nullptr},
+    {"expired_legacy_ts.exe", 1, kVerified, nullptr, nullptr},
     {"unsigned.exe", 0, kNotSigned, nullptr, nullptr},
     {"text.txt", 0, kNotSigned, kWineForm, nullptr},
     {"missing.exe", 0, "", nullptr, nullptr},
@@ -162,6 +167,9 @@ const TrustCase kTrustCases[] = {
     {"expired.exe", 0, "Error is: 0x800b0101.\n", kWineChain, nullptr},
     {"badstamp.exe", 0, "Error is: 0x80096005.\n", kWineChain,
      "osslsigncode judges at the current time when the time stamp fails"},
+    {"legacy_rogue_ts.exe", 0, "Error is: 0x80096005.\n", kWineChain, nullptr},
+    // A counter-signature over another signature value is not this one's.
+    {"legacy_other_digest.exe", 0, "Error is: 0x800b0101.\n", kWineChain, nullptr},
     {"distrusted.exe", 0, "The signature is present, but specifically disallowed.\n", kWineChain,
      "osslsigncode knows no disallowed set"},
 #if !defined(_WIN32)
@@ -210,6 +218,41 @@ TEST_F(TrustTest, OsslsigncodeAgreesOnEveryPeVerdict) {
         const int status = system(command.c_str());
         EXPECT_EQ(WIFEXITED(status) && WEXITSTATUS(status) == 0, c.result == 1);
     }
+}
+#endif
+
+#if !defined(_WIN32)
+// The catalog hash's pass leaves the signature's digest for the trust
+// check that follows; a file changed in between is hashed again, never
+// judged by the digest of its former content.
+TEST_F(TrustTest, AFileChangedAfterItsCatalogHashIsNotJudgedByTheOldDigest) {
+    const std::string copy = testing::TempDir() + "vidozir_changed.exe";
+    std::ofstream(copy, std::ios::binary) << ReadText("signed.exe");
+    // Files changed in the last seconds are never remembered.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    CLuStringW path = VidOzir::DiskUtil::Utf8ToWS(CLuStringA(copy.c_str()));
+    const auto check = [&](const std::function<void()>& between) {
+        HANDLE file =
+            CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        BYTE hash[100];
+        DWORD hashSize = sizeof hash;
+        EXPECT_TRUE(CryptCATAdminCalcHashFromFileHandle(file, &hashSize, hash, 0));
+        CloseHandle(file);
+        between();
+        WINTRUST_FILE_INFO info = {sizeof info, path, nullptr, nullptr};
+        WINTRUST_DATA data = {};
+        data.cbStruct = sizeof data;
+        data.dwUnionChoice = WTD_CHOICE_FILE;
+        data.pFile = &info;
+        GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+        return WinVerifyTrustEx(nullptr, &action, &data);
+    };
+    EXPECT_EQ(check([] {}), 0);
+    // One byte of code, the size kept.
+    const std::string tampered = ReadText("tampered_code.exe");
+    EXPECT_EQ(check([&] { std::ofstream(copy, std::ios::binary | std::ios::in) << tampered; }),
+              TRUST_E_BAD_DIGEST);
+    remove(copy.c_str());
 }
 #endif
 
