@@ -99,6 +99,22 @@ public:
         return starts;
     }
 
+    // The tree below iPos as text: each element as start+length, then "!" when
+    // it has no end tag, "*" when its content is ill, "#" on an ill-formed
+    // document, then its children in parentheses. The index check vouches for
+    // the links, levels and first-child marks the text leaves out.
+    std::string Dump(int iPos = 0) const {
+        const ElemPos& e = ELEM(iPos);
+        std::string s = std::to_string(e.nStart) + "+" + std::to_string(e.nLength);
+        s += e.nFlagsLevel & ElemNonEnded ? "!" : "";
+        s += e.nFlagsLevel & ElemIllData ? "*" : "";
+        s += e.nFlagsLevel & ElemIllFormed ? "#" : "";
+        for (int c = e.iElemChild; c; c = ELEM(c).iElemNext) {
+            s += (c == e.iElemChild ? "(" : " ") + Dump(c) + (ELEM(c).iElemNext ? "" : ")");
+        }
+        return s;
+    }
+
     ::testing::AssertionResult IndexOk() const {
         CLuStringW strProblem;
         if (x_CheckElemIndex(&strProblem)) {
