@@ -102,6 +102,29 @@ TEST(Kernel, ThreadsAreWaitableAndNumbered) {
     EXPECT_TRUE(CloseHandle(thread));
 }
 
+// The owner enters again, also by TryEnter; another thread only once it left.
+TEST(Kernel, CriticalSectionsAreRecursiveAndExclusive) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EXPECT_TRUE(TryEnterCriticalSection(&cs));
+    auto tryFromAnotherThread = [&] {
+        BOOL entered = FALSE;
+        std::thread([&] {
+            entered = TryEnterCriticalSection(&cs);
+            if (entered) {
+                LeaveCriticalSection(&cs);
+            }
+        }).join();
+        return entered;
+    };
+    LeaveCriticalSection(&cs);
+    EXPECT_FALSE(tryFromAnotherThread());  // still held once
+    LeaveCriticalSection(&cs);
+    EXPECT_TRUE(tryFromAnotherThread());
+    DeleteCriticalSection(&cs);
+}
+
 TEST(Kernel, ThreadLocalSlotsAndInterlocked) {
     DWORD slot = TlsAlloc();
     ASSERT_NE(slot, TLS_OUT_OF_INDEXES);
