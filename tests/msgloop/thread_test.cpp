@@ -241,8 +241,15 @@ TYPED_TEST(ThreadKinds, StopWakesALoopThatHoldsAFarDelayedTask) {
 
 // The caller of CThreadUI::StopThread owns a window to which the stopping
 // thread sends a blocking message while it ends: the caller must keep
-// dispatching its messages while it waits.
+// dispatching its messages while it waits. So too after a restart of a thread
+// that had stopped itself, whose stop event nobody waited for; there the
+// message is posted and its answer awaited for a while, so that a caller that
+// stops dispatching fails the test instead of hanging it.
+CWaitableEvent* g_answered = nullptr;
 LRESULT CALLBACK CallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER + 8) {
+        g_answered->Signal();
+    }
     return message == WM_USER + 7 ? 42 : DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -254,8 +261,10 @@ TEST(Threads, UiStopDispatchesTheCallersMessages) {
     HWND window = CreateWindowExW(0, L"VidozirTestCallerWindow", nullptr, 0, 0, 0, 0, 0,
                                   HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
-
+    CWaitableEvent answered;
+    g_answered = &answered;
     std::atomic<LRESULT> answer{0};
+    std::atomic<int> heard{0};
     {
         CThreadUI thread;
         ASSERT_EQ(thread.StartThread(), 1);
@@ -263,8 +272,22 @@ TEST(Threads, UiStopDispatchesTheCallersMessages) {
         thread.GetMsgLoop()->SubscribeOnDestroy(
             [&] { answer = SendMessageW(window, WM_USER + 7, 0, 0); }, 0);
         thread.StopThread();
+        EXPECT_EQ(answer.load(), 42);
+        ASSERT_EQ(thread.StartThread(), 1);
+        Post(thread.GetMsgLoop().get(), [&] { thread.StopThread(); });
+        for (int i = 0; i < 1000 && thread.GetThreadHandle() != nullptr; ++i) {
+            Sleep(10);
+        }
+        ASSERT_EQ(thread.StartThread(), 1);
+        thread.GetMsgLoop()->SubscribeOnDestroy(
+            [&] {
+                PostMessageW(window, WM_USER + 8, 0, 0);
+                heard = answered.TimedWait(5000);
+            },
+            0);
+        thread.StopThread();
     }
-    EXPECT_EQ(answer.load(), 42);
+    EXPECT_EQ(heard.load(), 1);
     DestroyWindow(window);
     UnregisterClassW(L"VidozirTestCallerWindow", windowClass.hInstance);
 }
