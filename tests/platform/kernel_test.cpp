@@ -74,6 +74,9 @@ TEST(Kernel, ManualResetReleasesEveryWaiter) {
     a.join();
     b.join();
     EXPECT_EQ(released.load(), 2);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);  // still set
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     CloseHandle(event);
 }
 
