@@ -33,8 +33,8 @@ TEST(SysTime, FileTimesCountCalendarDays) {
         {2000, 1, 1, 0, 0, 0, 1000, false},   {1600, 12, 31, 23, 59, 59, 999, false},
     };
     for (const auto& c : cases) {
-        if (c.y == 2023 && vidozir_test::IsWine()) {
-            continue;  // Wine's SystemTimeToFileTime takes February 29 of 2023
+        if (c.mo == 2 && c.d == 29 && !c.valid && vidozir_test::IsWine()) {
+            continue;  // Wine's SystemTimeToFileTime takes February 29 of any year
         }
         SCOPED_TRACE(std::to_string(c.y) + "-" + std::to_string(c.mo) + "-" + std::to_string(c.d));
         const SYSTEMTIME time{c.y, c.mo, 0, c.d, c.h, c.mi, c.s, c.ms};
