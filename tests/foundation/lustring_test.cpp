@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -218,6 +220,61 @@ TEST(LuStringA, Operations) {
     p[2] = 0;
     none.ReleaseBuffer();
     EXPECT_EQ(none, "ok");
+}
+
+}  // namespace
+
+namespace {
+
+int Index(size_t found) {
+    return found == std::wstring::npos ? -1 : static_cast<int>(found);
+}
+
+// Pieces, searches and edits agree with std::wstring at every position,
+// including the ones just outside the text.
+TEST(LuStringW, PositionsAgreeWithStdWstring) {
+    for (const std::wstring t : {L"", L"a", L"a.b.a", L"..x"}) {
+        const CLuStringW s(t.c_str());
+        const int n = static_cast<int>(t.size());
+        auto at = [n](int i) { return static_cast<size_t>(std::min(std::max(i, 0), n)); };
+        EXPECT_EQ(s.ReverseFind(L'a'), Index(t.rfind(L'a'))) << "ReverseFind";
+        for (int i = -1; i <= n + 1; ++i) {
+            SCOPED_TRACE(std::to_string(i) + " in \"" + std::string(t.begin(), t.end()) + "\"");
+            const size_t k = static_cast<size_t>(std::max(i, 0));
+            EXPECT_EQ(std::wstring(s.Left(i)), t.substr(0, k));
+            EXPECT_EQ(std::wstring(s.Right(i)), t.substr(t.size() - std::min(k, t.size())));
+            EXPECT_EQ(s.Find(L'a', i), Index(t.find(L'a', k)));
+            EXPECT_EQ(s.Find(L".a", i), i < 0 || i > n ? -1 : Index(t.find(L".a", k)));
+            CLuStringW inserted(s);
+            inserted.Insert(i, L"XY");
+            EXPECT_EQ(std::wstring(inserted), std::wstring(t).insert(at(i), L"XY"));
+            for (int count = -1; count <= n + 1; ++count) {
+                const size_t c = static_cast<size_t>(std::max(count, 0));
+                EXPECT_EQ(std::wstring(s.Mid(i, count)),
+                          at(i) < t.size() ? t.substr(at(i), c) : L"");
+                CLuStringW deleted(s);
+                EXPECT_EQ(deleted.Delete(i, count),
+                          static_cast<int>(std::wstring(t).erase(at(i), c).size()));
+                EXPECT_EQ(std::wstring(deleted), std::wstring(t).erase(at(i), c));
+            }
+        }
+    }
+}
+
+TEST(LuStringW, CaseAtTheEdgesOfEachRange) {
+    EXPECT_EQ(CLuStringW(L"@AZ[`az{\x00C0\x00D6\x00D7\x00DE\x00DF").MakeLower(),
+              CLuStringW(L"@az[`az{\x00E0\x00F6\x00D7\x00FE\x00DF"));
+    EXPECT_EQ(CLuStringW(L"@AZ[`az{\x00E0\x00F6\x00F7\x00FE\x00FF").MakeUpper(),
+              CLuStringW(L"@AZ[`AZ{\x00C0\x00D6\x00F7\x00DE\x00FF"));
+    // A shorter text sorts first, with or without case.
+    const wchar_t* const ordered[] = {L"", L"a", L"ab", L"abc", L"b"};
+    for (int i = 0; i < 5; ++i) {
+        for (int j = 0; j < 5; ++j) {
+            const int expected = i < j ? -1 : i > j ? 1 : 0;
+            EXPECT_EQ(CLuStringW(ordered[i]).Compare(ordered[j]), expected) << i << j;
+            EXPECT_EQ(CLuStringW(ordered[i]).MakeUpper().CompareNoCase(ordered[j]), expected);
+        }
+    }
 }
 
 }  // namespace

@@ -138,14 +138,16 @@ TEST(XmlNavigate, StreamingFlagsRefuseWholeDocumentOperations) {
 // ---------------------------------------------------------------- paths
 
 TEST(XmlNavigate, PathTypes) {
-    // Nothing may follow the single step of "//".
+    // Nothing may follow the single step of "//"; a predicate that does not
+    // start with 1 to 9 names a child.
     const std::pair<const wchar_t*, int> cases[] = {
         {nullptr, 0},     {L"", 0},        {L"a", 1},          {L"a/b/c", 1},
         {L"a[12]/b", 1},  {L"a[@id]", 1},  {L"a[@id='x']", 1}, {L"a[@id=\"x y\"]", 1},
         {L"a[@id=x]", 1}, {L"a[b]", 1},    {L"a/@id", 1},      {L"a/b[2]/@id", 1},
         {L"/r", 2},       {L"/r/a[2]", 2}, {L"//r", 3},        {L"a[", -1},
         {L"a[2", -1},     {L"a/", -1},     {L"/r/", -1},       {L"a]", -1},
-        {L"a b", -1},     {L"a[2]x", -1},  {L"a[@id='x]", -1}, {L"//r/a", -1},
+        {L"a b", -1},     {L"a[2]x", -1},  {L"a[0x]", 1},      {L"a[@id='x]", -1},
+        {L"//r/a", -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(NavProbe::PathPos(c.first).nPathType, c.second) << Utf8(c.first);

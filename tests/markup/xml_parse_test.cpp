@@ -12,192 +12,103 @@ std::string Result(const CXmlDoc& doc) {
     return Utf8(doc.GetResult());
 }
 
-TEST(XmlParse, WellFormedDocumentIndexesEveryElement) {
-    XmlProbe doc(
-        L"<?xml version=\"1.0\"?>\r\n<r a='1'><a>x</a><b/>text<!--c--><c><d/></c></r>\r\n");
-    EXPECT_TRUE(doc.IsWellFormed());
-    EXPECT_EQ(Result(doc), "");
-    EXPECT_TRUE(doc.IndexOk());
-    EXPECT_EQ(doc.NextFree(), 6);
-    const int r = doc.Elem(0).iElemChild;
-    ASSERT_EQ(r, doc.At(23));
-    EXPECT_EQ(doc.Elem(r).StartTagLen(), 9);
-    EXPECT_EQ(doc.Elem(r).EndTagLen(), 4);
-    EXPECT_EQ(doc.Elem(r).nLength, 48);
-    EXPECT_EQ(doc.Elem(0).nLength, doc.GetDoc().GetLength());
-    EXPECT_EQ(doc.ChildStarts(r), (std::vector<int>{32, 40, 56}));
-    const int a = doc.At(32), b = doc.At(40), c = doc.At(56), d = doc.At(59);
-    EXPECT_EQ(doc.Elem(a).nLength, 8);
-    EXPECT_EQ(doc.Elem(b).nLength, 4);
-    EXPECT_EQ(doc.Elem(b).EndTagLen(), 0);
-    EXPECT_EQ(doc.Level(r), 0);
-    EXPECT_EQ(doc.Level(a), 1);
-    EXPECT_EQ(doc.Level(d), 2);
-    EXPECT_EQ(doc.Flags(a), XmlProbe::ElemFirst);
-    EXPECT_EQ(doc.Flags(b), 0);
-    EXPECT_EQ(doc.Elem(a).iElemPrev, c);  // the first child names the last
-    EXPECT_EQ(doc.Elem(c).iElemPrev, b);
-    EXPECT_EQ(doc.Elem(d).iElemParent, c);
-    // Positions are reset by the parse.
-    EXPECT_EQ(doc.MainPos() + doc.ParentPos() + doc.ChildPos() + doc.NodeType(), 0);
-}
+// A parse of `text` under `flags` builds the index `dump` (see Dump) and the
+// result `result` (null: not compared).
+struct ParseCase {
+    const wchar_t* text;
+    const char* dump;
+    const char* result;
+    int flags;
+};
 
-TEST(XmlParse, MissingEndTagEndsTheElementAfterItsStartTag) {
-    XmlProbe doc(L"<a><b></a>");
-    EXPECT_FALSE(doc.IsWellFormed());
-    EXPECT_EQ(Result(doc), "<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"7\"/>");
-    const int a = doc.At(0), b = doc.At(3);
-    EXPECT_EQ(doc.Flags(b), XmlProbe::ElemFirst | XmlProbe::ElemNonEnded);
-    EXPECT_EQ(doc.Elem(b).nLength, 3);
-    EXPECT_EQ(doc.Elem(a).nLength, 10);
-    EXPECT_TRUE(doc.Flags(0) & XmlProbe::ElemIllFormed);
-    EXPECT_TRUE(doc.IndexOk());
-}
-
-TEST(XmlParse, ChildrenOfAnUnendedElementMoveUpBehindIt) {
-    XmlProbe doc(L"<a><b><c/><d><e/></d></a>");
-    const int a = doc.At(0), b = doc.At(3), c = doc.At(6), d = doc.At(10), e = doc.At(13);
-    EXPECT_EQ(doc.ChildStarts(a), (std::vector<int>{3, 6, 10}));
-    EXPECT_EQ(doc.Elem(b).iElemChild, 0);
-    EXPECT_EQ(doc.Flags(c), 0);  // no longer a first child
-    EXPECT_EQ(doc.Elem(doc.Elem(a).iElemChild).iElemPrev, d);
-    EXPECT_EQ(doc.Level(c), 1);
-    EXPECT_EQ(doc.Level(d), 1);
-    EXPECT_EQ(doc.Level(e), 2);  // below a moved child, one level up as well
-    EXPECT_EQ(doc.Elem(e).iElemParent, d);
-    EXPECT_TRUE(doc.IndexOk());
-}
-
-TEST(XmlParse, UnclosedRunsAtTheEndAreFlattenedInnermostFirst) {
-    XmlProbe doc(L"<r><p><x/><q><y/><z></r2>");
-    // At the end of the text r, p, q and z are open: records come innermost first.
-    EXPECT_EQ(Result(doc),
-              "<lone_end_tag tagname=\"r2\" offset=\"20\"/>"
-              "<unended_start_tag tagname=\"z\" offset=\"17\" offset2=\"25\"/>"
-              "<unended_start_tag tagname=\"q\" offset=\"10\" offset2=\"25\"/>"
-              "<unended_start_tag tagname=\"p\" offset=\"3\" offset2=\"25\"/>"
-              "<unended_start_tag tagname=\"r\" offset=\"0\" offset2=\"25\"/>"
-              "<root_has_sibling/>");
-    EXPECT_EQ(doc.ChildStarts(0), (std::vector<int>{0, 3, 6, 10, 13, 17}));
-    for (int start : {0, 3, 6, 10, 13, 17}) {
-        EXPECT_EQ(doc.Level(doc.At(start)), 0) << start;
-    }
-    // The lone end tag marked z, the innermost open element; the mark moved up
-    // to the document record as z, q, p and r were ended.
-    EXPECT_FALSE(doc.Flags(doc.At(17)) & XmlProbe::ElemIllData);
-    EXPECT_TRUE(doc.Flags(0) & XmlProbe::ElemIllData);
-    EXPECT_TRUE(doc.IndexOk());
-}
-
-TEST(XmlParse, EndTagClosesAnOuterElementAndEndsTheOnesBetween) {
-    XmlProbe doc(L"<r><a><b><c/></a><d/></r>");
-    const int r = doc.At(0), a = doc.At(3), b = doc.At(6), c = doc.At(9);
-    EXPECT_EQ(doc.ChildStarts(r), (std::vector<int>{3, 17}));
-    EXPECT_EQ(doc.ChildStarts(a), (std::vector<int>{6, 9}));
-    EXPECT_EQ(doc.Level(b), 2);
-    EXPECT_EQ(doc.Level(c), 2);
-    EXPECT_EQ(doc.Elem(a).nLength, 14);
-    EXPECT_EQ(Result(doc), "<unended_start_tag tagname=\"b\" offset=\"6\" offset2=\"14\"/>");
-    EXPECT_TRUE(doc.IndexOk());
-}
-
-TEST(XmlParse, LoneEndTagIsSkipped) {
-    XmlProbe doc(L"<a></b></a>");
-    EXPECT_FALSE(doc.IsWellFormed());
-    EXPECT_EQ(Result(doc), "<lone_end_tag tagname=\"b\" offset=\"3\"/>");
-    EXPECT_EQ(doc.Elem(doc.At(0)).nLength, 11);
-    EXPECT_EQ(doc.Flags(doc.At(0)), XmlProbe::ElemFirst | XmlProbe::ElemIllData);
-
-    XmlProbe top(L"</x><a/>");
-    EXPECT_TRUE(top.Flags(0) & XmlProbe::ElemIllData);
-    EXPECT_EQ(Result(top), "<lone_end_tag tagname=\"x\" offset=\"0\"/>");
-}
-
-TEST(XmlParse, RootElementCount) {
-    XmlProbe two(L"<a/><b/>");
-    EXPECT_FALSE(two.IsWellFormed());
-    EXPECT_EQ(Result(two), "<root_has_sibling/>");
-    EXPECT_EQ(two.ChildStarts(0), (std::vector<int>{0, 4}));
-
-    XmlProbe text(L"text only");
-    EXPECT_FALSE(text.IsWellFormed());
-    EXPECT_EQ(Result(text), "<no_root_element/>");
-
-    XmlProbe empty(L"");
-    EXPECT_FALSE(empty.IsWellFormed());
-    EXPECT_EQ(Result(empty), "");
-
-    XmlProbe spaced(L"  \r\n<a/>\r\n");
-    EXPECT_TRUE(spaced.IsWellFormed());
-}
-
-TEST(XmlParse, CaseOfNamesMattersUnlessIgnored) {
-    CXmlDoc exact(L"<a>x</A>");
-    EXPECT_FALSE(exact.IsWellFormed());
-    CXmlDoc folded(CXmlDoc::DocFlagIgnoreCase);
-    EXPECT_TRUE(folded.SetDoc(L"<a>x</A>"));
-    EXPECT_EQ(folded.GetResult(), L"");
-    // Equal non-ASCII units stop the forgiving: later case differences count.
-    EXPECT_FALSE(
-        folded.SetDoc(L"<\x00E9"
-                      L"a>x</\x00E9"
-                      L"A>"));
-    EXPECT_TRUE(folded.SetDoc(L"<a\x00E9>x</A\x00E9>"));
-}
-
-TEST(XmlParse, ScannerErrorsBecomeRecordsAndMarkTheParent) {
-    XmlProbe bang(L"<a><!x></a>");
-    EXPECT_EQ(Result(bang), "<exclamation_tag_syntax offset=\"3\"/>");
-    EXPECT_TRUE(bang.Flags(bang.At(0)) & XmlProbe::ElemIllData);
-    EXPECT_FALSE(bang.IsWellFormed());
-    EXPECT_EQ(bang.Elem(bang.At(0)).nLength, 11);
-
-    XmlProbe cdata(L"<a><![CDATA[x");
-    EXPECT_EQ(Result(cdata),
-              "<unterminated_tag_syntax type=\"cdata_section\" offset=\"3\"/>"
-              "<unended_start_tag tagname=\"a\" offset=\"0\" offset2=\"13\"/>");
-
-    struct Case {
-        const wchar_t* text;
-        const char* record;
-    } cases[] = {
-        {L"<r>< x></r>", "<first_tag_syntax offset=\"3\"/>"},
-        {L"<r><!-x></r>", "<comment_tag_syntax offset=\"3\"/>"},
-        {L"<r><![X[></r>", "<cdata_section_syntax offset=\"3\"/>"},
-        {L"<!DOCTYPE r [<!Q>]><r/>", ""},  // an error inside a document type stays in it
-        {L"<r/><!DOCTYPE r [<!ENTITY",
+TEST(XmlParse, IndexAndResultOfEachShape) {
+    const int kFold = CXmlDoc::DocFlagIgnoreCase;
+    const ParseCase cases[] = {
+        {L"<?xml version=\"1.0\"?>\r\n<r a='1'><a>x</a><b/>text<!--c--><c><d/></c></r>\r\n",
+         "0+73(23+48(32+8 40+4 56+11(59+4)))", ""},
+        // A missing end tag ends the element after its start tag; its children
+        // move up behind it.
+        {L"<a><b></a>", "0+10#(0+10(3+3!))",
+         "<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"7\"/>"},
+        {L"<a><b><c/><d><e/></d></a>", "0+25#(0+25(3+3! 6+4 10+11(13+4)))",
+         "<unended_start_tag tagname=\"b\" offset=\"3\" offset2=\"22\"/>"},
+        // Runs open at the end are ended innermost first; a lone end tag marks
+        // the innermost open element, the mark moving up as they end.
+        {L"<r><p><x/><q><y/><z></r2>", "0+25*#(0+3! 3+3! 6+4 10+3! 13+4 17+3!)",
+         "<lone_end_tag tagname=\"r2\" offset=\"20\"/>"
+         "<unended_start_tag tagname=\"z\" offset=\"17\" offset2=\"25\"/>"
+         "<unended_start_tag tagname=\"q\" offset=\"10\" offset2=\"25\"/>"
+         "<unended_start_tag tagname=\"p\" offset=\"3\" offset2=\"25\"/>"
+         "<unended_start_tag tagname=\"r\" offset=\"0\" offset2=\"25\"/>"
+         "<root_has_sibling/>"},
+        // An end tag closes an outer element and ends the ones between.
+        {L"<r><a><b><c/></a><d/></r>", "0+25#(0+25(3+14(6+3! 9+4) 17+4))",
+         "<unended_start_tag tagname=\"b\" offset=\"6\" offset2=\"14\"/>"},
+        {L"<a></b></a>", "0+11#(0+11*)", "<lone_end_tag tagname=\"b\" offset=\"3\"/>"},
+        {L"</x><a/>", "0+8*#(4+4)", "<lone_end_tag tagname=\"x\" offset=\"0\"/>"},
+        // One root element, and only one.
+        {L"<a/><b/>", "0+8(0+4 4+4)", "<root_has_sibling/>"},
+        {L"text only", "0+9", "<no_root_element/>"},
+        {L"", "0+0", ""},
+        {L"  \r\n<a/>\r\n", "0+10(4+4)", ""},
+        // Case matters unless ignored; equal units at or above 128 stop the
+        // forgiving for the rest of the name.
+        {L"<a>x</A>", "0+8*#(0+3!)", nullptr},
+        {L"<a>x</A>", "0+8(0+8)", "", kFold},
+        {L"<\x00E9"
+         L"a>x</\x00E9"
+         L"A>",
+         "0+10*#(0+4!)", nullptr, kFold},
+        {L"<a\x00E9>x</A\x00E9>", "0+10(0+10)", "", kFold},
+        // Scanner errors become records of the result and mark the parent.
+        {L"<a><!x></a>", "0+11#(0+11*)", "<exclamation_tag_syntax offset=\"3\"/>"},
+        {L"<a><![CDATA[x", "0+13*#(0+3!)",
+         "<unterminated_tag_syntax type=\"cdata_section\" offset=\"3\"/>"
+         "<unended_start_tag tagname=\"a\" offset=\"0\" offset2=\"13\"/>"},
+        {L"<r>< x <b/></r>", "0+15#(0+15*(7+4))",
+         "<first_tag_syntax offset=\"3\"/>"},  // ends before a tag
+        {L"<r><!-x></r>", nullptr, "<comment_tag_syntax offset=\"3\"/>"},
+        {L"<r><![X[></r>", nullptr, "<cdata_section_syntax offset=\"3\"/>"},
+        {L"<!DOCTYPE r [<!Q>]><r/>", nullptr, ""},  // an error inside a document type stays in it
+        {L"<r/><!DOCTYPE r [<!ENTITY", nullptr,
          "<unterminated_tag_syntax type=\"document_type\" offset=\"4\"/>"},
-        {L"<r/><?pi", "<unterminated_tag_syntax type=\"processing_instruction\" offset=\"4\"/>"},
-        {L"<r/><!-- c", "<unterminated_tag_syntax type=\"comment\" offset=\"4\"/>"},
-        {L"<r/></r", "<unterminated_tag_syntax type=\"end_tag\" offset=\"4\"/>"},
-        {L"<r/><q a='>", "<unterminated_tag_syntax type=\"start_tag\" offset=\"4\"/>"},
-        {L"<r/><", "<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
+        {L"<r/><?pi", nullptr,
+         "<unterminated_tag_syntax type=\"processing_instruction\" offset=\"4\"/>"},
+        {L"<r/><!-- c", nullptr, "<unterminated_tag_syntax type=\"comment\" offset=\"4\"/>"},
+        {L"<r/></r", nullptr, "<unterminated_tag_syntax type=\"end_tag\" offset=\"4\"/>"},
+        {L"<r/><q a='>", nullptr, "<unterminated_tag_syntax type=\"start_tag\" offset=\"4\"/>"},
+        {L"<r/><", nullptr, "<unterminated_tag_syntax type=\"tag\" offset=\"4\"/>"},
+        // Empty-element tags: the "/" of an unquoted value is part of it.
+        {L"<r><a href=x/></r>", "0+18#(0+18(3+11!))",
+         "<unended_start_tag tagname=\"a\" offset=\"3\" offset2=\"15\"/>"},
+        {L"<r><a href='x'/></r>", "0+20(0+20(3+13))", ""},
+        {L"<r><a href=x /></r>", "0+19(0+19(3+12))", ""},
+        {L"<r><a t='>' u=\"/>\">x</a></r>", "0+28(0+28(3+21))", ""},
     };
-    for (const Case& c : cases) {
-        XmlProbe doc(c.text);
-        EXPECT_EQ(Result(doc), c.record) << Utf8(c.text);
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(Utf8(c.text));
+        XmlProbe doc(c.flags);
+        doc.SetDoc(c.text);
+        if (c.dump) {
+            EXPECT_EQ(doc.Dump(), c.dump);
+        }
+        if (c.result) {
+            EXPECT_EQ(Result(doc), c.result);
+        }
+        // Well formed: one root element and no error.
+        EXPECT_EQ(doc.IsWellFormed(),
+                  !(doc.Flags(0) & XmlProbe::ElemIllFormed) && doc.ChildStarts(0).size() == 1);
         EXPECT_TRUE(doc.IndexOk());
+        // Positions are reset by the parse.
+        EXPECT_EQ(doc.MainPos() + doc.ParentPos() + doc.ChildPos() + doc.NodeType(), 0);
     }
-}
-
-TEST(XmlParse, ErrorNodeEndsBeforeTheNextTag) {
-    XmlProbe doc(L"<r>< x <b/></r>");
-    EXPECT_EQ(Result(doc), "<first_tag_syntax offset=\"3\"/>");
-    EXPECT_EQ(doc.ChildStarts(doc.At(0)), (std::vector<int>{7}));
-}
-
-TEST(XmlParse, EmptyElementTagRules) {
-    XmlProbe unquoted(L"<r><a href=x/></r>");
-    // The "/" belongs to the unquoted value: a stays open until </r> ends it.
-    EXPECT_EQ(unquoted.Flags(unquoted.At(3)) & XmlProbe::ElemNonEnded, XmlProbe::ElemNonEnded);
-    XmlProbe quoted(L"<r><a href='x'/></r>");
-    EXPECT_EQ(quoted.Elem(quoted.At(3)).nLength, 13);
-    EXPECT_TRUE(quoted.IsWellFormed());
-    XmlProbe spaced(L"<r><a href=x /></r>");
-    EXPECT_TRUE(spaced.IsWellFormed());
-    XmlProbe inside(L"<r><a t='>' u=\"/>\">x</a></r>");
-    EXPECT_TRUE(inside.IsWellFormed());
-    EXPECT_EQ(inside.Elem(inside.At(3)).StartTagLen(), 16);
+    // Tag lengths, which the index text leaves out.
+    XmlProbe doc(cases[0].text);
+    const int r = doc.At(23), b = doc.At(40);
+    EXPECT_EQ(doc.Elem(r).StartTagLen() * 100 + doc.Elem(r).EndTagLen(), 904);
+    EXPECT_EQ(doc.Elem(b).StartTagLen() * 100 + doc.Elem(b).EndTagLen(), 400);
+    doc.SetDoc(cases[30].text);
+    EXPECT_EQ(doc.Elem(doc.At(3)).StartTagLen(), 16);
 }
 
 TEST(XmlParse, ResultTextStopsGrowingAtAThousandCharacters) {

@@ -99,6 +99,22 @@ public:
         return starts;
     }
 
+    // The tree below iPos as text: each element as start+length, then "!" when
+    // it has no end tag, "*" when its content is ill, "#" on an ill-formed
+    // document, then its children in parentheses. The index check vouches for
+    // the links, levels and first-child marks the text leaves out.
+    std::string Dump(int iPos = 0) const {
+        const ElemPos& e = ELEM(iPos);
+        std::string s = std::to_string(e.nStart) + "+" + std::to_string(e.nLength);
+        s += e.nFlagsLevel & ElemNonEnded ? "!" : "";
+        s += e.nFlagsLevel & ElemIllData ? "*" : "";
+        s += e.nFlagsLevel & ElemIllFormed ? "#" : "";
+        for (int c = e.iElemChild; c; c = ELEM(c).iElemNext) {
+            s += (c == e.iElemChild ? "(" : " ") + Dump(c) + (ELEM(c).iElemNext ? "" : ")");
+        }
+        return s;
+    }
+
     ::testing::AssertionResult IndexOk() const {
         CLuStringW strProblem;
         if (x_CheckElemIndex(&strProblem)) {
@@ -175,12 +191,6 @@ public:
     }
 };
 
-inline std::string Hex(int n) {
-    char sz[16];
-    std::snprintf(sz, sizeof sz, "0x%x", static_cast<unsigned>(n));
-    return sz;
-}
-
 // Compares two indexes record by record in document order: spans, tag
 // lengths, levels, links and the record flags outside nIgnoreFlags.
 // nIgnoreFlagsDoc is masked out on the document record only.
@@ -192,38 +202,22 @@ inline ::testing::AssertionResult SameIndex(const XmlProbe& actual, const XmlPro
     for (size_t i = 0; i < n; ++i) {
         const XmlProbe::WalkEntry &x = a[i], &y = e[i];
         const int nMask = ~(nIgnoreFlags | (i == 0 ? nIgnoreFlagsDoc : 0));
-        const char* szField = nullptr;
-        if (x.nStart != y.nStart) {
-            szField = "start";
-        } else if (x.nLength != y.nLength) {
-            szField = "length";
-        } else if (x.nStartTag != y.nStartTag) {
-            szField = "start tag length";
-        } else if (x.nEndTag != y.nEndTag) {
-            szField = "end tag length";
-        } else if (x.nLevel != y.nLevel) {
-            szField = "level";
-        } else if ((x.nFlags & nMask) != (y.nFlags & nMask)) {
-            szField = "flags";
-        } else if (x.nParent != y.nParent) {
-            szField = "parent";
-        } else if (x.nChild != y.nChild) {
-            szField = "first child";
-        } else if (x.nNext != y.nNext) {
-            szField = "next sibling";
-        } else if (x.nPrev != y.nPrev) {
-            szField = "previous sibling";
-        }
-        if (szField) {
-            return ::testing::AssertionFailure()
-                   << szField << " differs at walk position " << i << " (edited record "
-                   << x.iRecord << ": start " << x.nStart << " length " << x.nLength << " tags "
-                   << x.nStartTag << "/" << x.nEndTag << " level " << x.nLevel << " flags "
-                   << Hex(x.nFlags) << " links " << x.nParent << "/" << x.nChild << "/" << x.nNext
-                   << "/" << x.nPrev << "; fresh parse: start " << y.nStart << " length "
-                   << y.nLength << " tags " << y.nStartTag << "/" << y.nEndTag << " level "
-                   << y.nLevel << " flags " << Hex(y.nFlags) << " links " << y.nParent << "/"
-                   << y.nChild << "/" << y.nNext << "/" << y.nPrev << ")";
+        auto fields = [nMask](const XmlProbe::WalkEntry& w) {
+            return std::vector<int>{w.nStart,         w.nLength, w.nStartTag, w.nEndTag, w.nLevel,
+                                    w.nFlags & nMask, w.nParent, w.nChild,    w.nNext,   w.nPrev};
+        };
+        static const char* const kNames[] = {
+            "start", "length", "start tag",   "end tag",      "level",
+            "flags", "parent", "first child", "next sibling", "previous sibling"};
+        const std::vector<int> fx = fields(x), fy = fields(y);
+        for (size_t f = 0; f < fx.size(); ++f) {
+            if (fx[f] != fy[f]) {
+                return ::testing::AssertionFailure()
+                       << kNames[f] << " differs at walk position " << i << " (edited record "
+                       << x.iRecord << " then fresh parse: start/length/tags/level/flags/links "
+                       << ::testing::PrintToString(fx) << " " << ::testing::PrintToString(fy)
+                       << ")";
+            }
         }
     }
     if (a.size() != e.size()) {

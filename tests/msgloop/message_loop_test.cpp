@@ -13,25 +13,17 @@
 #include <pthread.h>
 #endif
 
-using msgloop_test::FnTask;
-using msgloop_test::Record;
+using namespace msgloop_test;
 using VidOzir::CMessageLoop;
 using VidOzir::CMessagePump;
 using VidOzir::Time;
 
 namespace {
 
-// Records what the loop tells its pump; Run drives the loop until quit.
+// Records what the loop tells its pump; the tests drive the loop themselves.
 class SpyPump : public CMessagePump {
 public:
-    void Run(Delegate* delegate) override {
-        while (!quit) {
-            Time next;
-            if (!delegate->DoWork() && !quit && !delegate->DoDelayedWork(&next)) {
-                std::this_thread::yield();
-            }
-        }
-    }
+    void Run(Delegate*) override {}
     void Quit() override { quit = true; }
     void NotifyWork() override { ++notified; }
     void SetNextDelayedTime(const Time& time) override { delayedTimes.push_back(time); }
@@ -50,32 +42,26 @@ public:
     SpyPump* spy;
 };
 
-void WaitUntil(const Time& due) {
-    while (Time::Now() < due) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 }  // namespace
 
-// A task posted from a task queues behind those already waiting.
+// A task posted from a task queues behind those already waiting; a null task
+// takes its turn and is skipped.
 TEST(MessageLoop, ImmediateTasksRunInPostingOrderOnePerDoWork) {
     SpyLoop loop;
     std::vector<int> order;
-    loop.PostTask(new FnTask([&] {
-                      order.push_back(1);
-                      loop.PostTask(Record(&order, 4), 0);
-                  }),
-                  0);
+    Post(&loop, [&] {
+        order.push_back(1);
+        loop.PostTask(Record(&order, 4), 0);
+    });
     loop.PostTask(Record(&order, 2), -5);
+    loop.PostTask(nullptr, 0);
     loop.PostTask(Record(&order, 3), 0);
-    EXPECT_EQ(3, loop.spy->notified.load());  // every post notifies
+    EXPECT_EQ(4, loop.spy->notified.load());  // every post notifies
     EXPECT_EQ(1, loop.DoWork());
     EXPECT_EQ(std::vector<int>({1}), order);
-    EXPECT_EQ(1, loop.DoWork());
-    EXPECT_EQ(1, loop.DoWork());
-    EXPECT_EQ(std::vector<int>({1, 2, 3}), order);
-    EXPECT_EQ(1, loop.DoWork());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(1, loop.DoWork()) << i;
+    }
     EXPECT_EQ(0, loop.DoWork());
     EXPECT_EQ(std::vector<int>({1, 2, 3, 4}), order);
 }
@@ -87,22 +73,27 @@ TEST(MessageLoop, DelayedTasksRunByDueTimeAndNeverEarly) {
     const Time posted = Time::Now();
     const int delays[] = {60, 20, 40, 20};
     for (int i = 0; i < 4; ++i) {
-        loop.PostTask(new FnTask([&, i] {
-                          order.push_back(i);
-                          ranAt[i] = Time::Now();
-                      }),
-                      delays[i]);
+        PostIn(&loop, delays[i], [&, i] {
+            order.push_back(i);
+            ranAt[i] = Time::Now();
+        });
     }
     EXPECT_EQ(0, loop.DoWork());  // all went to the delayed queue
     Time next;
     EXPECT_EQ(0, loop.DoDelayedWork(&next));
     EXPECT_GE(next.GetValue(), (posted + 20).GetValue());
+    loop.PostTask(nullptr, 1);  // delayed too; skipped, but counts as work
+    EXPECT_EQ(0, loop.DoWork());
+    int worked = 0;
     const Time deadline = Time::Now() + 10000;
     while (order.size() < 4 && Time::Now() < deadline) {
-        if (!loop.DoDelayedWork(&next)) {
+        if (loop.DoDelayedWork(&next)) {
+            ++worked;
+        } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
+    EXPECT_EQ(5, worked);
     // Equal delays keep posting order (1 before 3); the rest by due time.
     EXPECT_EQ(std::vector<int>({1, 3, 2, 0}), order);
     for (int i = 0; i < 4; ++i) {
@@ -114,72 +105,64 @@ TEST(MessageLoop, DelayedTasksRunByDueTimeAndNeverEarly) {
 
 TEST(MessageLoop, OnlyANewEarliestDelayedTaskMovesThePumpsTimer) {
     SpyLoop loop;
-    std::vector<int> order;
-    loop.PostTask(Record(&order, 1), 5000);
-    loop.DoWork();
-    ASSERT_EQ(1u, loop.spy->delayedTimes.size());
-    loop.PostTask(Record(&order, 2), 9000);  // behind the earlier one
-    loop.DoWork();
-    EXPECT_EQ(1u, loop.spy->delayedTimes.size());
+    std::vector<Time>& times = loop.spy->delayedTimes;
     const Time before = Time::Now();
-    loop.PostTask(Record(&order, 3), 1000);  // the new top
-    loop.DoWork();
-    ASSERT_EQ(2u, loop.spy->delayedTimes.size());
-    const long long due = loop.spy->delayedTimes[1].GetValue();
-    EXPECT_GE(due, (before + 1000).GetValue());
-    EXPECT_LE(due, (Time::Now() + 1000).GetValue());
-    EXPECT_LT(due, loop.spy->delayedTimes[0].GetValue());
+    for (int delay : {5000, 9000, 1000}) {  // the second is behind the first
+        PostIn(&loop, delay, [] {});
+        loop.DoWork();
+    }
+    ASSERT_EQ(2u, times.size());
+    EXPECT_GE(times[1].GetValue(), (before + 1000).GetValue());
+    EXPECT_LE(times[1].GetValue(), (Time::Now() + 1000).GetValue());
+    EXPECT_LT(times[1].GetValue(), times[0].GetValue());
 }
 
 TEST(MessageLoop, HeapOrderSurvivesTheSequenceWrap) {
     CMessageLoop::PendingTask older(nullptr, Time(100));
     CMessageLoop::PendingTask newer(nullptr, Time(100));
-    older.m_nSequence = INT_MAX;
+    CMessageLoop::PendingTask later(nullptr, Time(200));
+    older.m_nSequence = later.m_nSequence = INT_MAX;
     newer.m_nSequence = INT_MIN;  // given right after INT_MAX
     EXPECT_TRUE(newer < older);
     EXPECT_FALSE(older < newer);
-    CMessageLoop::PendingTask later(nullptr, Time(200));
-    later.m_nSequence = INT_MAX;
     EXPECT_TRUE(later < newer);  // due time first
     EXPECT_FALSE(older < older);
 }
 
-TEST(MessageLoop, NullTasksAreQueuedAndSkipped) {
-    SpyLoop loop;
-    loop.PostTask(nullptr, 0);
-    loop.PostTask(nullptr, 1);
-    EXPECT_EQ(1, loop.DoWork());
-    EXPECT_EQ(0, loop.DoWork());
-    WaitUntil(Time::Now() + 3);
-    Time next;
-    EXPECT_EQ(1, loop.DoDelayedWork(&next));
-}
-
+// Run ends at a quit task behind earlier tasks; the loop is the thread's
+// current one for its lifetime.
 TEST(MessageLoop, QuitTaskStopsRunBehindEarlierTasks) {
     std::vector<int> order;
     std::atomic<int> destroyed{0};
-    std::atomic<bool> afterRun{false};
-    std::thread thread([&] {
-        CMessageLoop loop;
-        loop.PostTask(Record(&order, 1, &destroyed), 0);
-        loop.PostTask(new CMessageLoop::QuitTask, 0);
-        loop.PostTask(Record(&order, 2, &destroyed), 0);
-        loop.PostTask(Record(&order, 3, &destroyed), 50);
-        loop.Run();
-        afterRun = true;
-        EXPECT_EQ(std::vector<int>({1}), order);
-        EXPECT_EQ(1, destroyed.load());
-        // Run is over: posts are refused and the task stays the caller's.
-        std::atomic<int> refusedDestroyed{0};
-        FnTask* refused = Record(&order, 4, &refusedDestroyed);
-        loop.PostTask(refused, 0);
-        EXPECT_EQ(0, refusedDestroyed.load());
-        delete refused;
-    });
-    thread.join();
-    EXPECT_TRUE(afterRun.load());
+    unsigned long loopThreadId = 0;
+    std::thread([&] {
+        EXPECT_EQ(nullptr, CMessageLoop::Current());
+        {
+            CMessageLoop loop;
+            loopThreadId = GetCurrentThreadId();
+            EXPECT_EQ(&loop, CMessageLoop::Current());
+            EXPECT_EQ(&loop, CMessageLoop::Self());
+            EXPECT_EQ(&loop, CMessageLoop::Self(loopThreadId));
+            loop.PostTask(Record(&order, 1, &destroyed), 0);
+            PostQuit(&loop);
+            loop.PostTask(Record(&order, 2, &destroyed), 0);
+            loop.PostTask(Record(&order, 3, &destroyed), 50);
+            loop.Run();
+            EXPECT_EQ(1, destroyed.load());
+            // Run is over: posts are refused and the task stays the caller's.
+            std::atomic<int> refusedDestroyed{0};
+            FnTask* refused = Record(&order, 4, &refusedDestroyed);
+            loop.PostTask(refused, 0);
+            EXPECT_EQ(0, refusedDestroyed.load());
+            delete refused;
+        }
+        EXPECT_EQ(nullptr, CMessageLoop::Current());
+        EXPECT_EQ(nullptr, CMessageLoop::Self());
+    }).join();
     EXPECT_EQ(std::vector<int>({1}), order);
     EXPECT_EQ(3, destroyed.load());  // 2 and 3 destroyed unrun with the loop
+    EXPECT_EQ(nullptr, CMessageLoop::Self(loopThreadId));
+    EXPECT_EQ(nullptr, CMessageLoop::Self(0xFFFFFFF0ul));  // never had a loop
 }
 
 namespace {
@@ -192,9 +175,8 @@ public:
     ~RepostingTask() override {
         ++*m_destroyed;
         if (m_depth > 0) {
-            auto* next = new RepostingTask(m_loop, m_depth - 1, m_destroyed, m_posted);
-            m_posted->push_back(next);
-            m_loop->PostTask(next, 0);
+            m_posted->push_back(new RepostingTask(m_loop, m_depth - 1, m_destroyed, m_posted));
+            m_loop->PostTask(m_posted->back(), 0);
         }
     }
     void Run() override {}
@@ -207,40 +189,37 @@ private:
 };
 }  // namespace
 
-TEST(MessageLoop, DestroyingANeverRunLoopCatchesTasksPostedByDestructors) {
-    std::atomic<int> destroyed{0};
-    std::vector<VidOzir::CTask*> posted;
-    {
-        CMessageLoop loop;
-        loop.PostTask(new RepostingTask(&loop, 3, &destroyed, &posted), 0);
+// A loop never run takes (and destroys) what destructors of its pending tasks
+// post while it goes; once Run is over it refuses them, so they stay ours.
+TEST(MessageLoop, DestroyingALoopHandlesTasksPostedByDestructors) {
+    for (bool run : {false, true}) {
+        std::atomic<int> destroyed{0};
+        std::vector<VidOzir::CTask*> posted;
+        std::thread([&] {
+            CMessageLoop loop;
+            if (run) {
+                PostQuit(&loop);
+            }
+            loop.PostTask(new RepostingTask(&loop, run ? 1 : 3, &destroyed, &posted), 0);
+            if (run) {
+                loop.Run();
+            }
+        }).join();
+        ASSERT_EQ(run ? 1u : 3u, posted.size());
+        EXPECT_EQ(run ? 1 : 4, destroyed.load());  // none ran
+        if (run) {
+            delete posted[0];
+            EXPECT_EQ(2, destroyed.load());  // the refused one, and no more
+        }
     }
-    EXPECT_EQ(3u, posted.size());
-    EXPECT_EQ(4, destroyed.load());  // the original and three reposts, none run
-}
-
-TEST(MessageLoop, DestroyingARunLoopRefusesPostsFromDestructors) {
-    std::atomic<int> destroyed{0};
-    std::vector<VidOzir::CTask*> posted;
-    std::thread thread([&] {
-        CMessageLoop loop;
-        loop.PostTask(new CMessageLoop::QuitTask, 0);
-        loop.PostTask(new RepostingTask(&loop, 1, &destroyed, &posted), 0);
-        loop.Run();
-    });
-    thread.join();
-    ASSERT_EQ(1u, posted.size());
-    EXPECT_EQ(1, destroyed.load());  // the repost was refused, so it is still ours
-    delete posted[0];
-    EXPECT_EQ(2, destroyed.load());
 }
 
 TEST(MessageLoop, OnDestroySubscribersRunByGroupBeforePendingTasksGo) {
     std::vector<std::string> calls;
     std::atomic<int> destroyed{0};
-    boost::signals2::connection dropped;
     {
         CMessageLoop loop;
-        loop.PostTask(new FnTask([] {}, &destroyed), 0);
+        PostIn(&loop, 0, &destroyed, [] {});
         auto note = [&](const char* name) {
             return [&calls, &destroyed, name] {
                 calls.push_back(std::string(name) + (destroyed.load() ? "+" : ""));
@@ -248,33 +227,12 @@ TEST(MessageLoop, OnDestroySubscribersRunByGroupBeforePendingTasksGo) {
         };
         loop.SubscribeOnDestroy(note("five"), 5);
         loop.SubscribeOnDestroy(note("one-a"), 1);
-        dropped = loop.SubscribeOnDestroy(note("gone"), 1);
+        boost::signals2::connection dropped = loop.SubscribeOnDestroy(note("gone"), 1);
         loop.SubscribeOnDestroy(note("one-b"), 1);
         dropped.disconnect();
     }
     EXPECT_EQ(std::vector<std::string>({"one-a", "one-b", "five"}), calls);
     EXPECT_EQ(1, destroyed.load());
-}
-
-TEST(MessageLoop, CurrentAndSelfFollowTheThreadsLoop) {
-    unsigned long loopThreadId = 0;
-    std::thread([&] {
-        EXPECT_EQ(nullptr, CMessageLoop::Current());
-        {
-            CMessageLoop loop;
-            loopThreadId = GetCurrentThreadId();
-            EXPECT_EQ(&loop, CMessageLoop::Current());
-            EXPECT_EQ(&loop, CMessageLoop::Self());
-            EXPECT_EQ(&loop, CMessageLoop::Self(loopThreadId));
-            loop.PostTask(new FnTask([&] { EXPECT_EQ(&loop, CMessageLoop::Current()); }), 0);
-            loop.PostTask(new CMessageLoop::QuitTask, 0);
-            loop.Run();
-        }
-        EXPECT_EQ(nullptr, CMessageLoop::Current());
-        EXPECT_EQ(nullptr, CMessageLoop::Self());
-    }).join();
-    EXPECT_EQ(nullptr, CMessageLoop::Self(loopThreadId));
-    EXPECT_EQ(nullptr, CMessageLoop::Self(0xFFFFFFF0ul));  // never had a loop
 }
 
 TEST(MessageLoop, SetThreadNameStoresAndNamesTheThread) {

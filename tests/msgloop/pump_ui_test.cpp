@@ -11,7 +11,7 @@
 #include "vidozir/msgloop.h"
 
 using namespace VidOzir;
-using Fn = msgloop_test::FnTask;
+using namespace msgloop_test;
 
 namespace {
 
@@ -27,98 +27,75 @@ void ModalLoop(const std::function<bool()>& done) {
     }
 }
 
+// Runs `body` with a UI loop on a thread of its own.
+void OnUiThread(const std::function<void(CMessageLoopUI&)>& body) {
+    std::thread([&] {
+        CMessageLoopUI loop;
+        body(loop);
+    }).join();
+}
+
 using Clock = std::chrono::steady_clock;
 
 TEST(PumpUI, TasksRunInsideAModalLoop) {
-    std::thread owner([] {
-        CMessageLoopUI loop;
+    OnUiThread([](CMessageLoopUI& loop) {
         std::vector<int> order;
-        loop.PostTask(
-            new Fn([&] {
-                // Posted meanwhile, from another thread and from here.
-                std::thread poster([&] { loop.PostTask(new Fn([&] { order.push_back(2); }), 0); });
-                poster.join();
-                loop.PostTask(new Fn([&] { order.push_back(3); }), 0);
-                ModalLoop([&] { return order.size() >= 3; });
-                order.push_back(4);  // the modal loop ended after both ran
-                loop.PostTask(new CMessageLoop::QuitTask, 0);
-            }),
-            0);
+        Clock::duration elapsed{};
+        Post(&loop, [&] {
+            // Posted meanwhile, from another thread and from here.
+            std::thread([&] { Post(&loop, [&] { order.push_back(2); }); }).join();
+            Post(&loop, [&] { order.push_back(3); });
+            const Clock::time_point posted = Clock::now();
+            PostIn(&loop, 3, [&] {
+                elapsed = Clock::now() - posted;
+                order.push_back(5);
+            });
+            ModalLoop([&] { return order.size() >= 4; });
+            order.push_back(6);  // the modal loop ended after all ran
+            PostQuit(&loop);
+        });
         order.push_back(1);
         loop.Run();
-        EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
-    });
-    owner.join();
-}
-
-TEST(PumpUI, DelayedTaskInsideAModalLoopRunsFromTheShortestTimer) {
-    std::thread owner([] {
-        CMessageLoopUI loop;
-        Clock::duration elapsed{};
-        bool ran = false;
-        loop.PostTask(new Fn([&] {
-                          Clock::time_point posted = Clock::now();
-                          loop.PostTask(new Fn([&] {
-                                            elapsed = Clock::now() - posted;
-                                            ran = true;
-                                        }),
-                                        3);
-                          ModalLoop([&] { return ran; });
-                          loop.PostTask(new CMessageLoop::QuitTask, 0);
-                      }),
-                      0);
-        loop.Run();
-        EXPECT_TRUE(ran);
+        EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 5, 6}));
         // Due after 3 ms, but a timer is never set below 10 ms.
         EXPECT_GE(elapsed, std::chrono::milliseconds(9));
         EXPECT_LT(elapsed, std::chrono::seconds(5));
     });
-    owner.join();
 }
 
 TEST(PumpUI, QuitMessageStopsRunAndStaysForTheOuterLoop) {
-    std::thread owner([] {
-        std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
-        CMessageLoopUI loop;
-        int after = 0;
-        loop.PostTask(new Fn([] { PostQuitMessage(7); }), 0);
-        loop.PostTask(new Fn([&] { ++after; }, &destroyed), 5000);
+    std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
+    OnUiThread([&](CMessageLoopUI& loop) {
+        Post(&loop, [] { PostQuitMessage(7); });
+        PostIn(&loop, 5000, &destroyed, [] { ADD_FAILURE() << "ran after the quit"; });
         loop.Run();
         MSG msg;
         ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
         EXPECT_EQ(msg.wParam, 7u);
-        EXPECT_EQ(after, 0);
     });
-    owner.join();
 }
 
 TEST(PumpUI, ManyPostsWhileBusyQueueOneWorkMessage) {
-    std::thread owner([] {
-        CMessageLoopUI loop;
+    OnUiThread([](CMessageLoopUI& loop) {
         std::atomic<int> ran{0};
-        int workMessages = -1;
-        loop.PostTask(
-            new Fn([&] {
-                std::thread poster([&] {
-                    for (int i = 0; i < 1000; ++i) {
-                        loop.PostTask(new Fn([&] { ++ran; }), 0);
-                    }
-                });
-                poster.join();
-                // Count (and consume) the work messages now queued.
-                workMessages = 0;
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, kWorkMessage, kWorkMessage, PM_REMOVE)) {
-                    ++workMessages;
+        int workMessages = 0;
+        Post(&loop, [&] {
+            std::thread([&] {
+                for (int i = 0; i < 1000; ++i) {
+                    Post(&loop, [&] { ++ran; });
                 }
-                loop.PostTask(new CMessageLoop::QuitTask, 0);
-            }),
-            0);
+            }).join();
+            // Count (and consume) the work messages now queued.
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, kWorkMessage, kWorkMessage, PM_REMOVE)) {
+                ++workMessages;
+            }
+            PostQuit(&loop);
+        });
         loop.Run();
         EXPECT_EQ(workMessages, 1);
         EXPECT_EQ(ran.load(), 1000);  // Run's own passes still drain the queue
     });
-    owner.join();
 }
 
 TEST(PumpUI, TwoLoopsOnTwoThreads) {
@@ -128,45 +105,37 @@ TEST(PumpUI, TwoLoopsOnTwoThreads) {
         CMessageLoopUI loop;
         // Keeps running while the first thread's pump is destroyed.
         ASSERT_EQ(firstGone.TimedWait(10000), 1);
-        loop.PostTask(new Fn([&] { ++ran; }), 0);
-        loop.PostTask(new Fn([&] { ++ran; }), 20);
-        loop.PostTask(new CMessageLoop::QuitTask, 30);
+        Post(&loop, [&] { ++ran; });
+        PostIn(&loop, 20, [&] { ++ran; });
+        PostQuit(&loop, 30);
         loop.Run();
     });
-    std::thread first([&] {
-        {
-            CMessageLoopUI loop;
-            loop.PostTask(new Fn([&] { ++ran; }), 0);
-            loop.PostTask(new CMessageLoop::QuitTask, 0);
-            loop.Run();
-        }
-        firstGone.Signal();
+    OnUiThread([&](CMessageLoopUI& loop) {
+        Post(&loop, [&] { ++ran; });
+        PostQuit(&loop);
+        loop.Run();
     });
-    first.join();
+    firstGone.Signal();
     second.join();
     EXPECT_EQ(ran.load(), 3);
 }
 
 TEST(PumpUI, AfterQuitWorkMessagesRunNothing) {
-    std::thread owner([] {
-        std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
-        CMessageLoopUI loop;
-        int ran = 0;
-        loop.PostTask(new Fn([&] {
-                          loop.Quit();
-                          // Accepted (Run is not over) but announced to a pump
-                          // that has quit: the window procedure ignores it.
-                          loop.PostTask(new Fn([&] { ++ran; }, &destroyed), 0);
-                          MSG msg;
-                          while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                              DispatchMessageW(&msg);
-                          }
-                      }),
-                      0);
+    std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
+    OnUiThread([&](CMessageLoopUI& loop) {
+        Post(&loop, [&] {
+            loop.Quit();
+            // Accepted (Run is not over) but announced to a pump that has
+            // quit: the window procedure ignores it.
+            PostIn(&loop, 0, &destroyed, [] { ADD_FAILURE() << "ran after the quit"; });
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&msg);
+            }
+        });
         loop.Run();
-        EXPECT_EQ(ran, 0);
     });
-    owner.join();
+    EXPECT_EQ(destroyed.load(), 1);
 }
 
 #if defined(_WIN32)

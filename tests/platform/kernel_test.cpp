@@ -74,6 +74,9 @@ TEST(Kernel, ManualResetReleasesEveryWaiter) {
     a.join();
     b.join();
     EXPECT_EQ(released.load(), 2);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);  // still set
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     CloseHandle(event);
 }
 
@@ -100,6 +103,29 @@ TEST(Kernel, ThreadsAreWaitableAndNumbered) {
     // A finished thread stays signalled.
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(CloseHandle(thread));
+}
+
+// The owner enters again, also by TryEnter; another thread only once it left.
+TEST(Kernel, CriticalSectionsAreRecursiveAndExclusive) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EXPECT_TRUE(TryEnterCriticalSection(&cs));
+    auto tryFromAnotherThread = [&] {
+        BOOL entered = FALSE;
+        std::thread([&] {
+            entered = TryEnterCriticalSection(&cs);
+            if (entered) {
+                LeaveCriticalSection(&cs);
+            }
+        }).join();
+        return entered;
+    };
+    LeaveCriticalSection(&cs);
+    EXPECT_FALSE(tryFromAnotherThread());  // still held once
+    LeaveCriticalSection(&cs);
+    EXPECT_TRUE(tryFromAnotherThread());
+    DeleteCriticalSection(&cs);
 }
 
 TEST(Kernel, ThreadLocalSlotsAndInterlocked) {

@@ -461,6 +461,14 @@ TEST_F(WinMsg, TimerMessagesComeAfterPostedMessages) {
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // re-armed, not due
     KillTimer(window.get(), 1);
+    // Of two due timers, the one due first comes first.
+    SetTimer(window.get(), 2, 60, nullptr);
+    SetTimer(window.get(), 3, 10, nullptr);
+    Sleep(100);
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    KillTimer(window.get(), 2);
+    KillTimer(window.get(), 3);
 }
 
 TEST_F(WinMsg, SettingATimerAgainReplacesIt) {
