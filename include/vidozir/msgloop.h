@@ -245,6 +245,11 @@ private:
     std::deque<PendingTask> m_incomingQueue;
     std::priority_queue<PendingTask, std::vector<PendingTask>> m_delayedQueue;
     CLuStringA m_strThreadName;
+    // Kept where callers built against this layout expect it; posts now
+    // guard m_incomingQueue with the loop's post word (message_loop.cpp),
+    // which also does the work of the post guard, so one atomic operation
+    // replaces two critical sections.
+    CLock m_incomingLock;
     int m_nNextSequence;
     int m_bQuit;
     // This loop's entry of the process-wide post-guard table, kept so that a
