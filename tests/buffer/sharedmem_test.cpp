@@ -20,6 +20,7 @@
 #include "platform/win32.h"
 #include "support/child_process.h"
 #include "support/test_support.h"
+#include "support/text.h"
 
 namespace {
 
@@ -34,9 +35,7 @@ std::string UniqueName(const char* tag) {
            std::to_string(random());
 }
 
-CLuStringW Wide(const std::string& text) {
-    return CLuStringW(std::wstring(text.begin(), text.end()).c_str());
-}
+using vidozir_test::Wide;
 
 // The section's layout for these tests.
 struct Shared {

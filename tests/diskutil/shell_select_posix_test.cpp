@@ -11,15 +11,14 @@
 #include "support/private_bus_posix.h"
 #include "support/recording_opener.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 using namespace VidOzir::DiskUtil;
 
 namespace {
 
-CLuStringW Wide(const std::string& text) {
-    return CLuStringW(std::wstring(text.begin(), text.end()).c_str());
-}
+using vidozir_test::Wide;
 
 TEST(OpenFolderAndSelect, FileManagerGetsTheItemsThatExistElseTheFolderOpens) {
     vidozir_test::PrivateBus bus;

@@ -12,15 +12,14 @@
 
 #if !defined(_WIN32)
 #include "support/recording_opener.h"
+#include "support/text.h"
 #endif
 
 using namespace VidOzir::DiskUtil;
 
 namespace {
 
-CLuStringW Wide(const std::string& text) {
-    return CLuStringW(std::wstring(text.begin(), text.end()).c_str());
-}
+using vidozir_test::Wide;
 
 TEST(Shell, NothingToOpenDoesNothing) {
 #if !defined(_WIN32)
