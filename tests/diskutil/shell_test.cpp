@@ -8,11 +8,11 @@
 
 #include "platform/win32.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 #if !defined(_WIN32)
 #include "support/recording_opener.h"
-#include "support/text.h"
 #endif
 
 using namespace VidOzir::DiskUtil;
