@@ -7,11 +7,15 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "support/text.h"
 
 namespace {
 
 using VidOzir::CMemBuffer;
+using vidozir_test::W;
 
 CMemBuffer FromBytes(const std::vector<unsigned char>& bytes) {
     return CMemBuffer(bytes.data(), static_cast<int>(bytes.size()));
@@ -121,14 +125,12 @@ TEST(MemBuffer, RecordBytesAndRoundTrip) {
         reader->GetBytes(longBack);
         reader->GetBytes(emptyWide);
         reader->GetBytes(&last, 1);
-        EXPECT_EQ(0, std::memcmp(rawBack, raw, 5));
-        EXPECT_EQ(narrow, "abc");
-        EXPECT_TRUE(wideBack == wide && wideBack.GetLength() == 4);
-        EXPECT_TRUE(empty.empty() && emptyWide.IsEmpty() && zBack == L"z");
-        EXPECT_TRUE(zeroBack == withZero && zeroBack.GetLength() == 3);
-        EXPECT_EQ(longBack, longText);
-        EXPECT_EQ(last, 1);
-        EXPECT_EQ(reader->GetCursorPos(), end);
+        // Whole strings, lengths included (the embedded zero unit).
+        EXPECT_EQ(
+            std::make_tuple(std::string(rawBack, rawBack + 5), narrow, W(wideBack), empty, W(zBack),
+                            W(zeroBack), longBack, W(emptyWide), int(last), reader->GetCursorPos()),
+            std::make_tuple(std::string(raw, raw + 5), "abc", W(wide), "", L"z", W(withZero),
+                            longText, L"", 1, end));
     }
 }
 

@@ -6,18 +6,14 @@
 #include <tuple>
 #include <vector>
 
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 using namespace VidOzir::DiskUtil;
 
 namespace {
 
-CLuStringW Wide(const std::u16string& units) {
-    CLuStringW text;
-    for (char16_t unit : units)
-        text.AppendChar(wchar_t(unit));
-    return text;
-}
+using vidozir_test::Wide;
 
 std::u16string Units(const CLuStringW& text) {
     std::u16string units;

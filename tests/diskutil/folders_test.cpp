@@ -6,6 +6,7 @@
 
 #include "platform/win32.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 #if !defined(_WIN32)
@@ -17,9 +18,7 @@ using namespace VidOzir::DiskUtil;
 
 namespace {
 
-std::wstring W(const CLuStringW& text) {
-    return std::wstring(text.GetString(), size_t(text.GetLength()));
-}
+using vidozir_test::W;
 
 std::wstring FolderOf(const std::string& file) {
     const std::wstring path = vidozir_test::WindowsForm(file);

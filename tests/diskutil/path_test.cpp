@@ -6,15 +6,14 @@
 #include <tuple>
 
 #include "diskutil/shortening_promise.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 using namespace VidOzir::DiskUtil;
 
 namespace {
 
-std::wstring W(const CLuStringW& text) {
-    return std::wstring(text.GetString(), size_t(text.GetLength()));
-}
+using vidozir_test::W;
 
 TEST(PathText, TakingPathsApart) {
     // path, name, folder (GetFilePath), head and tail of the split that keeps

@@ -15,13 +15,13 @@
 
 #include "platform/win32.h"
 #include "support/child_process.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 #include "vidozir/diskutil.h"
 #include "vidozir/trust.h"
 
 #if defined(_WIN32)
 #include <psapi.h>
-#include <wincrypt.h>
 #else
 #include <sys/stat.h>
 #endif
@@ -31,38 +31,12 @@ using vidozir_test::ChildProcess;
 
 namespace {
 
-std::string BinDir() {
-    const std::string self = vidozir_test::SelfPath();
-    return self.substr(0, self.find_last_of("/\\") + 1);
-}
-
-#if defined(_WIN32)
-// The test CA as a trusted root of the machine (or Wine prefix).
-void TrustTestRoot(const std::string& pemPath) {
-    std::ifstream file(pemPath, std::ios::binary);
-    const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    DWORD size = 0;
-    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), DWORD(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                     nullptr, &size, nullptr, nullptr));
-    std::string der(size, '\0');
-    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), DWORD(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                     reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr));
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    ASSERT_NE(store, nullptr);
-    EXPECT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
-                                                 reinterpret_cast<const BYTE*>(der.data()), size,
-                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-    CertCloseStore(store, 0);
-}
-#endif
-
 class ProcessTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::string trust = BinDir() + "trust_fixtures/";
+        const std::string trust = vidozir_test::FixtureDir("trust_fixtures") + "/";
 #if defined(_WIN32)
-        TrustTestRoot(trust + "ca.pem");
+        vidozir_test::AddCertificateToStore(L"Root", trust + "ca.pem");
 #else
         // Module signatures carry no certificates: both signers are known here.
         setenv("VIDOZIR_TRUST_ANCHORS", (trust + "anchors.pem:" + trust + "orgonly.pem").c_str(),
@@ -73,8 +47,9 @@ protected:
         for (const char* kind : {"corvane", "other", "unsigned"}) {
             const std::string folder = dir + "/" + kind;
             std::system(("mkdir \"" + folder + "\"").c_str());
-            std::ifstream in(BinDir() + "process_fixtures/" + kind + "/VzHelper.exe",
-                             std::ios::binary);
+            std::ifstream in(
+                vidozir_test::FixtureDir("process_fixtures") + "/" + kind + "/VzHelper.exe",
+                std::ios::binary);
             std::ofstream out(folder + "/" + name_, std::ios::binary);
             out << in.rdbuf();
             ASSERT_TRUE(in.good() && out.good()) << folder;
@@ -109,39 +84,32 @@ protected:
 std::string ProcessTest::name_;
 std::map<std::string, std::string> ProcessTest::paths_;
 
-TEST_F(ProcessTest, FindsAnotherProcessByNameIgnoringCase) {
+// One set of helpers serves finding, the handle and the ending, in that order.
+TEST_F(ProcessTest, FindHandleAndKillOnlyTheMakersProcesses) {
     EXPECT_EQ(GetProcessId(Name(false)), 0u);
-    ChildProcess& helper = Start("unsigned");
-    EXPECT_EQ(GetProcessId(Name(true)), DWORD(helper.Id()));
+    ChildProcess& unsigned_ = Start("unsigned");
+    EXPECT_EQ(GetProcessId(Name(true)), DWORD(unsigned_.Id()));
     // Its own name never finds the calling process.
     std::string self = vidozir_test::SelfPath();
     self = self.substr(self.find_last_of("/\\") + 1);
     EXPECT_NE(GetProcessId(CLuStringW(std::wstring(self.begin(), self.end()).c_str())),
               GetCurrentProcessId());
-}
 
-TEST_F(ProcessTest, HandleOnlyForTheMakersSignature) {
-    Start("unsigned");
-    Start("other");
+    ChildProcess& other = Start("other");
     // The other signer is trusted: only its name keeps it out.
-    std::wstring other(paths_["other"].begin(), paths_["other"].end());
-    EXPECT_EQ(CheckFileTrust(&other[0]), 1);
+    std::wstring otherPath(paths_["other"].begin(), paths_["other"].end());
+    EXPECT_EQ(CheckFileTrust(&otherPath[0]), 1);
     EXPECT_EQ(GetProcessHandle(Name(false)), nullptr);
-    ChildProcess& corvane = Start("corvane");
+    ChildProcess& first = Start("corvane");
     HANDLE handle = GetProcessHandle(Name(true));
     ASSERT_NE(handle, nullptr);
     wchar_t image[260] = {};
     ASSERT_GT(GetModuleFileNameExW(handle, nullptr, image, 260), 0u);
     EXPECT_NE(std::wstring(image).find(L"corvane"), std::wstring::npos);
-    EXPECT_TRUE(Alive(corvane));
+    EXPECT_TRUE(Alive(first));
     EXPECT_TRUE(CloseHandle(handle));
-}
 
-TEST_F(ProcessTest, KillEndsEveryMakersProcessAndOnlyThose) {
-    ChildProcess& first = Start("corvane");
     ChildProcess& second = Start("corvane");
-    ChildProcess& other = Start("other");
-    ChildProcess& unsigned_ = Start("unsigned");
     const auto start = std::chrono::steady_clock::now();
     KillProcess(Name(false));
     const auto took = std::chrono::steady_clock::now() - start;

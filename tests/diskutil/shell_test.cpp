@@ -8,6 +8,7 @@
 
 #include "platform/win32.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 #if !defined(_WIN32)
@@ -18,9 +19,7 @@ using namespace VidOzir::DiskUtil;
 
 namespace {
 
-CLuStringW Wide(const std::string& text) {
-    return CLuStringW(std::wstring(text.begin(), text.end()).c_str());
-}
+using vidozir_test::Wide;
 
 TEST(Shell, NothingToOpenDoesNothing) {
 #if !defined(_WIN32)

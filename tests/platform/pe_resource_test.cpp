@@ -9,14 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
-#include "version/fixtures.h"
 #include "platform/pe_resource.h"
+#include "platform/win32.h"
+#include "support/fixtures.h"
 
 using namespace vidozir::pe;
-using version_test::ReadFixture;
 
 namespace {
+
+std::vector<unsigned char> ReadFixture(const std::string& name) {
+    return vidozir_test::ReadFixture("version_fixtures", name);
+}
 
 const char* const kFixtures[] = {"basic.dll",  "basic32.dll", "multi.exe",    "multi32.exe",
                                  "commas.dll", "three.dll",   "unlisted.dll", "pieces.dll"};
@@ -104,7 +107,8 @@ void QueryEverything(const std::vector<unsigned char>& block) {
 TEST(PeResource, ReadsEveryFixture) {
     for (const char* name : kFixtures) {
         const std::vector<unsigned char> file = ReadFixture(name);
-        ASSERT_FALSE(file.empty()) << name << " missing from " << version_test::FixtureDir();
+        ASSERT_FALSE(file.empty())
+            << name << " missing from " << vidozir_test::FixtureDir("version_fixtures");
         std::vector<unsigned char> block;
         ASSERT_EQ(Block(file, block), FindResult::Found) << name;
         QueryEverything(block);
@@ -212,7 +216,7 @@ TEST(PeResource, CorruptedCopies) {
 // The system's version functions give the same texts as the reader.
 TEST(PeResource, AgreesWithTheSystem) {
     for (const char* name : kFixtures) {
-        const CLuStringW path = version_test::FixturePath(name);
+        const CLuStringW path = vidozir_test::FixturePath("version_fixtures", name);
         DWORD handle = 0;
         const DWORD size = GetFileVersionInfoSizeW(path.GetString(), &handle);
         ASSERT_NE(size, 0u) << name;

@@ -8,6 +8,7 @@
 
 #include "platform/win32.h"
 #include "support/test_support.h"
+#include "support/text.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -74,12 +75,7 @@ struct Raw {
     Raw Sub(const std::wstring& child) const { return Raw{root, path + L"\\" + child}; }
 };
 
-CLuStringW Text(const std::u16string& units) {
-    CLuStringW text;
-    for (char16_t unit : units)
-        text += static_cast<wchar_t>(unit);
-    return text;
-}
+using vidozir_test::Wide;
 
 class RegHelperTest : public testing::Test {
 protected:
@@ -220,7 +216,7 @@ TEST_F(RegHelperTest, ReadersCheckTypesAndSizes) {
             continue;  // Wine stores a REG_SZ without its terminator with one added
         ASSERT_EQ(user_.Set(name, type, data.c_str(), size), ERROR_SUCCESS) << name;
         EXPECT_EQ(helper_.ReadHKCUDWORD(Sub(), name), asDword) << name;
-        EXPECT_EQ(helper_.ReadHKCUString(Sub(), name), Text(asString)) << name;
+        EXPECT_EQ(helper_.ReadHKCUString(Sub(), name), Wide(asString)) << name;
     }
     EXPECT_EQ(helper_.ReadHKCUDWORD(Sub(), L"missing"), 0u);
     EXPECT_EQ(helper_.ReadHKCUString(Sub() + L"\\Missing", L"sz"), L"");
@@ -238,7 +234,7 @@ TEST_F(RegHelperTest, ReadersCheckTypesAndSizes) {
     for (const auto& [name, type, data, size, asDword, asString] : machine) {
         ASSERT_EQ(machine_.Set(name, type, data.c_str(), size), ERROR_SUCCESS) << name;
         EXPECT_EQ(helper_.ReadHKLMDWord(subKey, name), asDword) << name;
-        EXPECT_EQ(helper_.ReadHKLMString(subKey, name), Text(asString)) << name;
+        EXPECT_EQ(helper_.ReadHKLMString(subKey, name), Wide(asString)) << name;
     }
     EXPECT_EQ(helper_.ReadHKLMDWord(L"Software\\VidozirTest-missing", L"x"), 0u);
     EXPECT_EQ(helper_.ReadHKLMString(L"Software\\VidozirTest-missing", L"x"), L"");

@@ -10,16 +10,20 @@
 #endif
 
 #include "platform/win32.h"
-#include "version/fixtures.h"
+#include "support/fixtures.h"
+#include "support/test_support.h"
+#include "vidozir/diskutil.h"
 #include "vidozir/version.h"
 
 using namespace VidOzir;
-using version_test::FixturePath;
 
 namespace {
 
 CLuStringW Windows(const std::string& native) {
     return CLuStringW(vidozir_test::WindowsForm(native).c_str());
+}
+CLuStringW FixturePath(const std::string& name) {
+    return vidozir_test::FixturePath("version_fixtures", name);
 }
 
 // The pieces come back in the order one, two, four, three ("pieces.dll" holds
