@@ -96,9 +96,7 @@ TEST(XmlEncoding, Utf8DecoderIsLenientAsSpecified) {
         {"\xFF", -1, 1},
         {"\xC3", -1, 1},      // cut off: the pointer stops at the end
         {"\xE2\x82", -1, 2},  //
-        {"\xC3"
-         "A",
-         -1, 1},  // a low byte is left to be read next
+        {"\xC3\x41", -1, 1},  // "A", a low byte, is left to be read next
         {"\xED\xA0\x80", 0xD800, 3},
     };
     for (const Case& c : cases) {
@@ -212,9 +210,7 @@ TEST(XmlEncoding, DetectUtf8) {
         {"caf\xC3\xA9 \xE6\x97\xA5", true, 2, false},
         {"\xC3", false, 1, true},
         {"ab\xE6\x97", false, 1, true},
-        {"\xC3"
-         "a",
-         false, 1, false},
+        {"\xC3\x61", false, 1, false},  // a lead byte, then "a"
         {"\xC3\xA9\xBF", false, 2, false},
         {"\xC0\x80 overlong", true, 1, false},
         {std::string("ok\0\xFF", 4), true, 0, false},  // stops at a 0 byte

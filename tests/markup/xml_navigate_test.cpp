@@ -38,9 +38,6 @@ public:
     using XmlProbe::XmlProbe;
     NavProbe(int nFlags, const wchar_t* szDoc) : XmlProbe(nFlags) { SetDoc(szDoc); }
 
-    int NodeStart() const { return m_nNodeStart; }
-    int NodeLength() const { return m_nNodeLength; }
-    void ForceFlags(int nFlags) { m_nDocFlags = nFlags; }
     void SetResultText(const wchar_t* szResult) { m_strResultText = szResult; }
     CLuStringW Path() const { return x_GetPath(m_iMainPos); }
 };
@@ -122,15 +119,15 @@ TEST(XmlNavigate, NamesAndAttributeValuesFollowTheDocumentFlags) {
 TEST(XmlNavigate, StreamingFlagsRefuseWholeDocumentOperations) {
     NavProbe doc(L"<r><a>x</a></r>");
     ASSERT_TRUE(doc.FindElem() && doc.SavePos(L"p"));
-    doc.ForceFlags(CXmlDoc::DocFlagReadFile);
+    doc.ForceDocFlags(CXmlDoc::DocFlagReadFile);
     EXPECT_FALSE(doc.FindChildElem() || doc.SavePos(L"q") || doc.RestorePos(L"p"));
     EXPECT_TRUE(doc.GetElemContent().IsEmpty() && doc.GetSubDoc().IsEmpty());
     EXPECT_EQ(S(doc.GetTagName()), "r");
     EXPECT_TRUE(doc.IntoElem() && doc.FindElem(L"a"));  // only flag 32 stops FindElem
-    doc.ForceFlags(CXmlDoc::DocFlagWriteFile);
+    doc.ForceDocFlags(CXmlDoc::DocFlagWriteFile);
     doc.ResetMainPos();
     EXPECT_FALSE(doc.FindElem() || doc.RestorePos(L"p"));
-    doc.ForceFlags(0);
+    doc.ForceDocFlags(0);
     EXPECT_TRUE(doc.RestorePos(L"p"));
     EXPECT_EQ(S(doc.GetTagName()), "r");
 }

@@ -149,45 +149,34 @@ TEST(MessageLoop, QuitTaskStopsRunBehindEarlierTasks) {
             loop.PostTask(Record(&order, 3, &destroyed), 50);
             loop.Run();
             EXPECT_EQ(1, destroyed.load());
-            // Run is over: posts are refused and the task stays the caller's.
-            std::atomic<int> refusedDestroyed{0};
-            FnTask* refused = Record(&order, 4, &refusedDestroyed);
+            // Run is over: a post is refused and the task stays the caller's.
+            FnTask* refused = Record(&order, 4, &destroyed);
             loop.PostTask(refused, 0);
-            EXPECT_EQ(0, refusedDestroyed.load());
+            EXPECT_EQ(1, destroyed.load());
             delete refused;
         }
         EXPECT_EQ(nullptr, CMessageLoop::Current());
         EXPECT_EQ(nullptr, CMessageLoop::Self());
     }).join();
     EXPECT_EQ(std::vector<int>({1}), order);
-    EXPECT_EQ(3, destroyed.load());  // 2 and 3 destroyed unrun with the loop
+    EXPECT_EQ(4, destroyed.load());  // with 4 (ours) and 2 and 3 (unrun, with the loop)
     EXPECT_EQ(nullptr, CMessageLoop::Self(loopThreadId));
     EXPECT_EQ(nullptr, CMessageLoop::Self(0xFFFFFFF0ul));  // never had a loop
 }
 
-namespace {
-// Posts a replacement into the loop from its destructor, and remembers it.
-class RepostingTask : public VidOzir::CTask {
-public:
-    RepostingTask(CMessageLoop* loop, int depth, std::atomic<int>* destroyed,
-                  std::vector<VidOzir::CTask*>* posted)
-        : m_loop(loop), m_depth(depth), m_destroyed(destroyed), m_posted(posted) {}
-    ~RepostingTask() override {
-        ++*m_destroyed;
-        if (m_depth > 0) {
-            m_posted->push_back(new RepostingTask(m_loop, m_depth - 1, m_destroyed, m_posted));
-            m_loop->PostTask(m_posted->back(), 0);
-        }
-    }
-    void Run() override {}
-
-private:
-    CMessageLoop* m_loop;
-    int m_depth;
-    std::atomic<int>* m_destroyed;
-    std::vector<VidOzir::CTask*>* m_posted;
-};
-}  // namespace
+// A task whose destruction posts a replacement into the loop, `depth` times
+// over; each replacement is remembered.
+VidOzir::CTask* Reposting(CMessageLoop* loop, int depth, std::atomic<int>* destroyed,
+                          std::vector<VidOzir::CTask*>* posted) {
+    return new FnTask([] {},
+                      [=] {
+                          ++*destroyed;
+                          if (depth > 0) {
+                              posted->push_back(Reposting(loop, depth - 1, destroyed, posted));
+                              loop->PostTask(posted->back(), 0);
+                          }
+                      });
+}
 
 // A loop never run takes (and destroys) what destructors of its pending tasks
 // post while it goes; once Run is over it refuses them, so they stay ours.
@@ -200,7 +189,7 @@ TEST(MessageLoop, DestroyingALoopHandlesTasksPostedByDestructors) {
             if (run) {
                 PostQuit(&loop);
             }
-            loop.PostTask(new RepostingTask(&loop, run ? 1 : 3, &destroyed, &posted), 0);
+            loop.PostTask(Reposting(&loop, run ? 1 : 3, &destroyed, &posted), 0);
             if (run) {
                 loop.Run();
             }

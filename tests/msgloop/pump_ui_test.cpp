@@ -63,8 +63,11 @@ TEST(PumpUI, TasksRunInsideAModalLoop) {
     });
 }
 
-TEST(PumpUI, QuitMessageStopsRunAndStaysForTheOuterLoop) {
-    std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
+// Nothing runs after a quit: a quit message ends Run and stays for the outer
+// loop; after Quit, work messages are accepted (Run is not over) but the
+// window procedure ignores them. Pending tasks go with the loop.
+TEST(PumpUI, NothingRunsAfterAQuit) {
+    std::atomic<int> destroyed{0};  // outlives the loops, which destroy tasks
     OnUiThread([&](CMessageLoopUI& loop) {
         Post(&loop, [] { PostQuitMessage(7); });
         PostIn(&loop, 5000, &destroyed, [] { ADD_FAILURE() << "ran after the quit"; });
@@ -73,6 +76,18 @@ TEST(PumpUI, QuitMessageStopsRunAndStaysForTheOuterLoop) {
         ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
         EXPECT_EQ(msg.wParam, 7u);
     });
+    OnUiThread([&](CMessageLoopUI& loop) {
+        Post(&loop, [&] {
+            loop.Quit();
+            PostIn(&loop, 0, &destroyed, [] { ADD_FAILURE() << "ran after the quit"; });
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&msg);
+            }
+        });
+        loop.Run();
+    });
+    EXPECT_EQ(destroyed.load(), 2);
 }
 
 TEST(PumpUI, ManyPostsWhileBusyQueueOneWorkMessage) {
@@ -118,24 +133,6 @@ TEST(PumpUI, TwoLoopsOnTwoThreads) {
     firstGone.Signal();
     second.join();
     EXPECT_EQ(ran.load(), 3);
-}
-
-TEST(PumpUI, AfterQuitWorkMessagesRunNothing) {
-    std::atomic<int> destroyed{0};  // outlives the loop, which destroys tasks
-    OnUiThread([&](CMessageLoopUI& loop) {
-        Post(&loop, [&] {
-            loop.Quit();
-            // Accepted (Run is not over) but announced to a pump that has
-            // quit: the window procedure ignores it.
-            PostIn(&loop, 0, &destroyed, [] { ADD_FAILURE() << "ran after the quit"; });
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                DispatchMessageW(&msg);
-            }
-        });
-        loop.Run();
-    });
-    EXPECT_EQ(destroyed.load(), 1);
 }
 
 #if defined(_WIN32)

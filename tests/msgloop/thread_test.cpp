@@ -94,10 +94,7 @@ TYPED_TEST(ThreadKinds, ProducersPostingAtOnce) {
 
 TYPED_TEST(ThreadKinds, StopWaitsForSubscribersAndPendingTasks) {
     TypeParam thread(CLuStringA("vidozir-stop"));
-    {
-        TypeParam idle;
-        idle.StopThread();  // never started: nothing happens
-    }
+    TypeParam().StopThread();  // never started: nothing happens
     ASSERT_EQ(thread.StartThread(), 1);
     std::atomic<int> notified{0};
     std::atomic<int> destroyed{0};
