@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/fixtures.h"
 #include "support/test_support.h"
 #include "vidozir/diskutil.h"
 #include "vidozir/trust.h"
@@ -38,26 +39,17 @@
 
 namespace {
 
+const char kFolder[] = "trust_fixtures";
 std::string FixtureDir() {
-    const std::string self = vidozir_test::SelfPath();
-    return self.substr(0, self.find_last_of("/\\") + 1) + "trust_fixtures";
+    return vidozir_test::FixtureDir(kFolder);
 }
-
 std::string ReadText(const std::string& name) {
-    std::ifstream file(FixtureDir() + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> bytes = vidozir_test::ReadFixture(kFolder, name);
+    return std::string(bytes.begin(), bytes.end());
 }
-
 // The Windows-form path of a fixture, and the same path as printed text.
 CLuStringW FixturePath(const std::string& name) {
-    const CLuStringA narrow((FixtureDir() + "\\" + name).c_str());
-#if defined(_WIN32)
-    CLuStringW path = VidOzir::DiskUtil::AnsiToUnicode(narrow);
-#else
-    CLuStringW path = VidOzir::DiskUtil::Utf8ToWS(narrow);
-#endif
-    path.Replace(L'/', L'\\');
-    return path;
+    return vidozir_test::FixturePath(kFolder, name);
 }
 std::string Printed(const CLuStringW& path) {
     std::string text;
@@ -96,34 +88,13 @@ protected:
 #if defined(_WIN32)
         // The test CA becomes a trusted root of the prefix (Wine) or machine,
         // the distrusted signer goes to the Disallowed store.
-        AddToStore(L"Root", "ca.pem");
-        AddToStore(L"Disallowed", "distrusted.pem");
+        vidozir_test::AddCertificateToStore(L"Root", FixtureDir() + "/ca.pem");
+        vidozir_test::AddCertificateToStore(L"Disallowed", FixtureDir() + "/distrusted.pem");
 #else
         setenv("VIDOZIR_TRUST_ANCHORS", (FixtureDir() + "/anchors.pem").c_str(), 1);
         setenv("VIDOZIR_TRUST_DISALLOWED", (FixtureDir() + "/disallowed.pem").c_str(), 1);
 #endif
     }
-
-#if defined(_WIN32)
-    static void AddToStore(const wchar_t* storeName, const std::string& pem) {
-        const std::string text = ReadText(pem);
-        DWORD size = 0;
-        ASSERT_TRUE(CryptStringToBinaryA(text.c_str(), DWORD(text.size()),
-                                         CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
-                                         nullptr));
-        std::string der(size, '\0');
-        ASSERT_TRUE(
-            CryptStringToBinaryA(text.c_str(), DWORD(text.size()), CRYPT_STRING_BASE64HEADER,
-                                 reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr));
-        HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                         CERT_SYSTEM_STORE_LOCAL_MACHINE, storeName);
-        ASSERT_NE(store, nullptr);
-        EXPECT_TRUE(CertAddEncodedCertificateToStore(
-            store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), size,
-            CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-        CertCloseStore(store, 0);
-    }
-#endif
 };
 
 // The Windows statuses of each situation; "%s" stands for the path.
