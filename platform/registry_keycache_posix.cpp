@@ -1,10 +1,6 @@
 #include "platform/registry_keycache_posix.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -18,7 +14,8 @@ namespace {
 // is nonzero once the header is set up.
 constexpr size_t kHeaderWords = 12;
 constexpr size_t kInitByte = 12;
-constexpr size_t kMapped = 4096;
+// The first page of the log index, as SQLite maps it (32 KiB pages).
+constexpr int kIndexPage = 32768;
 constexpr size_t kMaxEntries = 1024;
 
 bool InWalMode(sqlite3* db, const char* schema) {
@@ -34,6 +31,25 @@ bool InWalMode(sqlite3* db, const char* schema) {
     return wal;
 }
 
+// The connection's own mapping of a database's log index, or null. The file
+// is never opened here: closing a descriptor of the "-shm" file would drop
+// every POSIX lock this process holds on it, SQLite's among them, and another
+// process could then reset the index under the connection.
+const volatile uint32_t* LogIndex(sqlite3* db, const char* schema) {
+    sqlite3_file* file = nullptr;
+    if (!InWalMode(db, schema) ||
+        sqlite3_file_control(db, schema, SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+        file->pMethods->xShmMap == nullptr) {
+        return nullptr;
+    }
+    void volatile* region = nullptr;
+    if (file->pMethods->xShmMap(file, 0, kIndexPage, 0, &region) != SQLITE_OK) {
+        return nullptr;
+    }
+    return static_cast<const volatile uint32_t*>(region);
+}
+
 }  // namespace
 
 void RegKeyCache::Attach(sqlite3* db, const char* const schemas[kDatabases]) {
@@ -44,23 +60,10 @@ void RegKeyCache::Attach(sqlite3* db, const char* const schemas[kDatabases]) {
         if (file == nullptr || *file == 0) {
             continue;  // in memory: only this connection changes it
         }
-        int fd = InWalMode(db, schemas[d])
-                     ? open((std::string(file) + "-shm").c_str(), O_RDONLY | O_CLOEXEC)
-                     : -1;
-        struct stat info;
-        void* map = MAP_FAILED;
-        if (fd >= 0 && fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) >= kMapped) {
-            map = mmap(nullptr, kMapped, PROT_READ, MAP_SHARED, fd, 0);
-        }
-        if (fd >= 0) {
-            close(fd);
-        }
-        if (map == MAP_FAILED) {
+        index_[d] = LogIndex(db, schemas[d]);
+        if (index_[d] == nullptr) {
             on_ = false;
-            continue;
         }
-        index_[d] = static_cast<const volatile uint32_t*>(map);
-        mapped_[d] = kMapped;
     }
     if (!on_) {
         Detach();
@@ -68,12 +71,9 @@ void RegKeyCache::Attach(sqlite3* db, const char* const schemas[kDatabases]) {
 }
 
 void RegKeyCache::Detach() {
+    // The mappings are the connection's: nothing to release here.
     for (int d = 0; d < kDatabases; ++d) {
-        if (index_[d] != nullptr) {
-            munmap(const_cast<uint32_t*>(index_[d]), mapped_[d]);
-        }
         index_[d] = nullptr;
-        mapped_[d] = 0;
     }
     on_ = false;
     entries_.clear();

@@ -35,8 +35,8 @@ public:
     RegKeyCache& operator=(const RegKeyCache&) = delete;
     ~RegKeyCache() { Detach(); }
 
-    // Maps the log index of each database of `db` that lives in a file;
-    // without all of them the cache stays off.
+    // Finds the connection's mapping of the log index of each database of
+    // `db` that lives in a file; without all of them the cache stays off.
     void Attach(sqlite3* db, const char* const schemas[kDatabases]);
     void Detach();
 
@@ -56,7 +56,6 @@ private:
     bool Read(Stamp* now) const;
 
     const volatile uint32_t* index_[kDatabases] = {};  // null: in memory, nothing to watch
-    size_t mapped_[kDatabases] = {};
     bool on_ = false;
     Stamp stamp_;
     std::unordered_map<std::string, Entry> entries_;
