@@ -2,15 +2,14 @@
 // loop to its thread, and the process-wide state behind that binding.
 #include "vidozir/msgloop.h"
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <boost/thread/recursive_mutex.hpp>
 
+#include "msgloop/post_queue.h"
 #include "platform/win32.h"
 
 #if !defined(_WIN32)
@@ -19,70 +18,13 @@
 
 namespace VidOzir {
 
-// A loop's post lock, kept apart from the loop so that the word posting
-// threads hammer does not share a cache line with the loop thread's queues.
-// One atomic word holds the lock (bit 0), whether the incoming queue holds
-// entries (bit 1, changed only by the lock's holder) and, above them, the
-// number of posts that have queued their entry but not yet returned from the
-// pump's NotifyWork. A post costs three atomic operations and no system
-// call; the end of Run waits for the notifying posts, so the pump outlives
-// their calls; and the loop's thread looks at bit 1 before it takes the lock
-// to reload, so an idle loop does not pull the word from the posting threads.
-// The lock is held for a few instructions (an append, a swap), so a thread
-// that finds it taken spins briefly before it gives up its time slice.
-struct alignas(64) CMessageLoop::PostGuard {
-    static constexpr unsigned int kLocked = 1;
-    static constexpr unsigned int kHasEntries = 2;
-    static constexpr unsigned int kOneNotifying = 4;
-
-    std::atomic<unsigned int> state{0};
-
-    void Lock() {
-        int spins = 0;
-        while (state.fetch_or(kLocked, std::memory_order_acquire) & kLocked) {
-            do {
-                Backoff(&spins);
-            } while (state.load(std::memory_order_relaxed) & kLocked);
-        }
-    }
-    void Unlock() { state.fetch_and(~kLocked, std::memory_order_release); }
-    // Unlocks after an append and counts the caller as a post still to
-    // notify. Sequentially consistent, like the pumps' lowering of their wake
-    // flag and HasEntries: either the loop's thread sees the entry, or the
-    // post sees the flag lowered and sends a wake-up (see RaiseWakeFlag).
-    void UnlockToNotify(bool wasEmpty) {
-        state.fetch_add(kOneNotifying - kLocked + (wasEmpty ? kHasEntries : 0),
-                        std::memory_order_seq_cst);
-    }
-    // Unlocks after the loop's thread took every entry.
-    void UnlockEmptied() { state.fetch_and(~(kLocked | kHasEntries), std::memory_order_release); }
-    bool HasEntries() const { return (state.load(std::memory_order_seq_cst) & kHasEntries) != 0; }
-    void Notified() { state.fetch_sub(kOneNotifying, std::memory_order_release); }
-    void WaitForNotifiers() {
-        int spins = 0;
-        while (state.load(std::memory_order_acquire) >= kOneNotifying) {
-            Backoff(&spins);
-        }
-    }
-
-private:
-    // Spins, then yields; a holder that stays away longer (preempted on a
-    // busy machine, or of a lower priority than a yield lets run) gets a
-    // short sleep, which lets any thread run.
-    static void Backoff(int* spins) {
-        ++*spins;
-        if (*spins < 64) {
-#if defined(_MSC_VER)
-            YieldProcessor();
-#elif defined(__i386__) || defined(__x86_64__)
-            __builtin_ia32_pause();
-#endif
-        } else if (*spins < 128) {
-            std::this_thread::yield();
-        } else {
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
-    }
+// A loop's post guard is its incoming queue (msgloop/post_queue.h), kept
+// apart from the loop so that the words posting threads hammer do not share a
+// cache line with the loop thread's own queues. Its closing does the guard's
+// work: later posts are refused, and the end of Run waits for the posts in
+// progress until their pump's NotifyWork has returned.
+struct CMessageLoop::PostGuard {
+    PostQueue queue;
 };
 
 namespace {
@@ -132,13 +74,13 @@ LoopProcessState g_state;
 // Ends a post's notification even when the pump's NotifyWork throws.
 class NotifyingPost {
 public:
-    explicit NotifyingPost(CMessageLoop::PostGuard* guard) : m_pGuard(guard) {}
-    ~NotifyingPost() { m_pGuard->Notified(); }
+    explicit NotifyingPost(PostQueue::Slot* slot) : m_pSlot(slot) {}
+    ~NotifyingPost() { PostQueue::Done(m_pSlot); }
     NotifyingPost(const NotifyingPost&) = delete;
     NotifyingPost& operator=(const NotifyingPost&) = delete;
 
 private:
-    CMessageLoop::PostGuard* m_pGuard;
+    PostQueue::Slot* m_pSlot;
 };
 
 const int kMaxDestroyPasses = 100;
@@ -201,7 +143,11 @@ CMessageLoop::~CMessageLoop() {
     }
     if (m_pSelf.load() != nullptr) {
         StopAcceptingPosts();
+        // Posts from other threads may have come in after the last pass.
+        ReloadWorkQueue();
+        DeletePendingTasks();
     }
+    m_pPostGuard->queue.Release();
     if (g_state.tlsSlot != TLS_OUT_OF_INDEXES) {
         TlsSetValue(g_state.tlsSlot, nullptr);
     }
@@ -210,42 +156,31 @@ CMessageLoop::~CMessageLoop() {
 }
 
 void CMessageLoop::StopAcceptingPosts() {
-    // Later posts see the null and give up; posts that queued an entry
-    // before it are waited for until their NotifyWork has returned.
-    m_pPostGuard->Lock();
+    // Later posts are refused; posts that claimed a slot before are waited
+    // for until their NotifyWork has returned.
+    m_pPostGuard->queue.Close();
     m_pSelf.store(nullptr);
-    m_pPostGuard->Unlock();
-    m_pPostGuard->WaitForNotifiers();
 }
 
 void CMessageLoop::PostTask(CTask* task, int delayMilliseconds) {
     if (m_bQuit) {
         return;
     }
-    PendingTask pending(task);
+    Time due;
     if (delayMilliseconds > 0) {
-        pending.m_timeRun = Time::Now() + delayMilliseconds;
+        due = Time::Now() + delayMilliseconds;
     }
-    // One lock guards both the refusal after Run and the incoming queue.
-    PostGuard* guard = m_pPostGuard;
-    guard->Lock();
-    if (m_pSelf.load(std::memory_order_relaxed) == nullptr) {
-        guard->Unlock();
+    // The queue's closing stands for the null m_pSelf after Run: a claim
+    // fails from then on.
+    PostQueue::Slot* slot = m_pPostGuard->queue.Claim();
+    if (slot == nullptr) {
         return;
     }
-    const bool wasEmpty = m_incomingQueue.empty();
-    try {
-        m_incomingQueue.push_back(pending);
-    } catch (...) {
-        guard->Unlock();  // exhausted memory: the task was not queued
-        throw;
-    }
-    // The end of Run waits for this post's NotifyWork, so the pump is alive
-    // for it without a reference (the loop lets go of its pump only in its
-    // destructor, after that wait).
+    // Read before the entry is visible: once the loop can run it, the task
+    // may quit the loop, but the loop keeps its pump until this post is done.
     CMessagePump* pump = m_pump.get();
-    guard->UnlockToNotify(wasEmpty);
-    NotifyingPost notifying(guard);
+    NotifyingPost notifying(slot);
+    PostQueue::Publish(slot, task, due);
     if (pump != nullptr) {
         pump->NotifyWork();
     }
@@ -299,12 +234,7 @@ void CMessageLoop::ReloadWorkQueue() {
     if (!m_workQueue.empty()) {
         return;
     }
-    if (!m_pPostGuard->HasEntries()) {
-        return;
-    }
-    m_pPostGuard->Lock();
-    m_workQueue.swap(m_incomingQueue);
-    m_pPostGuard->UnlockEmptied();
+    m_pPostGuard->queue.TakeReady(&m_workQueue);
 }
 
 void CMessageLoop::RunTask(CTask* task) {
@@ -315,10 +245,19 @@ void CMessageLoop::RunTask(CTask* task) {
 }
 
 int CMessageLoop::DoWork() {
-    ReloadWorkQueue();
-    while (!m_workQueue.empty()) {
-        PendingTask pending = m_workQueue.front();
-        m_workQueue.pop_front();
+    // The work queue holds entries only after a ReloadWorkQueue (destruction
+    // uses it); otherwise entries come straight from the incoming queue,
+    // without a copy into the work queue. Either way a 0 means that no entry
+    // was ready when the call last looked, which is what the pumps' wake-up
+    // flags rely on (see pump_wait.h).
+    for (;;) {
+        PendingTask pending;
+        if (!m_workQueue.empty()) {
+            pending = m_workQueue.front();
+            m_workQueue.pop_front();
+        } else if (!m_pPostGuard->queue.Take(&pending)) {
+            return 0;
+        }
         if (pending.m_timeRun.IsNull()) {
             RunTask(pending.m_pTask);
             return 1;
@@ -332,7 +271,6 @@ int CMessageLoop::DoWork() {
             m_pump->SetNextDelayedTime(pending.m_timeRun);
         }
     }
-    return 0;
 }
 
 int CMessageLoop::DoDelayedWork(Time* nextDelayedTime) {

@@ -231,8 +231,8 @@ protected:
     boost::shared_ptr<CMessagePump> m_pump;
 
 public:
-    // The lock of the incoming queue, which also makes the end of Run wait
-    // for posts in progress (opaque to callers).
+    // The incoming queue, whose closing also makes the end of Run wait for
+    // posts in progress (opaque to callers).
     struct PostGuard;
 
 private:
@@ -242,19 +242,20 @@ private:
     std::atomic<CMessageLoop*> m_pSelf;  // read by posting threads
     Type m_type;
     std::deque<PendingTask> m_workQueue;
+    // Kept where callers built against this layout expect it, unused: posts
+    // go to the lock-free queue of the loop's post guard (m_pPostGuard).
     std::deque<PendingTask> m_incomingQueue;
     std::priority_queue<PendingTask, std::vector<PendingTask>> m_delayedQueue;
     CLuStringA m_strThreadName;
-    // Kept where callers built against this layout expect it; posts now
-    // guard m_incomingQueue with the loop's post word (message_loop.cpp),
-    // which also does the work of the post guard, so one atomic operation
-    // replaces two critical sections.
+    // Kept where callers built against this layout expect it, unused: the
+    // incoming queue of the post guard takes posts without a lock
+    // (msgloop/post_queue.h), and its closing does the post guard's work.
     CLock m_incomingLock;
     int m_nNextSequence;
     int m_bQuit;
     // This loop's entry of the process-wide post-guard table, kept so that a
-    // post does not search the table (see message_loop.cpp); it guards
-    // m_incomingQueue.
+    // post does not search the table (see message_loop.cpp); it holds the
+    // incoming queue.
     PostGuard* m_pPostGuard;
 };
 

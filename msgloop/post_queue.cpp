@@ -1,0 +1,189 @@
+// The lock-free incoming queue of a message loop (see msgloop/post_queue.h).
+#include "msgloop/post_queue.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "platform/win32.h"
+
+namespace VidOzir {
+
+namespace {
+enum SlotState { kEmpty = 0, kReady = 1, kDone = 2 };
+}
+
+struct PostQueue::Segment {
+    Segment() {
+        for (Slot& slot : slots) {
+            slot.state.store(kEmpty, std::memory_order_relaxed);
+        }
+    }
+    Slot slots[kSlots];
+    std::atomic<Segment*> next{nullptr};
+    std::uint64_t lap = 0;  // position of slots[0] / kPositions
+};
+
+void Backoff(int* spins) {
+    ++*spins;
+    if (*spins < 64) {
+#if defined(_MSC_VER)
+        YieldProcessor();
+#elif defined(__i386__) || defined(__x86_64__)
+        __builtin_ia32_pause();
+#endif
+    } else if (*spins < 128) {
+        std::this_thread::yield();
+    } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+}
+
+PostQueue::PostQueue() : m_tail(0), m_tailSegment(new Segment) {
+    m_head = m_tailSegment.load(std::memory_order_relaxed);
+    m_oldest = m_head;
+}
+
+PostQueue::~PostQueue() {
+    Release();
+}
+
+PostQueue::Slot* PostQueue::Claim() {
+    std::unique_ptr<Segment> spare;
+    std::uint64_t word = m_tail.load(std::memory_order_acquire);
+    int spins = 0;
+    for (;;) {
+        if (word & kClosed) {
+            return nullptr;
+        }
+        const unsigned offset = static_cast<unsigned>((word / kStep) % kPositions);
+        if (offset == kSlots) {
+            // Another post is linking the next segment: a few instructions.
+            Backoff(&spins);
+            word = m_tail.load(std::memory_order_acquire);
+            continue;
+        }
+        const bool last = offset + 1 == kSlots;
+        if (last && !spare) {
+            spare.reset(new Segment);
+        }
+        // Only read here: the segment is dereferenced once the claim below
+        // succeeds, which proves it is still the tail's, and a segment with
+        // an unfinished slot is never freed.
+        Segment* segment = m_tailSegment.load(std::memory_order_acquire);
+        if (m_tail.compare_exchange_weak(word, word + kStep, std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+            if (last) {
+                Segment* next = spare.release();
+                next->lap = segment->lap + 1;
+                segment->next.store(next, std::memory_order_release);
+                m_tailSegment.store(next, std::memory_order_release);
+                m_tail.fetch_add(kStep, std::memory_order_release);  // past the hole
+            }
+            return &segment->slots[offset];
+        }
+    }
+}
+
+void PostQueue::Publish(Slot* slot, CTask* task, const Time& time) {
+    slot->task = task;
+    slot->time = time;
+    slot->state.store(kReady, std::memory_order_seq_cst);
+}
+
+void PostQueue::Done(Slot* slot) {
+    slot->state.store(kDone, std::memory_order_release);
+}
+
+PostQueue::Slot* PostQueue::Front() {
+    if (m_head == nullptr) {
+        return nullptr;  // released
+    }
+    if (m_headOffset == kSlots) {
+        // The post of the last slot linked the next segment before it
+        // published its entry.
+        Segment* next = m_head->next.load(std::memory_order_acquire);
+        if (next == nullptr) {
+            return nullptr;
+        }
+        m_head = next;
+        m_headOffset = 0;
+        FreeDoneSegments();
+    }
+    Slot* slot = &m_head->slots[m_headOffset];
+    return slot->state.load(std::memory_order_seq_cst) == kEmpty ? nullptr : slot;
+}
+
+bool PostQueue::Take(CMessageLoop::PendingTask* out) {
+    Slot* slot = Front();
+    if (slot == nullptr) {
+        return false;
+    }
+    *out = CMessageLoop::PendingTask(slot->task, slot->time);
+    ++m_headOffset;
+    return true;
+}
+
+void PostQueue::TakeReady(std::deque<CMessageLoop::PendingTask>* out) {
+    while (Slot* slot = Front()) {
+        out->push_back(CMessageLoop::PendingTask(slot->task, slot->time));
+        ++m_headOffset;
+    }
+}
+
+void PostQueue::FreeDoneSegments() {
+    while (m_oldest != m_head) {
+        while (m_oldestChecked < kSlots &&
+               m_oldest->slots[m_oldestChecked].state.load(std::memory_order_acquire) == kDone) {
+            ++m_oldestChecked;
+        }
+        if (m_oldestChecked < kSlots) {
+            return;  // a post still returning from its wake-up; retried later
+        }
+        Segment* next = m_oldest->next.load(std::memory_order_relaxed);
+        delete m_oldest;
+        m_oldest = next;
+        m_oldestChecked = 0;
+    }
+}
+
+void PostQueue::Close() {
+    if (m_oldest == nullptr) {
+        return;  // released
+    }
+    const std::uint64_t end = m_tail.fetch_or(kClosed, std::memory_order_acq_rel) / kStep;
+    // Every position below `end` but the holes was claimed by a post that
+    // will reach Done; the segments of all of them are linked by now.
+    Segment* segment = m_oldest;
+    unsigned offset = m_oldestChecked;
+    int spins = 0;
+    while (segment != nullptr) {
+        const std::uint64_t position = segment->lap * kPositions + offset;
+        if (position >= end) {
+            return;
+        }
+        if (offset == kSlots) {
+            segment = segment->next.load(std::memory_order_acquire);
+            offset = 0;
+            continue;
+        }
+        if (segment->slots[offset].state.load(std::memory_order_acquire) == kDone) {
+            ++offset;
+        } else {
+            Backoff(&spins);
+        }
+    }
+}
+
+void PostQueue::Release() {
+    Segment* segment = m_oldest;
+    while (segment != nullptr) {
+        Segment* next = segment->next.load(std::memory_order_relaxed);
+        delete segment;
+        segment = next;
+    }
+    m_oldest = m_head = nullptr;
+    m_tailSegment.store(nullptr, std::memory_order_relaxed);
+}
+
+}  // namespace VidOzir

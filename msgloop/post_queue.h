@@ -1,0 +1,91 @@
+// The incoming queue of a message loop: posts from any number of threads,
+// taken by the loop's thread alone, without a lock.
+//
+// A post costs one compare-and-swap on the shared tail word, where a locked
+// queue costs a lock and an unlock on one contended word; on a machine with
+// more runnable threads than cores, a post preempted halfway also holds no
+// lock that the other posts and the loop would wait for.
+//
+// Entries sit in fixed segments linked in posting order. The tail word counts
+// positions: each segment has kSlots slots and one more position, a hole,
+// that the post which takes a segment's last slot passes through while it
+// links the next segment (allocated before its claim), so no post ever finds
+// its slot's segment missing. The lowest bit of the tail word closes the
+// queue: the post that sees it is refused.
+//
+// A slot goes from empty to ready when its entry is written, then to done
+// when its post has returned from waking the pump. The loop's thread takes
+// ready entries in order; it frees a segment when all of its slots are done,
+// and closing waits until every slot claimed before the close is done, so
+// that the pump a post still notifies outlives the call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+
+#include "vidozir/msgloop.h"
+
+namespace VidOzir {
+
+class PostQueue {
+public:
+    struct Slot {
+        CTask* task;
+        Time time;
+        std::atomic<int> state;
+    };
+
+    PostQueue();
+    ~PostQueue();
+    PostQueue(const PostQueue&) = delete;
+    PostQueue& operator=(const PostQueue&) = delete;
+
+    // Any thread. Claims the next slot; null when the queue is closed.
+    // Throws only for exhausted memory, before anything is claimed.
+    Slot* Claim();
+    // Writes the entry and makes it visible to the loop's thread; sequentially
+    // consistent, like the pumps' lowering of their wake-up flag, so either
+    // the loop sees the entry or the post sees the flag lowered and wakes it.
+    static void Publish(Slot* slot, CTask* task, const Time& time);
+    // The post's last touch of the queue.
+    static void Done(Slot* slot);
+
+    // The loop's thread. Takes the oldest entry; false when there is none
+    // ready (a slot still being written ends the ready ones: its post wakes
+    // the pump after it).
+    bool Take(CMessageLoop::PendingTask* out);
+    // Appends every ready entry, in order, to `out`.
+    void TakeReady(std::deque<CMessageLoop::PendingTask>* out);
+    // Refuses every later post and waits until the posts that claimed a
+    // slot before have returned from Done.
+    void Close();
+    // After Close and a last TakeReady: gives back the segments' memory.
+    void Release();
+
+private:
+    struct Segment;
+    static constexpr unsigned kPositions = 32;  // per segment, the hole included
+    static constexpr unsigned kSlots = kPositions - 1;
+    static constexpr std::uint64_t kClosed = 1;
+    static constexpr std::uint64_t kStep = 2;  // one position in the tail word
+
+    Slot* Front();
+    void FreeDoneSegments();
+
+    // Written by the posts.
+    alignas(64) std::atomic<std::uint64_t> m_tail;
+    std::atomic<Segment*> m_tailSegment;
+    // The loop thread's own.
+    alignas(64) Segment* m_head;
+    unsigned m_headOffset = 0;
+    Segment* m_oldest;             // the first segment not yet freed
+    unsigned m_oldestChecked = 0;  // its leading slots known done
+};
+
+// Spins, then yields; a thread that stays away longer (preempted on a busy
+// machine, or of a lower priority than a yield lets run) gets a short sleep,
+// which lets any thread run.
+void Backoff(int* spins);
+
+}  // namespace VidOzir
