@@ -113,6 +113,11 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
     return peek.Share<KernelObject>();
 }
 
+bool HandleNames(HANDLE handle, const KernelObject* object) {
+    HandleSlot* slot = SlotOf(handle);
+    return slot != nullptr && slot->raw.load(std::memory_order_acquire) == object;
+}
+
 HandlePeek::HandlePeek(HANDLE handle) : slot_(SlotOf(handle)) {
     if (slot_ != nullptr) {
         slot_->readers.fetch_add(1, std::memory_order_seq_cst);

@@ -27,6 +27,11 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(handle));
 }
 bool RemoveHandle(HANDLE handle);
+// Whether the handle names `object` now. Reads the handle's slot without a
+// look's reader count, so it is safe only for an object the caller keeps
+// alive by a reference of its own: no other object can then share its
+// address.
+bool HandleNames(HANDLE handle, const KernelObject* object);
 // The object of the kind a call needs, or null with ERROR_INVALID_HANDLE set,
 // as every call given a wrong or stale handle answers.
 template <class T>
