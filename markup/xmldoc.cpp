@@ -280,7 +280,7 @@ void CXmlDoc::Utf8Ahead::Advance(int nAt) {
     // cache; a piece ends before a sequence it would cut.
     constexpr int kPiece = 16 * 1024;  // bytes
     constexpr int kAhead = 4096;       // units ready beyond the scan
-    while (!bAll && nReady - kAhead < nAt) {
+    while (!bAll && !bFailed && nReady - kAhead < nAt) {
         int nTake = nBytes - nDone < kPiece ? nBytes - nDone : kPiece;
         for (int n = 0; n < 3 && nDone + nTake < nBytes &&
                         (static_cast<unsigned char>(pBytes[nDone + nTake]) & 0xC0) == 0x80;
@@ -306,6 +306,7 @@ bool CXmlDoc::x_ParseUtf8(const char* pBytes, int nBytes) {
     if (m_nDocFlags & kStreamFlags) {
         return false;
     }
+    nBytes = pBytes && nBytes > 0 ? nBytes : 0;
     m_strResultText.Empty();
     m_strDocText.Empty();
     Utf8Ahead feed(pBytes, nBytes, m_strDocText.GetBuffer(nBytes));
