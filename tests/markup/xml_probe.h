@@ -59,6 +59,7 @@ public:
     using CXmlDoc::x_GetParent;
     using CXmlDoc::x_GetTagName;
     using CXmlDoc::x_NamesEqual;
+    using CXmlDoc::x_ParseUtf8;
     using CXmlDoc::x_ReleasePos;
     using CXmlDoc::x_SetPos;
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "xml_probe.h"
 
 using xml_test::Repeated;
+using xml_test::SameIndex;
 using xml_test::Utf8;
 using xml_test::XmlProbe;
 
@@ -115,6 +117,47 @@ TEST(XmlDoc, DocumentsOfSeveralSegments) {
     EXPECT_TRUE(copy.SetDoc(strText));
     EXPECT_EQ(copy.GetDoc(), strText);
     EXPECT_EQ(copy.NextFree(), nCount + 2);
+}
+
+// UTF-8 bytes parse as SetDoc parses their UTF8To16 conversion: decoded a
+// piece ahead of the scan, with characters cut by piece ends, nodes longer
+// than a piece, a text that ends inside a tag, and bytes that are not
+// well-formed UTF-8 (converted leniently instead).
+TEST(XmlDoc, ParseFromUtf8AsFromItsConversion) {
+    auto times = [](const std::string& piece, int n) {
+        std::string text;
+        for (int k = 0; k < n; ++k) {
+            text += piece;
+        }
+        return text;
+    };
+    auto converted = [](const std::string& bytes) {
+        const int nBytes = static_cast<int>(bytes.size());
+        std::vector<unsigned short> units(bytes.size() + 1);
+        const int nUnits = CXmlDoc::UTF8To16(nullptr, bytes.data(), nBytes);
+        CXmlDoc::UTF8To16(units.data(), bytes.data(), nBytes);
+        return CLuStringW(std::wstring(units.begin(), units.begin() + nUnits).c_str(), nUnits);
+    };
+    const std::string many = times("<e a='\xC3\xA9\xE6\x97\xA5'>\xF0\x9F\x98\x80 x</e>", 3000);
+    const std::string cases[] = {
+        "",
+        "<r>" + many + "</r>",
+        "<r><!--" + times("-\xC3\xA9", 40000) + "--><a b='" + times("\xE6\x97\xA5", 30000) +
+            "'/></r>",
+        "<r>" + many + "<b></r>",
+        "<r>" + many + "<e x='cut short",
+        "<r>" + many + "\xFF</r>",
+        "\xE6\x97<r/>",
+        "<r>" + many + std::string("\0</r>", 5),
+    };
+    for (const std::string& bytes : cases) {
+        XmlProbe fromBytes, fromText;
+        EXPECT_EQ(fromBytes.x_ParseUtf8(bytes.data(), static_cast<int>(bytes.size())),
+                  fromText.SetDoc(converted(bytes)));
+        EXPECT_EQ(fromBytes.GetDoc(), fromText.GetDoc());
+        EXPECT_EQ(fromBytes.GetResult(), fromText.GetResult());
+        EXPECT_TRUE(SameIndex(fromBytes, fromText, 0, 0)) << bytes.size() << " bytes";
+    }
 }
 
 TEST(XmlDoc, SetMapSizeCreatesMissingMaps) {
