@@ -65,9 +65,7 @@ struct ResultReader : CXmlDoc {
     explicit ResultReader(const CLuStringW& strResult) { m_strResultText = strResult; }
 };
 
-const Bytes kUtf8Mark = "\xEF\xBB\xBF";
-const Bytes kLeMark = "\xFF\xFE";
-const Bytes kBeMark = "\xFE\xFF";
+const Bytes kUtf8Mark = "\xEF\xBB\xBF", kLeMark = "\xFF\xFE", kBeMark = "\xFE\xFF";
 
 TEST(XmlFile, LoadReportsEveryStep) {
     struct Case {

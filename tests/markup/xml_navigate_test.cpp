@@ -43,9 +43,7 @@ public:
 constexpr int kIgnoreCase = CXmlDoc::DocFlagIgnoreCase, kTrim = CXmlDoc::DocFlagTrimWhitespace,
               kCollapse = CXmlDoc::DocFlagCollapseWhitespace;
 
-std::string S(const CLuStringW& text) {
-    return Utf8(text);
-}
+constexpr auto S = &Utf8;  // short, as it is everywhere below
 
 // The whole cursor: parent, main, child, node type, node start, node length.
 using Cursor = std::array<int, 6>;

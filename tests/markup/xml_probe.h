@@ -26,8 +26,7 @@ inline CLuStringW Repeated(const wchar_t* szOpen, const wchar_t* szPiece, int nC
     for (int n = 0; n < nCount; ++n) {
         text += szPiece;
     }
-    text += szClose;
-    return text;
+    return text + szClose;
 }
 
 class XmlProbe : public CXmlDoc {
@@ -44,12 +43,6 @@ public:
     using CXmlDoc::ElemPosTable;
     using CXmlDoc::ElemReleased;
     using CXmlDoc::NodePos;
-    using CXmlDoc::SavedPos;
-    using CXmlDoc::SavedPosChild;
-    using CXmlDoc::SavedPosLast;
-    using CXmlDoc::SavedPosMain;
-    using CXmlDoc::SavedPosMap;
-    using CXmlDoc::SavedPosUsed;
     using CXmlDoc::TokenPos;
     using CXmlDoc::x_AllocElemPos;
     using CXmlDoc::x_AppendResult;
@@ -82,7 +75,6 @@ public:
     // Document flags as given, bits 16 and 32 included (SetDocFlags clears them).
     void ForceDocFlags(int nFlags) { m_nDocFlags = nFlags; }
     int Flags(int i) { return ELEM(i).nFlagsLevel & ~0xFFFF; }
-    int Level(int i) { return ELEM(i).Level(); }
 
     // The record whose element starts at nStart, 0 when none.
     int At(int nStart) {
@@ -181,17 +173,16 @@ public:
         std::vector<int> fields;
     };
     std::vector<WalkEntry> Walk() const {
-        std::vector<int> order;
-        std::vector<int> todo{0};
-        while (!todo.empty()) {
+        std::vector<int> order, todo{0};
+        while (!todo.empty()) {  // children pushed in reverse, so the first comes next
             const int i = todo.back();
             todo.pop_back();
             order.push_back(i);
-            std::vector<int> kids;
+            const size_t nTop = todo.size();
             for (int c = ELEM(i).iElemChild; c; c = ELEM(c).iElemNext) {
-                kids.push_back(c);
+                todo.push_back(c);
             }
-            todo.insert(todo.end(), kids.rbegin(), kids.rend());
+            std::reverse(todo.begin() + static_cast<long>(nTop), todo.end());
         }
         std::vector<int> walkPos(static_cast<size_t>(m_iNextFreePos), 0);
         for (size_t n = 0; n < order.size(); ++n) {
