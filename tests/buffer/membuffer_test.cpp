@@ -193,9 +193,9 @@ TEST(MemBuffer, ShortAndDamagedReadsStayInTheBlock) {
 // origin 1 back from the cursor, others do nothing; never outside the block.
 TEST(MemBuffer, Seeking) {
     CMemBuffer buffer;
-    const int steps[][3] = {{0, 40, 40}, {0, 10, 10}, {0, 1000, 64}, {0, -5, 0},
-                            {0, 30, 30}, {1, 10, 20}, {1, 100, 0},   {1, -1000, 64},
-                            {0, 7, 7},   {2, 5, 7},   {-1, 5, 7}};
+    const int steps[][3] = {{0, 40, 40},    {0, 10, 10}, {0, 65, 64}, {0, 1000, 64},
+                            {0, -5, 0},     {0, 30, 30}, {1, 10, 20}, {1, 100, 0},
+                            {1, -1000, 64}, {0, 7, 7},   {2, 5, 7},   {-1, 5, 7}};
     for (const auto& step : steps) {
         buffer.Seek(step[0], step[1]);
         EXPECT_EQ(buffer.GetCursorPos(), step[2]) << step[0] << " " << step[1];
