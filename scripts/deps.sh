@@ -11,7 +11,7 @@ VIDOZIR_PACKAGES=(
   # tests, fuzzing and benchmarks
   googletest libbenchmark-dev libclang-rt-14-dev
   libpugixml-dev libtinyxml2-dev libxml2-dev
-  python3 python3-cryptography-vectors osslsigncode openssl linux-kbuild-6.1
+  python3 osslsigncode openssl linux-kbuild-6.1
   shared-mime-info dbus-daemon
 )
 
