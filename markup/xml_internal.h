@@ -95,6 +95,10 @@ int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
 // all of them were) and sets nUnits to the units written.
 int DecodeWellFormedUtf8(const char* pBytes, int nBytes, wchar_t* pText, int& nUnits);
 
+// With false, UTF-8 is decoded by the portable path only (for its tests);
+// with true, by the widest path the processor runs.
+void AllowWideUtf8(bool bAllow);
+
 // The length of the leading run of szText that escaping leaves as it is: the
 // whole text when nothing in it needs escaping.
 int PlainRun(const wchar_t* szText);
