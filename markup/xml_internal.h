@@ -134,6 +134,10 @@ CLuStringW Utf8Text(const char* pBytes, int nBytes);
 // text mostly in other scripts gives back the room it did not use.
 void EndDecodedText(CLuStringW& strText, int nUnits, int nRoom);
 
+// With false, UTF-8 is decoded by the portable path only (for its tests);
+// with true, by the widest path the processor runs.
+void AllowWideUtf8(bool bAllow);
+
 // The length of the leading run of szText that escaping leaves as it is: the
 // whole text when nothing in it needs escaping.
 int PlainRun(const wchar_t* szText);

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <random>
 #include <utility>
 #include <string>
 #include <vector>
 
 #include "encoding_names.h"  // written by the table's generator
+#include "markup/xml_internal.h"
 #include "xml_probe.h"
 
 namespace {
@@ -130,7 +132,48 @@ TEST(XmlEncoding, Utf16DecoderPairsAnySurrogate) {
     EXPECT_EQ(CXmlDoc::DecodeCharUTF16(p, p + 1), -1) << "a surrogate at the end";
 }
 
-TEST(XmlEncoding, Utf8To16FastPathAgreesWithTheDecoder) {
+// The oracle of the well-formed decoder: the units of the sequences before
+// the first that is not well-formed UTF-8, and the bytes they take.
+std::pair<std::wstring, size_t> DecodeWellFormed(const std::string& bytes) {
+    std::wstring text;
+    const char* p = bytes.data();
+    const char* const pEnd = p + bytes.size();
+    while (p < pEnd && *p) {
+        const unsigned nLead = static_cast<unsigned char>(*p);
+        const ptrdiff_t nLength = nLead < 0x80                     ? 1
+                                  : nLead >= 0xC2 && nLead <= 0xDF ? 2
+                                  : nLead >= 0xE0 && nLead <= 0xEF ? 3
+                                  : nLead >= 0xF0 && nLead <= 0xF4 ? 4
+                                                                   : 0;
+        if (!nLength || pEnd - p < nLength ||
+            std::any_of(p + 1, p + nLength, [](char c) { return (c & 0xC0) != 0x80; })) {
+            break;
+        }
+        const char* q = p;
+        const int nChar = CXmlDoc::DecodeCharUTF8(q, pEnd);
+        if ((nLength == 3 && nChar < 0x800) || (nChar & 0xFFF800) == 0xD800 ||
+            (nLength == 4 && (nChar < 0x10000 || nChar > 0x10FFFF))) {
+            break;
+        }
+        unsigned short pair[2];
+        int n = 0;
+        CXmlDoc::EncodeCharUTF16(nChar, pair, n);
+        text.append(pair, pair + n);
+        p = q;
+    }
+    return {text, static_cast<size_t>(p - bytes.data())};
+}
+
+// Both decoding paths: the widest the processor runs and the portable one.
+class Utf8Paths : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { vidozir::xml::AllowWideUtf8(GetParam()); }
+    void TearDown() override { vidozir::xml::AllowWideUtf8(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(XmlEncoding, Utf8Paths, testing::Bool());
+
+TEST_P(Utf8Paths, FastPathsAgreeWithTheDecoders) {
     // ASCII runs of every length before and after each kind of sequence,
     // so that every block boundary of the wide path is crossed; text of
     // other scripts (single spaces between, a lone lead byte); a 0 byte
@@ -154,6 +197,37 @@ TEST(XmlEncoding, Utf8To16FastPathAgreesWithTheDecoder) {
             EXPECT_EQ(static_cast<size_t>(nConsumed),
                       text.find('\0') < text.size() ? text.find('\0') : text.size());
         }
+    }
+    // Random mixes of every kind of sequence, good and bad, so that each
+    // lands at every offset of a block, whole or cut by the block's end;
+    // read leniently and as well-formed text (the forms at the edges of what
+    // is well-formed among them).
+    const std::string kinds[] = {"\xC3\xA9",     "\xE6\x97\xA5", "\xF0\x9F\x98\x80",
+                                 "\xC0\x80",     "\xC1\xBF",     "\xE0\x80\x80",
+                                 "\xE0\xA0\x80", "\xED\x9F\xBF", "\xED\xA0\x80",
+                                 "\xED\xBF\xBF", "\xEE\x80\x80", "\xF4\x90\x80\x80",
+                                 "\x85",         "\xC3",         "\xFF",
+                                 "\xEF\xBF",     "\xB9"};
+    constexpr unsigned kKinds = sizeof(kinds) / sizeof(kinds[0]);
+    std::mt19937 rng(15);
+    for (int nText = 0; nText < 3000; ++nText) {
+        std::string text;
+        while (text.size() < 40 + nText % 160) {
+            const unsigned nPick = rng() % (2 * kKinds);
+            text += nPick < kKinds ? kinds[nPick]
+                                   : std::string(rng() % (nPick < kKinds + 12 ? 4 : 40) + 1, 'a');
+        }
+        if (nText % 10 == 0) {
+            text.insert(rng() % text.size(), 1, '\0');
+        }
+        EXPECT_EQ(Utf8To16(text), DecodeEach(text)) << nText;
+        std::wstring units(text.size(), L'\xFFFF');
+        int nUnits = 0;
+        const int nBytes = vidozir::xml::DecodeWellFormedUtf8(
+            text.data(), static_cast<int>(text.size()), &units[0], nUnits);
+        units.resize(static_cast<size_t>(nUnits));
+        EXPECT_EQ(std::make_pair(units, static_cast<size_t>(nBytes)), DecodeWellFormed(text))
+            << nText;
     }
 }
 
