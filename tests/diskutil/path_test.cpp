@@ -9,8 +9,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 using vidozir_test::W;
 
 TEST(PathText, TakingPathsApart) {
@@ -56,19 +54,15 @@ TEST(PathText, LevelsAndRelations) {
 
     // A child needs a backslash and one more character; only A-Z fold.
     const std::tuple<const wchar_t*, const wchar_t*, bool, bool> cases[] = {
-        {L"C:\\a", L"C:\\A\\b", 1, 1},
-        {L"C:\\a", L"C:\\a\\", 0, 1},
-        {L"C:\\a", L"C:\\a\\\\", 1, 1},
-        {L"C:\\a", L"C:\\ab", 0, 0},
-        {L"C:\\z", L"c:\\Z", 0, 1},
-        {L"C:\\a", L"C:", 0, 0},
-        {L"C:\\", L"C:\\ab", 0, 0},
-        {L"", L"x", 1, 1},
-        {L"C:\\\x00C9", L"C:\\\x00E9\\x", 0, 0}};
+        {L"C:\\a", L"C:\\A\\b", 1, 1},  {L"C:\\a", L"C:\\a\\", 0, 1},
+        {L"C:\\a", L"C:\\a\\\\", 1, 1}, {L"C:\\a", L"C:\\ab", 0, 0},
+        {L"C:\\z", L"c:\\Z", 0, 1},     {L"C:\\a", L"C:", 0, 0},
+        {L"C:\\", L"C:\\ab", 0, 0},     {L"C:\\\x00C9", L"C:\\\x00E9\\x", 0, 0}};
     for (const auto& [parent, child, isChild, childOrSame] : cases) {
         EXPECT_EQ(IsChildPath(parent, child) != 0, isChild) << parent << " " << child;
         EXPECT_EQ(IsChild_or_SamePath(parent, child) != 0, childOrSame) << parent << " " << child;
     }
+    EXPECT_TRUE(IsChildPath(L"", L"x") && IsChild_or_SamePath(L"", L"x"));
 }
 
 TEST(PathText, FileNameChecks) {
@@ -126,5 +120,3 @@ TEST(PathText, CombinePath) {
     CombinePath(nullptr, nullptr, out);
     EXPECT_EQ(W(out), L"");
 }
-
-}  // namespace

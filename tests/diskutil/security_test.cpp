@@ -31,10 +31,9 @@ int EffectivePtrace() {
     std::ifstream status("/proc/thread-self/status");
     unsigned long long sets[2] = {};  // permitted, effective
     for (std::string line; std::getline(status, line);) {
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2; ++i)
             if (line.rfind(i == 0 ? "CapPrm:" : "CapEff:", 0) == 0)
                 sets[i] = std::stoull(line.substr(7), nullptr, 16);
-        }
     }
     const unsigned long long bit = 1ull << 19;
     return (sets[0] & bit) == 0 ? -1 : (sets[1] & bit) != 0;

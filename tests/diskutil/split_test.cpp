@@ -9,8 +9,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 using Narrow = std::vector<std::string>;
 using WideList = std::vector<CLuStringW>;
 
@@ -87,5 +85,3 @@ TEST(SplitString, AndSplitPath) {
         EXPECT_EQ(out, pieces) << testing::PrintToString(std::wstring(text)) << " " << path;
     }
 }
-
-}  // namespace
