@@ -29,17 +29,14 @@ TEST(Convert, Utf8AndAnsiText) {
     EXPECT_EQ(W(AnsiToUnicode(CLuStringA("plain text"))), L"plain text");
 }
 
-TEST(Convert, NumbersAndAddressesToText) {
+// The reading rules are the platform's (tested there). The library adds the
+// DWORD pattern of a negative number and the read flag of the 64-bit readers.
+TEST(Convert, NumbersAndAddressesToTextAndBack) {
     EXPECT_EQ(IntToStringA(-5), "-5");
     EXPECT_EQ(W(DWordToStringW(4294967295ul)), L"4294967295");
     EXPECT_EQ(W(Int64ToStringW(-1)), L"18446744073709551615");
     EXPECT_EQ(W(IPToString(0x0100007Fu)), L"127.0.0.1");
     EXPECT_EQ(W(IPToString(0xFFFFFFFFu)), L"255.255.255.255");
-}
-
-// The reading rules are the platform's (tested there). The library adds the
-// DWORD pattern of a negative number and the read flag of the 64-bit readers.
-TEST(Convert, TextToNumbers) {
     EXPECT_EQ(StringToInt(CLuStringW(L"42abc")), 42);
     EXPECT_EQ(StringToIntW(CLuStringW(L"-17")), -17);
     EXPECT_EQ(StringToIntA(CLuStringA("123 456")), 123);

@@ -2,16 +2,13 @@
 // read back through the system's descriptor-to-text conversion.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "platform/win32.h"
 #include "vidozir/diskutil.h"
-
-#if !defined(_WIN32)
-#include <fstream>
-#endif
 
 using namespace VidOzir::DiskUtil;
 
