@@ -11,8 +11,6 @@ using namespace VidOzir::DiskUtil;
 using vidozir_test::W;
 using vidozir_test::Wide;
 
-namespace {
-
 // The code pages' rules are the platform's (tested there). Every conversion
 // ends at the first null and replaces its destination.
 TEST(Convert, Utf8AndAnsiText) {
@@ -31,17 +29,14 @@ TEST(Convert, Utf8AndAnsiText) {
     EXPECT_EQ(W(AnsiToUnicode(CLuStringA("plain text"))), L"plain text");
 }
 
-TEST(Convert, NumbersAndAddressesToText) {
+// The reading rules are the platform's (tested there). The library adds the
+// DWORD pattern of a negative number and the read flag of the 64-bit readers.
+TEST(Convert, NumbersAndAddressesToTextAndBack) {
     EXPECT_EQ(IntToStringA(-5), "-5");
     EXPECT_EQ(W(DWordToStringW(4294967295ul)), L"4294967295");
     EXPECT_EQ(W(Int64ToStringW(-1)), L"18446744073709551615");
     EXPECT_EQ(W(IPToString(0x0100007Fu)), L"127.0.0.1");
     EXPECT_EQ(W(IPToString(0xFFFFFFFFu)), L"255.255.255.255");
-}
-
-// The reading rules are the platform's (tested there). The library adds the
-// DWORD pattern of a negative number and the read flag of the 64-bit readers.
-TEST(Convert, TextToNumbers) {
     EXPECT_EQ(StringToInt(CLuStringW(L"42abc")), 42);
     EXPECT_EQ(StringToIntW(CLuStringW(L"-17")), -17);
     EXPECT_EQ(StringToIntA(CLuStringA("123 456")), 123);
@@ -93,18 +88,15 @@ TEST(Convert, HexText) {
     EXPECT_EQ(decoded, all + "Z");
 
     // text, result, the two bytes after it (0xEE where nothing was written)
-    const struct {
-        const wchar_t* text;
-        int result, first, second;
-    } toBytes[] = {{L"0a1", 0, 0xEE, 0xEE},
-                   {L"0G12", 0, 0xEE, 0xEE},
-                   {L"0A1G", 0, 0x0A, 0xEE},
-                   {L" 0a1B ", 1, 0x0A, 0x1B},
-                   {L"\x0660\x0661", 0, 0xEE, 0xEE}};
-    for (const auto& c : toBytes) {
+    const std::tuple<const wchar_t*, int, int, int> toBytes[] = {{L"0a1", 0, 0xEE, 0xEE},
+                                                                 {L"0G12", 0, 0xEE, 0xEE},
+                                                                 {L"0A1G", 0, 0x0A, 0xEE},
+                                                                 {L" 0a1B ", 1, 0x0A, 0x1B},
+                                                                 {L"\x0660\x0661", 0, 0xEE, 0xEE}};
+    for (const auto& [text, result, first, second] : toBytes) {
         unsigned char two[2] = {0xEE, 0xEE};
-        EXPECT_EQ(StringToByte(c.text, two, 2), c.result) << c.text;
-        EXPECT_TRUE(two[0] == c.first && two[1] == c.second) << c.text;
+        EXPECT_EQ(StringToByte(text, two, 2), result) << text;
+        EXPECT_TRUE(two[0] == first && two[1] == second) << text;
     }
     EXPECT_EQ(StringToByte(CLuStringW(L""), nullptr, 0), 1);
 
@@ -125,5 +117,3 @@ TEST(Convert, FormatAnyLength) {
         EXPECT_EQ(format("%s%d", text.c_str(), 1234), text + "1234") << length;
     }
 }
-
-}  // namespace

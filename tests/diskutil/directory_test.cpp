@@ -11,6 +11,7 @@
 #include "platform/win32.h"
 #include "support/child_process.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 
 #if !defined(_WIN32)
@@ -19,12 +20,9 @@
 #endif
 
 using namespace VidOzir::DiskUtil;
+using vidozir_test::Wide;
 
 namespace {
-
-CLuStringW Wide(const std::string& path) {
-    return vidozir_test::WindowsForm(path).c_str();
-}
 
 // 0 when a file in a folder its user may not read counts as existing for
 // IsFileExist2 only; 3 when the system does not deny access at all.
@@ -105,7 +103,7 @@ TEST_F(Directories, ExistenceAndWildcards) {
 VIDOZIR_TEST_CHILD(check_denied) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         return 2;
-    return CheckDenied(Wide(args.at(0) + "/locked/file.txt"));
+    return CheckDenied(vidozir_test::WindowsForm(args.at(0) + "/locked/file.txt").c_str());
 }
 #endif
 

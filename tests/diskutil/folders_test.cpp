@@ -29,7 +29,11 @@ void ExpectFolders(const std::wstring& appData) {
     EXPECT_EQ(W(GetUserAppDataPath()), appData.empty() ? L"" : appData + L"Corvane\\CirrelSync\\");
 }
 
-TEST(Folders, AppDataEndsWithOneBackslash) {
+TEST(Folders, AppDataAndTempPathEndWithOneBackslash) {
+    char temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+    EXPECT_EQ(GetTempPathW(), temp);
+
     const std::wstring appData = W(GetAppdataPath());
     ASSERT_GE(appData.size(), 2u);
     EXPECT_TRUE(appData.back() == L'\\' && appData[appData.size() - 2] != L'\\') << appData;
@@ -51,12 +55,6 @@ TEST(Folders, AppDataEndsWithOneBackslash) {
     }
     saved ? setenv("XDG_DATA_HOME", previous.c_str(), 1) : unsetenv("XDG_DATA_HOME");
 #endif
-}
-
-TEST(Folders, TempPathKeepsTheTrailingBackslash) {
-    char buffer[MAX_PATH] = {};
-    ASSERT_GT(GetTempPathA(MAX_PATH, buffer), 0u);
-    EXPECT_EQ(GetTempPathW(), buffer);
 }
 
 // GetModulePath as this library's shared build answers it when loaded from a

@@ -9,8 +9,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 using vidozir_test::W;
 
 TEST(PathText, TakingPathsApart) {
@@ -47,28 +45,23 @@ TEST(PathText, TakingPathsApart) {
 TEST(PathText, LevelsAndRelations) {
     // A trailing separator does not count; the search resumes one character
     // after each match, so overlapping ones do.
-    EXPECT_EQ(GetPathLevel(L"\\a\\b", L"\\"), 2);
-    EXPECT_EQ(GetPathLevel(L"a::b::", L"::"), 1);
-    EXPECT_EQ(GetPathLevel(L"a:::b", L"::"), 2);
-    EXPECT_EQ(
-        GetPathLevel(L"a\\b", nullptr) + GetPathLevel(L"a\\b", L"") + GetPathLevel(L"\\", L"\\"),
-        0);
+    const std::tuple<const wchar_t*, const wchar_t*, int> levels[] = {
+        {L"\\a\\b", L"\\", 2}, {L"a::b::", L"::", 1}, {L"a:::b", L"::", 2},
+        {L"a\\b", nullptr, 0}, {L"a\\b", L"", 0},     {L"\\", L"\\", 0}};
+    for (const auto& [path, separator, level] : levels)
+        EXPECT_EQ(GetPathLevel(path, separator), level) << path;
 
     // A child needs a backslash and one more character; only A-Z fold.
     const std::tuple<const wchar_t*, const wchar_t*, bool, bool> cases[] = {
-        {L"C:\\a", L"C:\\A\\b", 1, 1},
-        {L"C:\\a", L"C:\\a\\", 0, 1},
-        {L"C:\\a", L"C:\\a\\\\", 1, 1},
-        {L"C:\\a", L"C:\\ab", 0, 0},
-        {L"C:\\z", L"c:\\Z", 0, 1},
-        {L"C:\\a", L"C:", 0, 0},
-        {L"C:\\", L"C:\\ab", 0, 0},
-        {L"", L"x", 1, 1},
-        {L"C:\\\x00C9", L"C:\\\x00E9\\x", 0, 0}};
+        {L"C:\\a", L"C:\\A\\b", 1, 1},  {L"C:\\a", L"C:\\a\\", 0, 1},
+        {L"C:\\a", L"C:\\a\\\\", 1, 1}, {L"C:\\a", L"C:\\ab", 0, 0},
+        {L"C:\\z", L"c:\\Z", 0, 1},     {L"C:\\a", L"C:", 0, 0},
+        {L"C:\\", L"C:\\ab", 0, 0},     {L"C:\\\x00C9", L"C:\\\x00E9\\x", 0, 0}};
     for (const auto& [parent, child, isChild, childOrSame] : cases) {
         EXPECT_EQ(IsChildPath(parent, child) != 0, isChild) << parent << " " << child;
         EXPECT_EQ(IsChild_or_SamePath(parent, child) != 0, childOrSame) << parent << " " << child;
     }
+    EXPECT_TRUE(IsChildPath(L"", L"x") && IsChild_or_SamePath(L"", L"x"));
 }
 
 TEST(PathText, FileNameChecks) {
@@ -101,15 +94,15 @@ TEST(PathText, FileNameChecks) {
 
 TEST(PathText, ShorteningExamples) {
     const wchar_t kReport[] = L"C:\\Users\\alice\\Documents\\report.txt";
+    // At 17 there is no room for folder text; at 16 the name is squeezed too.
     const std::tuple<const wchar_t*, int, const wchar_t*> cases[] = {
         {kReport, 35, kReport},
         {kReport, 30, L"C:\\Users\\a...uments\\report.txt"},
-        {kReport, 17, L"C:\\...\\report.txt"},  // no room for folder text
-        {kReport, 16, L"C:\\...nts\\re...t"},   // the name squeezed too
+        {kReport, 17, L"C:\\...\\report.txt"},
+        {kReport, 16, L"C:\\...nts\\re...t"},
         {kReport, 13, L"C:\\...nts\\..."},
         {L"abcdefghij", 7, L"ab...ij"},
-        {L"x/y/abcdef", 8, L"abcdef"},
-    };
+        {L"x/y/abcdef", 8, L"abcdef"}};
     for (const auto& [original, maxLen, shown] : cases) {
         CLuStringW path(original);
         ResizeFormatFileName(path, maxLen);
@@ -126,5 +119,3 @@ TEST(PathText, CombinePath) {
     CombinePath(nullptr, nullptr, out);
     EXPECT_EQ(W(out), L"");
 }
-
-}  // namespace

@@ -29,8 +29,6 @@ using namespace VidOzir::DiskUtil;
 using vidozir_test::ChildProcess;
 using vidozir_test::Wide;
 
-namespace {
-
 // One set of helpers serves finding, the handle and the ending, in that order.
 TEST(Processes, FindHandleAndKillOnlyTheMakersProcesses) {
     const std::string trust = vidozir_test::FixtureDir("trust_fixtures") + "/";
@@ -96,5 +94,3 @@ TEST(Processes, FindHandleAndKillOnlyTheMakersProcesses) {
     EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(3));
     EXPECT_TRUE(alive(other));
 }
-
-}  // namespace

@@ -2,16 +2,13 @@
 // read back through the system's descriptor-to-text conversion.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "platform/win32.h"
 #include "vidozir/diskutil.h"
-
-#if !defined(_WIN32)
-#include <fstream>
-#endif
 
 using namespace VidOzir::DiskUtil;
 
@@ -31,10 +28,9 @@ int EffectivePtrace() {
     std::ifstream status("/proc/thread-self/status");
     unsigned long long sets[2] = {};  // permitted, effective
     for (std::string line; std::getline(status, line);) {
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2; ++i)
             if (line.rfind(i == 0 ? "CapPrm:" : "CapEff:", 0) == 0)
                 sets[i] = std::stoull(line.substr(7), nullptr, 16);
-        }
     }
     const unsigned long long bit = 1ull << 19;
     return (sets[0] & bit) == 0 ? -1 : (sets[1] & bit) != 0;

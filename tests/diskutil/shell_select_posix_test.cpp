@@ -16,8 +16,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 using vidozir_test::Wide;
 
 TEST(OpenFolderAndSelect, FileManagerGetsTheItemsThatExistElseTheFolderOpens) {
@@ -45,5 +43,3 @@ TEST(OpenFolderAndSelect, FileManagerGetsTheItemsThatExistElseTheFolderOpens) {
                          {"file://" + dir + "/a.txt", "startup="}}));
     EXPECT_EQ(opener.Calls(2, 10000), (std::vector<std::string>{dir + "/", dir + "/"}));
 }
-
-}  // namespace

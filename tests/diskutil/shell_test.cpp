@@ -16,8 +16,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 using vidozir_test::Wide;
 
 // RunProgram leaves a missing file alone (tested first); OnFileInDefault hands
@@ -38,5 +36,4 @@ TEST(Shell, OnlyExistingDocumentsReachTheOpener) {
               (std::vector<std::string>{dir + "/notes.txt", dir + "/notes.txt"}));
 }
 
-}  // namespace
 #endif

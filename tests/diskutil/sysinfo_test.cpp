@@ -8,8 +8,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 TEST(SystemQueries, AsTheSystemAnswers) {
     OSVERSIONINFOEXW info = {};
     info.dwOSVersionInfoSize = sizeof(info);
@@ -36,5 +34,3 @@ TEST(SystemQueries, AsTheSystemAnswers) {
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
     EXPECT_EQ(IsWow64(), sizeof(void*) == 8 ? 0 : wow64 ? 1 : 0);
 }
-
-}  // namespace

@@ -23,46 +23,44 @@ unsigned long long Value(const FILETIME& time) {
 }
 
 TEST(FileTimeConversions, ToMilliseconds) {
-    const struct {
-        unsigned long long fileTime;
-        long long utc;
-    } toUtc[] = {{kEpoch, 0},         {kEpoch + 10000, 1},  {kEpoch - 10000, -1},
-                 {kEpoch + 19999, 1}, {kEpoch - 19999, -1}, {0, -11644473600000LL}};
-    for (const auto& c : toUtc)
-        EXPECT_EQ(FileTimeToUtc(Ft(c.fileTime)), c.utc) << c.fileTime;
-    EXPECT_EQ(FileTimeToUtc(Ft(kEpoch + kLeapDay * 10000ull)), kLeapDay);
+    const std::pair<unsigned long long, long long> toUtc[] = {
+        {kEpoch, 0},
+        {kEpoch + 10000, 1},
+        {kEpoch - 10000, -1},
+        {kEpoch + 19999, 1},
+        {kEpoch - 19999, -1},
+        {0, -11644473600000LL},
+        {kEpoch + kLeapDay * 10000ull, kLeapDay}};
+    for (const auto& [fileTime, utc] : toUtc)
+        EXPECT_EQ(FileTimeToUtc(Ft(fileTime)), utc) << fileTime;
     EXPECT_EQ(Value(FileTimeToMilliseconds(Ft(116444736000012345ull))), 116444736000010000ull);
     EXPECT_EQ(Value(FileTimeToMilliseconds(Ft(~0ull))), ~0ull / 10000 * 10000);
 
     // A system time that the conversion rejects counts as 1970.
-    const struct {
-        SYSTEMTIME time;
-        long long utc;
-    } fromSystem[] = {{{2000, 2, 2, 29, 12, 34, 56, 789}, kLeapDay},
-                      {{1601, 1, 1, 1, 0, 0, 0, 0}, -11644473600000LL},
-                      {{1970, 13, 0, 2, 0, 0, 0, 0}, 0},
-                      {{1970, 1, 0, 32, 0, 0, 0, 0}, 0}};
-    for (const auto& c : fromSystem)
-        EXPECT_EQ(SystemTimeToUtc(c.time), c.utc) << c.utc;
+    const std::pair<SYSTEMTIME, long long> fromSystem[] = {
+        {{2000, 2, 2, 29, 12, 34, 56, 789}, kLeapDay},
+        {{1601, 1, 1, 1, 0, 0, 0, 0}, -11644473600000LL},
+        {{1970, 13, 0, 2, 0, 0, 0, 0}, 0},
+        {{1970, 1, 0, 32, 0, 0, 0, 0}, 0}};
+    for (const auto& [time, utc] : fromSystem)
+        EXPECT_EQ(SystemTimeToUtc(time), utc) << utc;
 }
 
 TEST(FileTimeConversions, FromMillisecondsClampedTo1970And3001) {
-    const struct {
-        long long ms;
-        unsigned long long fileTime;
-    } fromUtc[] = {
+    // -1000 leaves no milliseconds over: still 1970. Past the last second the
+    // clamp keeps only the milliseconds.
+    const std::pair<long long, unsigned long long> fromUtc[] = {
         {0, kEpoch},
         {kLeapDay, kEpoch + kLeapDay * 10000ull},
         {-500, kEpoch},
-        {-1000, kEpoch},  // no milliseconds left over: still 1970
+        {-1000, kEpoch},
         {LLONG_MIN, kEpoch},
         {kLast * 1000 + 999, kEpoch + (kLast * 1000 + 999) * 10000ull},
-        {kLast * 1000 + 1000, kEpoch + kLast * 10000000ull},  // clamped, no milliseconds
+        {kLast * 1000 + 1000, kEpoch + kLast * 10000000ull},
         {kLast * 1000 + 1234, kEpoch + kLast * 10000000ull + 234 * 10000ull},
-        {LLONG_MAX, kEpoch + kLast * 10000000ull + (LLONG_MAX % 1000) * 10000ull},
-    };
-    for (const auto& c : fromUtc)
-        EXPECT_EQ(Value(UtcToFileTime(c.ms)), c.fileTime) << c.ms;
+        {LLONG_MAX, kEpoch + kLast * 10000000ull + (LLONG_MAX % 1000) * 10000ull}};
+    for (const auto& [ms, fileTime] : fromUtc)
+        EXPECT_EQ(Value(UtcToFileTime(ms)), fileTime) << ms;
 }
 
 }  // namespace
