@@ -174,6 +174,9 @@ unsigned ToLowerUnit(unsigned c) {
     if (c >= 0x400 && c <= 0x40F) {
         return c + 80;
     }
+    if (c == 0x178) {  // the one capital of the extended block whose small letter is in Latin-1
+        return 0xFF;
+    }
     if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
         c != 0x17F) {
         bool evenIsUpper = !((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E));
@@ -194,6 +197,9 @@ unsigned ToUpperUnit(unsigned c) {
     }
     if (c >= 0x450 && c <= 0x45F) {
         return c - 80;
+    }
+    if (c == 0xFF) {
+        return 0x178;
     }
     if (c >= 0x101 && c <= 0x17E && ToLowerUnit(c - 1) == c) {
         return c - 1;

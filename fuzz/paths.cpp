@@ -3,12 +3,26 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tests/diskutil/shortening_promise.h"
 #include "vidozir/diskutil.h"
 
 using namespace VidOzir::DiskUtil;
 
 namespace {
+
+// When ResizeFormatFileName promises a result of exactly maxLen characters.
+bool ShorteningPromisesLength(const CLuStringW& path, int maxLen) {
+    if (path.GetLength() <= maxLen)
+        return false;  // left as it is
+    CLuStringW name, dir;
+    GetFileName(path, name);
+    GetFilePath(path, dir);
+    const int room = maxLen - name.GetLength() - 7;
+    if (path.Find(L'\\') < 0)
+        return name.GetLength() > maxLen && maxLen >= 3;
+    if (room >= 0)
+        return dir.GetLength() >= 3 + room;  // enough folder text to show
+    return maxLen >= 13 && dir.GetLength() >= 3;
+}
 
 void Check(bool promise) {
     if (!promise)

@@ -1,8 +1,10 @@
 // Arbitrary bytes as a file: loaded, read back, saved. Also checks that
-// DetectUTF8 agrees with a loop of the UTF-8 decoder and that UTF8To16's
-// counting and writing calls agree on every input.
+// DetectUTF8 agrees with a loop of the UTF-8 decoder, that UTF8To16's
+// counting and writing calls agree on every input and that it writes what
+// the decoder reads, one character at a time.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +59,19 @@ void CheckConverters(const char* p, int n) {
     const int nBytes = CXmlDoc::UTF8To16(units.data(), p, n);
     if (nBytes < 0 || nBytes > n || units[static_cast<size_t>(nUnits) + 1] != 0xABCD) {
         Fail("UTF8To16 wrote past the size it counted");
+    }
+    // The units are those of the decoder, one character at a time.
+    std::vector<unsigned short> each;
+    for (q = p; q < p + n && *q;) {
+        const int nChar = CXmlDoc::DecodeCharUTF8(q, p + n);
+        unsigned short pair[2];
+        int nPair = 0;
+        CXmlDoc::EncodeCharUTF16(nChar == -1 ? '?' : nChar, pair, nPair);
+        each.insert(each.end(), pair, pair + nPair);
+    }
+    if (each.size() != static_cast<size_t>(nUnits) ||
+        !std::equal(each.begin(), each.end(), units.begin()) || nBytes != q - p) {
+        Fail("UTF8To16 disagrees with the decoder");
     }
     units[static_cast<size_t>(nUnits)] = 0;
     const int nUtf8 = CXmlDoc::UTF16To8(nullptr, units.data(), 0);

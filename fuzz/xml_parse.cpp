@@ -1,10 +1,12 @@
 // Parses arbitrary UTF-16 text (two fuzzer bytes per code unit) under every
 // combination of the document flags and checks the element index; also
-// checks that escaping then unescaping gives the text back.
+// checks that escaping then unescaping gives the text back, and that the
+// fuzzer bytes parsed as UTF-8 give what their UTF8To16 conversion gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "vidozir/xmldoc.h"
@@ -14,6 +16,9 @@ namespace {
 class FuzzDoc : public CXmlDoc {
 public:
     explicit FuzzDoc(int nFlags) : CXmlDoc(nFlags) {}
+    bool ParseUtf8(const uint8_t* data, size_t size) {
+        return x_ParseUtf8(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    }
     void Check(const char* what) const {
         CLuStringW strProblem;
         if (!x_CheckElemIndex(&strProblem)) {
@@ -83,6 +88,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (plain.GetLength() > CLuStringW(text).GetLength()) {
             std::abort();
         }
+    }
+
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const int nBytes = static_cast<int>(size);
+    std::vector<unsigned short> utf16(size + 1);
+    const int nUnits = CXmlDoc::UTF8To16(nullptr, bytes, nBytes);
+    CXmlDoc::UTF8To16(utf16.data(), bytes, nBytes);
+    const std::wstring converted(utf16.begin(), utf16.begin() + nUnits);
+    FuzzDoc fromBytes(0), fromText(0);
+    const bool bWellFormed = fromBytes.ParseUtf8(data, size);
+    fromBytes.Check("parse from UTF-8");
+    if (bWellFormed != fromText.SetDoc(CLuStringW(converted.c_str(), nUnits)) ||
+        fromBytes.GetDoc() != fromText.GetDoc() || fromBytes.GetResult() != fromText.GetResult()) {
+        std::fprintf(stderr, "parse from UTF-8 differs from the parse of its conversion\n");
+        std::abort();
     }
     return 0;
 }

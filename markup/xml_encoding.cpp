@@ -5,6 +5,7 @@
 // The decoders are deliberately lenient (documents written by old clients
 // must keep loading): bit 0x40 of a UTF-8 lead byte is never examined and
 // overlong forms are accepted.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,15 @@
 
 #include "markup/xml_internal.h"
 #include "vidozir/xmldoc.h"
+
+// GCC and Clang build functions for wider vector units than the target's
+// own and say at run time whether the processor has them.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define VIDOZIR_XML_WIDE 1
+#include <immintrin.h>
+#else
+#define VIDOZIR_XML_WIDE 0
+#endif
 
 namespace {
 
@@ -57,6 +67,9 @@ bool SpanIs(const wchar_t* p, int nLength, const wchar_t* szLower) {
 // three-byte forms are decoded inline; the rest goes through DecodeCharUTF8.
 
 constexpr int kBlock = 32;
+
+// Whether this processor runs the wide path below: -1 until asked.
+std::atomic<int> g_nWide{-1};
 
 // The number of plain bytes (1 to 0x7F) at the start of the 32 at p: 32 when
 // every one is plain, else the offset of the first 0 byte or byte at or
@@ -243,6 +256,228 @@ inline bool DecodeSequence(const unsigned char*& p, const unsigned char* pEnd, S
     return true;
 }
 
+// The last bytes before a 0 byte or the end, one at a time.
+template <bool kStrict, typename Sink>
+const unsigned char* DecodeRest(const unsigned char* p, const unsigned char* pEnd, Sink& sink) {
+    while (p < pEnd) {
+        const unsigned nByte = *p;
+        if (nByte == 0) {
+            return p;
+        }
+        if (nByte < 0x80) {
+            sink.Put(nByte);
+            ++p;
+        } else if (!DecodeSequence<kStrict>(p, pEnd, sink)) {
+            return p;
+        }
+    }
+    return p;
+}
+
+// ---- The wide path: 64 bytes a step, chosen at run time ----
+//
+// Where the processor has AVX-512 (BW and VBMI2), blocks of ASCII and two-
+// and three-byte sequences are decoded whole: every byte classified, the
+// values of all 64 possible sequence starts computed at once, the starts kept
+// by a compress and exactly their units stored. A sequence that starts near
+// the end of a block is decoded with it; the next block skips its
+// continuation bytes, so blocks follow one another at a fixed stride (the
+// next load never waits for this block's result). A block is taken up to
+// the first byte that does not fit that pattern (a 0 byte, a four-byte or
+// bad sequence); that sequence goes through the scalar decoder and the next
+// block starts behind it. Where the lead and continuation bytes have the
+// standard shape the lenient rules give the same values, so only the shape
+// is checked (plus, strict, the forms it refuses). Stores are masked to the
+// units kept: nothing is written beyond them, so no look-ahead for 0 bytes
+// is needed.
+
+#if VIDOZIR_XML_WIDE
+
+#define VIDOZIR_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt")))
+
+constexpr int kWideBlock = 64;
+
+// The 16-bit units of the 32 bytes at p.
+VIDOZIR_WIDE_TARGET inline __m512i Widen32(const unsigned char* p) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+// The bytes of v whose top bit is set.
+VIDOZIR_WIDE_TARGET inline uint64_t TopBits(__m512i v) {
+    return _mm512_movepi8_mask(v);
+}
+
+// The lanes of v from nBase to below nBase + nSpan.
+VIDOZIR_WIDE_TARGET inline uint32_t Within(__m512i v, int nBase, int nSpan) {
+    return _mm512_cmplt_epu16_mask(
+        _mm512_sub_epi16(v, _mm512_set1_epi16(static_cast<short>(nBase))),
+        _mm512_set1_epi16(static_cast<short>(nSpan)));
+}
+
+// The values of the sequences that may start at each of the 32 bytes at p,
+// where nLead2 and nLead3 mark the leads. Strict, the leads of three-byte
+// forms that are overlong or surrogates are added to nStop.
+template <bool kStrict>
+VIDOZIR_WIDE_TARGET inline __m512i Values(const unsigned char* p, uint32_t nLead2, uint32_t nLead3,
+                                          uint32_t& nStop) {
+    const __m512i b = Widen32(p);
+    const __m512i low6 = _mm512_set1_epi16(0x3F);
+    const __m512i c1 = _mm512_and_si512(Widen32(p + 1), low6);
+    const __m512i v2 =
+        _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(b, _mm512_set1_epi16(0x1F)), 6), c1);
+    const __m512i v3 =
+        _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(b, 12), _mm512_slli_epi16(c1, 6)),
+                        _mm512_and_si512(Widen32(p + 2), low6));
+    if (kStrict) {
+        nStop |= nLead3 & (Within(v3, 0, 0x800) | Within(v3, 0xD800, 0x800));
+    }
+    return _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(b, nLead2, v2), nLead3, v3);
+}
+
+// Puts the units of the lanes of v marked in nKeep, in order.
+template <typename Unit>
+VIDOZIR_WIDE_TARGET inline void PutKept(UnitWriter<Unit>& writer, __m512i v, uint32_t nKeep) {
+    const int nUnits = __builtin_popcount(nKeep);
+    const __m512i kept = _mm512_maskz_compress_epi16(nKeep, v);
+    const uint32_t nMask = static_cast<uint32_t>((1ull << nUnits) - 1);
+    if constexpr (sizeof(Unit) == 2) {
+        _mm512_mask_storeu_epi16(writer.pOut, nMask, kept);
+    } else {
+        // Two halves of 16 units. The zero-masking forms: GCC 12 takes the
+        // unmasked ones for reading an uninitialised value.
+        _mm512_mask_storeu_epi32(
+            writer.pOut, static_cast<__mmask16>(nMask),
+            _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, kept, 0)));
+        _mm512_mask_storeu_epi32(
+            writer.pOut + 16, static_cast<__mmask16>(nMask >> 16),
+            _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, kept, 1)));
+    }
+    writer.pOut += nUnits;
+}
+
+// Asks for the output's lines a little ahead, for writing: where the output
+// is not in the cache, waiting for each line on its first store costs more
+// than the decoding.
+// (Addresses are computed as numbers: they may lie beyond the buffers.)
+inline const void* Ahead(const void* p, uintptr_t nBytes) {
+    return reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(p) + nBytes);
+}
+
+template <typename Unit>
+inline void FetchAhead(const UnitWriter<Unit>& writer) {
+    __builtin_prefetch(Ahead(writer.pOut, 384), 1);
+}
+inline void FetchAhead(const UnitCounter&) {}
+
+VIDOZIR_WIDE_TARGET inline void PutKept(UnitCounter& counter, __m512i, uint32_t nKeep) {
+    counter.nUnits += static_cast<size_t>(__builtin_popcount(nKeep));
+}
+
+// Decodes the sequences of one to three bytes that start in the 64 bytes at
+// p (the 2 bytes after them are readable too) into the sink, for as long as
+// they are whole and have the standard shape. nCarry has a bit for each of
+// the first bytes that the previous block's last sequence took; it becomes
+// the same for the next block. Returns 64 when the whole block was decoded,
+// else the offset of the first sequence left for the scalar decoder.
+template <bool kStrict, typename Sink>
+VIDOZIR_WIDE_TARGET inline int DecodeBlock(const unsigned char* p, Sink& sink, uint64_t& nCarry) {
+    // The bytes are classified by their top bits, each moved in turn to the
+    // sign bit and gathered (compares into masks would all queue on one
+    // execution port, with the widening and the compress).
+    const __m512i raw = _mm512_loadu_si512(p);
+    const __m512i x2 = _mm512_add_epi8(raw, raw);
+    const __m512i x4 = _mm512_add_epi8(x2, x2);
+    const uint64_t nBit7 = TopBits(raw);
+    const uint64_t nAscii = ~(nBit7 | _mm512_testn_epi8_mask(raw, raw));
+    const uint64_t nBit6 = nBit7 & TopBits(x2);
+    const uint64_t nBit5 = nBit6 & TopBits(x4);
+    const uint64_t nCont = nBit7 & ~nBit6;
+    const uint64_t nLead2 = nBit6 & ~nBit5;
+    const uint64_t nLead3 = nBit5 & ~TopBits(_mm512_add_epi8(x4, x4));
+    const uint64_t nLeads = nLead2 | nLead3;
+    const uint64_t nExpected = nLeads << 1 | nLead3 << 2 | nCarry;
+    // The continuation bytes one and two places on, the 2 beyond the block
+    // included.
+    const auto isCont = [](unsigned nByte) {
+        return static_cast<uint64_t>((nByte & 0xC0) == 0x80);
+    };
+    const uint64_t nCont1 = nCont >> 1 | isCont(p[kWideBlock]) << 63;
+    const uint64_t nCont2 = nCont1 >> 1 | isCont(p[kWideBlock + 1]) << 63;
+    // A lead without its continuation bytes, a continuation byte no lead
+    // calls for, or a byte of another kind (0, four-byte lead, 0xF8 and up).
+    uint64_t nStop =
+        (nLeads & ~nCont1) | (nLead3 & ~nCont2) | (nCont & ~nExpected) | ~(nAscii | nCont | nLeads);
+    if (kStrict) {
+        // Overlong two-byte forms (lead below 0xC2).
+        nStop |= nLead2 & _mm512_cmpgt_epi8_mask(_mm512_set1_epi8(-62), raw);
+    }
+    uint32_t nStopLow = 0;
+    uint32_t nStopHigh = 0;
+    const __m512i low =
+        Values<kStrict>(p, static_cast<uint32_t>(nLead2), static_cast<uint32_t>(nLead3), nStopLow);
+    const __m512i high = Values<kStrict>(p + 32, static_cast<uint32_t>(nLead2 >> 32),
+                                         static_cast<uint32_t>(nLead3 >> 32), nStopHigh);
+    nStop |= nStopLow | static_cast<uint64_t>(nStopHigh) << 32;
+    // Every sequence before the first stop is whole: a continuation byte
+    // stops nothing when it is due.
+    const int nTake = nStop ? __builtin_ctzll(nStop) : kWideBlock;
+    const uint64_t nStarts = nAscii | nLeads;
+    const uint64_t nKeep = nTake == kWideBlock ? nStarts : nStarts & ((1ull << nTake) - 1);
+    PutKept(sink, low, static_cast<uint32_t>(nKeep));
+    PutKept(sink, high, static_cast<uint32_t>(nKeep >> 32));
+    // Bit 0: byte 64 continues a sequence of this block; bit 1: byte 65.
+    nCarry = nTake == kWideBlock ? ((nLeads >> 63) | (nLead3 >> 62 & 1) | (nLead3 >> 63) << 1) : 0;
+    return nTake;
+}
+
+template <bool kStrict, typename Sink>
+VIDOZIR_WIDE_TARGET const unsigned char* DecodeBlocks(const unsigned char* p,
+                                                      const unsigned char* const pEnd, Sink& sink) {
+    uint64_t nCarry = 0;
+    while (pEnd - p >= kWideBlock + 2) {
+        // The input a few blocks ahead: the processor's own prefetching
+        // alone leaves the decoding waiting for memory.
+        __builtin_prefetch(Ahead(p, 1024));
+        FetchAhead(sink);
+        const int nTaken = DecodeBlock<kStrict>(p, sink, nCarry);
+        p += nTaken;
+        if (nTaken == kWideBlock) {
+            continue;
+        }
+        // The sequence that stopped the block.
+        if (*p == 0 || !DecodeSequence<kStrict>(p, pEnd, sink)) {
+            return p;
+        }
+    }
+    // The bytes the last block's final sequence took.
+    p += nCarry == 0 ? 0 : nCarry == 1 ? 1 : 2;
+    return DecodeRest<kStrict>(p, pEnd, sink);
+}
+
+// The sink's position is kept in a register meanwhile, not in the caller's
+// object (which the stores might alias).
+template <bool kStrict, typename Sink>
+VIDOZIR_WIDE_TARGET const unsigned char* DecodeUtf8Wide(const unsigned char* p,
+                                                        const unsigned char* const pEnd,
+                                                        Sink& sink) {
+    Sink local = sink;
+    p = DecodeBlocks<kStrict>(p, pEnd, local);
+    sink = local;
+    return p;
+}
+
+bool UseWide() {
+    int nWide = g_nWide.load(std::memory_order_relaxed);
+    if (nWide < 0) {
+        __builtin_cpu_init();
+        nWide = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2");
+        g_nWide.store(nWide, std::memory_order_relaxed);
+    }
+    return nWide != 0;
+}
+
+#endif  // VIDOZIR_XML_WIDE
+
 // Decodes UTF-8 from p into the sink until pEnd, a 0 byte or (strict) the
 // first sequence that is not well-formed, and returns where it stopped.
 //
@@ -256,6 +491,11 @@ inline bool DecodeSequence(const unsigned char*& p, const unsigned char* pEnd, S
 template <bool kStrict, typename Sink>
 const unsigned char* DecodeUtf8(const unsigned char* p, const unsigned char* const pEnd, Sink& sink,
                                 bool bRoomForAll) {
+#if VIDOZIR_XML_WIDE
+    if (UseWide()) {
+        return DecodeUtf8Wide<kStrict>(p, pEnd, sink);
+    }
+#endif
     constexpr ptrdiff_t kMargin = 4 * kBlock;
     constexpr ptrdiff_t kStretch = 4096;
 #if !VIDOZIR_XML_SSE2
@@ -303,20 +543,7 @@ const unsigned char* DecodeUtf8(const unsigned char* p, const unsigned char* con
             break;
         }
     }
-    // The last bytes before a 0 byte or the end, one at a time.
-    while (p < pEnd) {
-        const unsigned nByte = *p;
-        if (nByte == 0) {
-            return p;
-        }
-        if (nByte < 0x80) {
-            sink.Put(nByte);
-            ++p;
-        } else if (!DecodeSequence<kStrict>(p, pEnd, sink)) {
-            return p;
-        }
-    }
-    return p;
+    return DecodeRest<kStrict>(p, pEnd, sink);
 }
 
 }  // namespace
@@ -417,6 +644,10 @@ int CXmlDoc::UTF8To16(unsigned short* pwszUTF16, const char* pszUTF8, int nUTF8C
         *writer.pOut = 0;  // the 0 byte, copied as the terminator
     }
     return static_cast<int>(pStop - pStart);
+}
+
+void vidozir::xml::AllowWideUtf8(bool bAllow) {
+    g_nWide.store(bAllow ? -1 : 0, std::memory_order_relaxed);
 }
 
 int vidozir::xml::DecodeWellFormedUtf8(const char* pBytes, int nBytes, wchar_t* pText,

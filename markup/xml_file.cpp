@@ -86,30 +86,6 @@ int LastFileError(CLuStringW& strMsg) {
     return static_cast<int>(nError);
 }
 
-// UTF-8 bytes as UTF-16 text, with the lenient decoder (used on the head of
-// a file, to find the encoding it declares).
-CLuStringW Utf8Head(const char* pBytes, int nBytes) {
-    std::unique_ptr<unsigned short[]> pUnits(new unsigned short[nBytes + 1]);
-    const int nUnits = CXmlDoc::UTF8To16(nullptr, pBytes, nBytes);
-    CXmlDoc::UTF8To16(pUnits.get(), pBytes, nBytes);
-    CLuStringW strText;
-    wchar_t* pText = strText.GetBuffer(nUnits);
-    for (int n = 0; n < nUnits; ++n) {
-        pText[n] = static_cast<wchar_t>(pUnits[n]);
-    }
-    strText.ReleaseBuffer(nUnits);
-    return strText;
-}
-
-// Ends a text decoded into room for nRoom units. A text mostly in other
-// scripts gives back the room it did not use.
-void EndDecodedText(CLuStringW& strText, int nUnits, int nRoom) {
-    strText.ReleaseBuffer(nUnits);
-    if (nUnits < nRoom - nRoom / 4) {
-        strText = CLuStringW(strText.GetString(), nUnits);
-    }
-}
-
 // Decodes well-formed UTF-8 straight into strText in one pass (the
 // platform's conversion gives exactly these units for it). False, with
 // strText empty, when the bytes are not well-formed from nDecoded on.
@@ -125,7 +101,7 @@ bool DecodeUtf8Text(const char* pBytes, int nBytes, CLuStringW& strText, int& nD
         strText.ReleaseBuffer(0);
         return false;
     }
-    EndDecodedText(strText, nUnits, nBytes);
+    vidozir::xml::EndDecodedText(strText, nUnits, nBytes);
     return true;
 }
 
@@ -146,6 +122,26 @@ int CutSequence(const char* p, int nBytes) {
 }
 
 }  // namespace
+
+CLuStringW vidozir::xml::Utf8Text(const char* pBytes, int nBytes) {
+    std::unique_ptr<unsigned short[]> pUnits(new unsigned short[nBytes + 1]);
+    const int nUnits = CXmlDoc::UTF8To16(nullptr, pBytes, nBytes);
+    CXmlDoc::UTF8To16(pUnits.get(), pBytes, nBytes);
+    CLuStringW strText;
+    wchar_t* pText = strText.GetBuffer(nUnits);
+    for (int n = 0; n < nUnits; ++n) {
+        pText[n] = static_cast<wchar_t>(pUnits[n]);
+    }
+    strText.ReleaseBuffer(nUnits);
+    return strText;
+}
+
+void vidozir::xml::EndDecodedText(CLuStringW& strText, int nUnits, int nRoom) {
+    strText.ReleaseBuffer(nUnits);
+    if (nUnits < nRoom - nRoom / 4) {
+        strText = CLuStringW(strText.GetString(), nUnits);
+    }
+}
 
 // A conversion between UTF-16 and a file's encoding. Each direction is called
 // twice: once without a buffer for the size, then into a buffer of that size.
@@ -401,7 +397,7 @@ bool CXmlDoc::TextFile::FileOpen(const wchar_t* szFileName) {
         }
     }
     if (nFileByteOffset == 0 && nHead > 0) {
-        strEncoding = GetDeclaredEncoding(Utf8Head(szHead, nHead));
+        strEncoding = GetDeclaredEncoding(vidozir::xml::Utf8Text(szHead, nHead));
         if (strEncoding.IsEmpty() && szHead[0] == '<') {
             strEncoding = L"UTF-8";
         }
@@ -458,7 +454,7 @@ int CXmlDoc::TextFile::FileReadUtf8(CLuStringW& strDoc) {
     }
     nOpFileByteLen = nRead;
     nFileByteOffset += nRead;
-    EndDecodedText(strDoc, nUnits, nRead);
+    vidozir::xml::EndDecodedText(strDoc, nUnits, nRead);
     return 1;
 }
 

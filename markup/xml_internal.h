@@ -18,26 +18,58 @@
 #include <intrin.h>
 #endif
 
-// A text copied into the document while it is parsed: each piece the scan
-// has passed is copied right behind it, while the source is still in the
-// cache, instead of the whole text before the scan reads it again.
-struct CXmlDoc::CopyBehind {
-    enum { kPiece = 8192 };  // units copied at a time
-    const wchar_t* pFrom;
-    wchar_t* pTo;
-    int nLength;
-    int nCopied;
+// Text that reaches the scan a piece at a time, so that each piece is
+// handled while it is still in the cache. The scan reads pText, which is
+// ready (and ended by a 0) up to nReady; once the scan has come to nCheckAt
+// it calls Advance with where it stands.
+struct CXmlDoc::TextFeed {
+    const wchar_t* pText = nullptr;
+    int nSize = 0;         // the text's length; an estimate while not all is ready
+    int nReady = 0;        // units the scan may read
+    int nCheckAt = 0;      // where the scan next calls Advance
+    bool bAll = false;     // the whole text is ready
+    bool bFailed = false;  // the source cannot give the text: the parse stops
+    virtual ~TextFeed() = default;
+    // Makes the text ready well beyond nAt, or all of it; or sets bFailed.
+    virtual void Advance(int nAt) = 0;
+};
 
-    // Copies up to offset n once the scan has gone a piece beyond the copy.
-    void Follow(int n) {
-        if (n - nCopied >= kPiece) {
-            Through(n < nLength ? n : nLength);
-        }
+// A text copied into the document while it is parsed: the scan reads the
+// source, which is all there, and each piece it has passed is copied right
+// behind it, while the source is still in the cache, instead of the whole
+// text before the scan reads it again.
+struct CXmlDoc::CopyBehind : CXmlDoc::TextFeed {
+    enum { kPiece = 8192 };  // units copied at a time
+    wchar_t* pTo;
+    int nCopied = 0;
+
+    CopyBehind(const wchar_t* pFrom, wchar_t* pTarget, int nLength) : pTo(pTarget) {
+        pText = pFrom;
+        nSize = nReady = nLength;
+        nCheckAt = kPiece;
+        bAll = true;
+    }
+    void Advance(int nAt) override {
+        Through(nAt < nSize ? nAt : nSize);
+        nCheckAt = nCopied + kPiece;
     }
     void Through(int n) {
-        std::memcpy(pTo + nCopied, pFrom + nCopied, sizeof(wchar_t) * (n - nCopied));
+        std::memcpy(pTo + nCopied, pText + nCopied, sizeof(wchar_t) * (n - nCopied));
         nCopied = n;
     }
+};
+
+// UTF-8 decoded into the document's text a piece ahead of the scan, so that
+// the scan reads each piece while it is in the cache (markup/xmldoc.cpp).
+// Bytes that are not well-formed UTF-8 (or a 0 byte) set bFailed.
+struct CXmlDoc::Utf8Ahead : CXmlDoc::TextFeed {
+    const char* pBytes;
+    int nBytes;
+    int nDone = 0;  // bytes decoded
+    wchar_t* pOut;  // room for nBytes + 1 units
+
+    Utf8Ahead(const char* pSource, int nSourceBytes, wchar_t* pTarget);
+    void Advance(int nAt) override;
 };
 
 namespace vidozir::xml {
@@ -94,6 +126,17 @@ int EscapeInto(const wchar_t* szText, int nFlags, wchar_t* pOut);
 // values above U+10FFFF or 0 bytes. Returns the bytes decoded (nBytes when
 // all of them were) and sets nUnits to the units written.
 int DecodeWellFormedUtf8(const char* pBytes, int nBytes, wchar_t* pText, int& nUnits);
+
+// UTF-8 bytes as UTF-16 text, by UTF8To16's lenient rules.
+CLuStringW Utf8Text(const char* pBytes, int nBytes);
+
+// Ends a text decoded into room for nRoom units (GetBuffer): nUnits long. A
+// text mostly in other scripts gives back the room it did not use.
+void EndDecodedText(CLuStringW& strText, int nUnits, int nRoom);
+
+// With false, UTF-8 is decoded by the portable path only (for its tests);
+// with true, by the widest path the processor runs.
+void AllowWideUtf8(bool bAllow);
 
 // The length of the leading run of szText that escaping leaves as it is: the
 // whole text when nothing in it needs escaping.

@@ -3,6 +3,7 @@
 #include "markup/xml_internal.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -184,7 +185,7 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token) {
     return x_ParseElem(iPosParent, token, nullptr);
 }
 
-int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy) {
+int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, TextFeed* pFeed) {
     token.m_nNext = 0;
     NodePos node;
     const wchar_t* const pText = token.m_pDocText;
@@ -192,10 +193,21 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy) {
     const int nBaseLevel = ELEM(iPosParent).Level();
     int iPosInner = iPosParent;
     int iPosFirst = 0;
-    // How far the text surely runs: the document's length, or a fragment's.
-    const int nTextEnd = pCopy                               ? pCopy->nLength
-                         : pText == m_strDocText.GetString() ? m_strDocText.GetLength()
-                                                             : vidozir::xml::TextLength(pText);
+    // How far the text surely runs: what a feed has ready, the document's
+    // length, or a fragment's.
+    int nTextEnd = pFeed                               ? pFeed->nReady
+                   : pText == m_strDocText.GetString() ? m_strDocText.GetLength()
+                                                       : vidozir::xml::TextLength(pText);
+    int nCheckAt = pFeed ? pFeed->nCheckAt : INT_MAX;
+    bool bPartial = pFeed && !pFeed->bAll;  // a 0 at nTextEnd may not be the end
+    // More text from the feed, ready well beyond nAt; false when it failed.
+    auto feed = [&](int nAt) {
+        pFeed->Advance(nAt);
+        nTextEnd = pFeed->nReady;
+        nCheckAt = pFeed->nCheckAt;
+        bPartial = !pFeed->bAll;
+        return !pFeed->bFailed;
+    };
     // A record for the start tag of nLength at nStart, linked as the last
     // child of the innermost open element, which it becomes unless it is empty.
     auto addElem = [&](int nStart, int nLength, int nName, int nNameLength, bool bEmpty) {
@@ -241,8 +253,8 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy) {
         iPosInner = nMatch ? stack.m_pEntries[nMatch - 1].iPos : iPosParent;
     };
     for (;;) {
-        if (pCopy) {
-            pCopy->Follow(token.m_nNext);
+        if (token.m_nNext >= nCheckAt && !feed(token.m_nNext)) {
+            break;
         }
         // Text and white space build nothing: the scan goes on at the next tag.
         const int i = vidozir::xml::SkipToMarkup(pText, token.m_nNext, nTextEnd);
@@ -265,6 +277,16 @@ int CXmlDoc::x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy) {
             }
         }
         const int nType = token.ScanNode(node);
+        if (bPartial && token.m_nNext >= nTextEnd) {
+            // The node ran into the end of the text ready so far: scanned
+            // again over at least twice as much, so that a long node costs
+            // linear time.
+            if (!feed(node.nStart + 2 * (nTextEnd - node.nStart))) {
+                break;
+            }
+            token.m_nNext = node.nStart;
+            continue;
+        }
         if (nType == NodeTypeElement && node.nLength <= ElemStartTagMax) {
             addElem(node.nStart, node.nLength, token.m_nL, token.Length(),
                     (node.nNodeFlags & NodeFlagEmptyElement) != 0);
@@ -303,18 +325,18 @@ bool CXmlDoc::x_ParseDoc() {
     return x_ParseDoc(nullptr);
 }
 
-bool CXmlDoc::x_ParseDoc(CopyBehind* pCopy) {
+bool CXmlDoc::x_ParseDoc(TextFeed* pFeed) {
     m_pPosMaps->ReleaseMaps();
     x_SetPos(0, 0, 0);
     m_iNextFreePos = 1;
-    const int nLength = m_strDocText.GetLength();
+    const int nLength = pFeed ? pFeed->nSize : m_strDocText.GetLength();
     x_AllocElemPos(nLength / 64 + 8);
     m_iReleasedPos = 0;
     ELEM(0).Clear();
     if (nLength) {
-        TokenPos token(pCopy ? pCopy->pFrom : m_strDocText.GetString(), m_nDocFlags);
-        const int iPosFirst = x_ParseElem(0, token, pCopy);
-        ELEM(0).nLength = nLength;
+        TokenPos token(pFeed ? pFeed->pText : m_strDocText.GetString(), m_nDocFlags);
+        const int iPosFirst = x_ParseElem(0, token, pFeed);
+        ELEM(0).nLength = pFeed ? pFeed->nReady : nLength;
         if (!iPosFirst) {
             x_AppendResult(m_strResultText, L"no_root_element", nullptr, 0);
         } else {

@@ -3,6 +3,7 @@
 #include "markup/xml_internal.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 using vidozir::xml::kStreamFlags;
@@ -253,12 +254,71 @@ bool CXmlDoc::SetDoc(const CLuStringW& strDoc) {
     // which holds the same text.
     const int nLength = strDoc.GetLength();
     m_strDocText.Empty();
-    CopyBehind copy = {strDoc.GetString(), m_strDocText.GetBuffer(nLength), nLength, 0};
+    CopyBehind copy(strDoc.GetString(), m_strDocText.GetBuffer(nLength), nLength);
     m_strDocText.ReleaseBuffer(nLength);
     m_strResultText.Empty();
     const bool bWellFormed = x_ParseDoc(&copy);
     copy.Through(nLength);
     return bWellFormed;
+}
+
+CXmlDoc::Utf8Ahead::Utf8Ahead(const char* pSource, int nSourceBytes, wchar_t* pTarget)
+    : pBytes(pSource), nBytes(nSourceBytes), pOut(pTarget) {
+    pText = pTarget;
+    bAll = nSourceBytes == 0;
+    Advance(0);
+    // The length, for the record table's reservation: the rest of the bytes
+    // as many units a byte as the text decoded so far (which a count of the
+    // bytes would overstate for text in other scripts).
+    nSize = nDone
+                ? nReady + static_cast<int>(static_cast<long long>(nBytes - nDone) * nReady / nDone)
+                : 0;
+}
+
+void CXmlDoc::Utf8Ahead::Advance(int nAt) {
+    // Pieces small enough that what the scan reads next is still in the
+    // cache; a piece ends before a sequence it would cut.
+    constexpr int kPiece = 16 * 1024;  // bytes
+    constexpr int kAhead = 4096;       // units ready beyond the scan
+    while (!bAll && !bFailed && nReady - kAhead < nAt) {
+        int nTake = nBytes - nDone < kPiece ? nBytes - nDone : kPiece;
+        for (int n = 0; n < 3 && nDone + nTake < nBytes &&
+                        (static_cast<unsigned char>(pBytes[nDone + nTake]) & 0xC0) == 0x80;
+             ++n) {
+            --nTake;
+        }
+        int nUnits = 0;
+        const int nGot =
+            vidozir::xml::DecodeWellFormedUtf8(pBytes + nDone, nTake, pOut + nReady, nUnits);
+        nDone += nGot;
+        nReady += nUnits;
+        if (nGot < nTake) {
+            bFailed = true;
+            break;
+        }
+        bAll = nDone == nBytes;
+    }
+    pOut[nReady] = 0;
+    nCheckAt = bAll ? INT_MAX : nReady - kAhead;
+}
+
+bool CXmlDoc::x_ParseUtf8(const char* pBytes, int nBytes) {
+    if (m_nDocFlags & kStreamFlags) {
+        return false;
+    }
+    nBytes = pBytes && nBytes > 0 ? nBytes : 0;
+    m_strResultText.Empty();
+    m_strDocText.Empty();
+    Utf8Ahead feed(pBytes, nBytes, m_strDocText.GetBuffer(nBytes));
+    const bool bWellFormed = x_ParseDoc(&feed);
+    if (!feed.bFailed) {
+        vidozir::xml::EndDecodedText(m_strDocText, feed.nReady, nBytes);
+        return bWellFormed;
+    }
+    // Anything else as the lenient conversion gives it.
+    m_strDocText = vidozir::xml::Utf8Text(pBytes, nBytes);
+    m_strResultText.Empty();
+    return x_ParseDoc();
 }
 
 const CLuStringW& CXmlDoc::GetDoc() const {

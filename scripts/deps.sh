@@ -11,9 +11,12 @@ VIDOZIR_PACKAGES=(
   # tests, fuzzing and benchmarks
   googletest libbenchmark-dev libclang-rt-14-dev
   libpugixml-dev libtinyxml2-dev libxml2-dev
-  python3 python3-cryptography-vectors osslsigncode openssl linux-kbuild-6.1
+  python3 osslsigncode openssl linux-kbuild-6.1
   shared-mime-info dbus-daemon
 )
+
+vidozir_sudo=""
+[ "$(id -u)" -eq 0 ] || vidozir_sudo="sudo"
 
 # The 32-bit Wine that runs the i686 (product) test suite: a package of the
 # i386 architecture, installed apart from the list above so that a machine
@@ -22,14 +25,23 @@ VIDOZIR_PACKAGES=(
 vidozir_install_wine32() {
   dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
   echo "-- installing: wine32:i386 (adding the i386 architecture)"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 || return 1
-  $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq || return 1
-  $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends wine32:i386 >/dev/null
+  vidozir_add_i386 || return 1
+  # The package lists were fetched already when vidozir_install_deps ran
+  # with the i386 architecture added; a second update would only cost time.
+  if [ "${vidozir_lists_i386:-no}" != yes ]; then
+    $vidozir_sudo apt-get -o DPkg::Lock::Timeout=900 update -qq || return 1
+  fi
+  $vidozir_sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends wine32:i386 >/dev/null
 }
 
+vidozir_add_i386() {
+  dpkg --print-foreign-architectures | grep -qx i386 || $vidozir_sudo dpkg --add-architecture i386
+}
+
+# vidozir_install_deps [i386]: installs what is missing of the list; with
+# i386 (scripts/test, which installs wine32:i386 next) the architecture is
+# added first, so that one update of the package lists serves both.
 vidozir_install_deps() {
   local missing=()
   local p
@@ -40,9 +52,8 @@ vidozir_install_deps() {
     return 0
   fi
   echo "-- installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
-  $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  [ "${1:-}" = i386 ] && vidozir_add_i386 && vidozir_lists_i386=yes
+  $vidozir_sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
+  $vidozir_sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }

@@ -354,11 +354,17 @@ protected:
     void x_SetNodePos(int iPos, int nNodeType, int nStart, int nLength);
     bool x_ParseDoc();
     int x_ParseElem(int iPosParent, TokenPos& token);
-    // The parse of a text that is being copied into the document: the scan
-    // reads the source, the copy follows it (markup/xml_parse.cpp).
+    // The parse of a text that reaches the document while it is parsed: a
+    // copy that follows the scan, or UTF-8 decoded ahead of it
+    // (markup/xml_internal.h).
+    struct TextFeed;
     struct CopyBehind;
-    bool x_ParseDoc(CopyBehind* pCopy);
-    int x_ParseElem(int iPosParent, TokenPos& token, CopyBehind* pCopy);
+    struct Utf8Ahead;
+    bool x_ParseDoc(TextFeed* pFeed);
+    int x_ParseElem(int iPosParent, TokenPos& token, TextFeed* pFeed);
+    // The document of UTF-8 bytes, as SetDoc of their UTF8To16 conversion;
+    // well-formed UTF-8 is decoded and parsed in one pass.
+    bool x_ParseUtf8(const char* pBytes, int nBytes);
     static void x_AppendResult(CLuStringW& strResult, const wchar_t* szId, const wchar_t* szValue,
                                int nResultFlags, int nValue = -1, int nValue2 = -1);
     static CLuStringW x_EncodeCDATASection(const wchar_t* szData);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -29,10 +30,8 @@ void PutInt(std::vector<unsigned char>& bytes, int32_t value) {
 
 TEST(MemBuffer, SizesAndGrowthSteps) {
     unsigned char data[5000] = {};
-    EXPECT_EQ(CMemBuffer().GetSize(), 64);
-    EXPECT_EQ(CMemBuffer(data, 10).GetSize(), 64);
-    EXPECT_EQ(CMemBuffer(data, 70).GetSize(), 72);
-    EXPECT_EQ(CMemBuffer(nullptr, 0).GetSize(), 64);
+    for (auto [length, size] : {std::pair{-1, 64}, {0, 64}, {10, 64}, {64, 64}, {70, 72}})
+        EXPECT_EQ(CMemBuffer(length < 0 ? nullptr : data, std::max(length, 0)).GetSize(), size);
     // Writes from a cursor: the padded piece decides whether the block grows,
     // to the larger of the step and the size needed.
     struct Case {
@@ -55,16 +54,15 @@ TEST(MemBuffer, SizesAndGrowthSteps) {
         buffer.Seek(0, c.seek);
         for (int n : c.writes)
             buffer.SetBytes(data, n);
-        EXPECT_EQ(buffer.GetSize(), c.size) << c.seek << " " << c.writes[0];
-        EXPECT_EQ(buffer.GetCursorPos(), c.cursor) << c.seek << " " << c.writes[0];
+        EXPECT_EQ(std::pair(buffer.GetSize(), buffer.GetCursorPos()), std::pair(c.size, c.cursor))
+            << c.seek << " " << c.writes[0];
     }
     // Resize always grows, by the step at least, keeping content and cursor.
     CMemBuffer buffer;
     buffer.SetBytes(data + 1, 6);
-    const std::pair<int, int> steps[] = {{0, 128}, {10, 256}, {1000, 1000}, {0, 2000}, {1, 3000}};
-    for (const auto& step : steps) {
-        buffer.Resize(step.first);
-        EXPECT_EQ(buffer.GetSize(), step.second) << step.first;
+    for (auto [asked, size] : {std::pair{0, 128}, {10, 256}, {1000, 1000}, {0, 2000}, {1, 3000}}) {
+        buffer.Resize(asked);
+        EXPECT_EQ(buffer.GetSize(), size) << asked;
     }
     EXPECT_EQ(buffer.GetCursorPos(), 8);
     EXPECT_EQ(0, std::memcmp(buffer.GetRawData(), data + 1, 6));
@@ -134,27 +132,29 @@ TEST(MemBuffer, RecordBytesAndRoundTrip) {
     }
 }
 
+// Reads that would pass the end of the block do nothing; a damaged length
+// (negative, or a body past the end; for a wide piece, 2 bytes a unit) reads
+// as empty, the cursor just after the length.
 TEST(MemBuffer, ShortAndDamagedReadsStayInTheBlock) {
-    unsigned char data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    CMemBuffer buffer(data, 12);
-    buffer.Seek(0, 60);
+    CMemBuffer buffer = FromBytes(std::vector<unsigned char>(64, 0));
     unsigned char dst[8] = {0xAA};
+    std::string text = "kept?";
+    CLuStringW wide(L"kept?");
+    buffer.Seek(0, 60);
     buffer.GetBytes(dst, 5);  // 60 + 5 > 64: nothing
+    buffer.GetBytes(nullptr, 4);
+    buffer.GetBytes(dst, 0);
     EXPECT_EQ(buffer.GetCursorPos(), 60);
     EXPECT_EQ(dst[0], 0xAA);
     buffer.GetBytes(dst, 4);  // exactly to the end
-    buffer.GetBytes(dst, 1);
     EXPECT_EQ(buffer.GetCursorPos(), 64);
-    std::string text = "kept?";
-    CLuStringW wide(L"kept?");
+    buffer.Seek(0, 60);
+    buffer.GetBytes(text);  // an empty piece in the last 4 bytes
+    EXPECT_EQ(buffer.GetCursorPos(), 64);
     buffer.GetBytes(text);  // no room for the length
     buffer.GetBytes(wide);
     EXPECT_TRUE(text.empty() && wide.IsEmpty());
     EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.GetBytes(nullptr, 4);
-    buffer.SeekToBegin();
-    buffer.GetBytes(dst, 0);
-    EXPECT_EQ(buffer.GetCursorPos(), 0);
 
     // The bound test uses the count, not the padded length: the last run of
     // a block whose size is not a multiple of 4 is still read.
@@ -171,10 +171,9 @@ TEST(MemBuffer, ShortAndDamagedReadsStayInTheBlock) {
     odd.GetBytes(text);
     EXPECT_EQ(text, "after");
 
-    // A damaged length (negative, or a body past the end; for a wide piece,
-    // 2 bytes a unit) reads as empty, the cursor just after the length.
     const std::pair<int32_t, int> lengths[] = {
-        {1000, 0}, {40, 40}, {-1, 0}, {-4, 0}, {INT_MIN, 0}, {INT_MAX, 0}, {INT_MAX / 2 + 1, 0}};
+        {1000, 0}, {40, 40},     {60, 60},     {-1, 0},
+        {-4, 0},   {INT_MIN, 0}, {INT_MAX, 0}, {INT_MAX / 2 + 1, 0}};
     for (const auto& [length, narrowRead] : lengths) {
         std::vector<unsigned char> record;
         PutInt(record, length);
@@ -194,9 +193,9 @@ TEST(MemBuffer, ShortAndDamagedReadsStayInTheBlock) {
 // origin 1 back from the cursor, others do nothing; never outside the block.
 TEST(MemBuffer, Seeking) {
     CMemBuffer buffer;
-    const int steps[][3] = {{0, 40, 40}, {0, 10, 10}, {0, 1000, 64}, {0, -5, 0},
-                            {0, 30, 30}, {1, 10, 20}, {1, 100, 0},   {1, -1000, 64},
-                            {0, 7, 7},   {2, 5, 7},   {-1, 5, 7}};
+    const int steps[][3] = {{0, 40, 40},    {0, 10, 10}, {0, 65, 64}, {0, 1000, 64},
+                            {0, -5, 0},     {0, 30, 30}, {1, 10, 20}, {1, 100, 0},
+                            {1, -1000, 64}, {0, 7, 7},   {2, 5, 7},   {-1, 5, 7}};
     for (const auto& step : steps) {
         buffer.Seek(step[0], step[1]);
         EXPECT_EQ(buffer.GetCursorPos(), step[2]) << step[0] << " " << step[1];
@@ -207,14 +206,14 @@ TEST(MemBuffer, Seeking) {
     EXPECT_EQ(buffer.GetCursorPos(), 0);
 }
 
+// A count beyond the int range is exhaustion, found before any copy: the
+// buffer keeps its block, cursor and content.
 TEST(MemBuffer, ASizeBeyondTheIntRangeIsExhaustion) {
     CMemBuffer buffer;
     buffer.SetBytes(std::string("kept"));
     const unsigned char byte = 1;
-    // The count is only checked against the int range before any copy.
     EXPECT_THROW(buffer.SetBytes(&byte, INT_MAX - 2), std::bad_alloc);
-    EXPECT_EQ(buffer.GetSize(), 64);
-    EXPECT_EQ(buffer.GetCursorPos(), 8);
+    EXPECT_EQ(std::pair(buffer.GetSize(), buffer.GetCursorPos()), std::pair(64, 8));
     buffer.SeekToBegin();
     std::string text;
     buffer.GetBytes(text);

@@ -141,20 +141,17 @@ TEST(SharedMemory, NamespacesAndOddNames) {
     // "Local\" names the same object as no prefix; names are case-sensitive
     // and may hold any character but the backslash.
     const std::string bare = UniqueName("ns").substr(6);
-    std::string shouted = bare, longName = bare;
+    std::string shouted = bare, longName = bare + std::string(180, 'n');
     for (char& c : shouted)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (int i = 0; i < 15; ++i)
-        longName += "-a-long-name";
     const CLuStringW odd = Wide(bare) + L"/.% :*?\x00E9\xD83D\xDE00";
     const std::pair<CLuStringW, CLuStringW> pairs[] = {
         {Wide("Local\\" + bare), Wide(bare)}, {odd, odd}, {Wide(longName), Wide(longName)}};
-    CSharedMemory owners[3], openers[3];
+    CSharedMemory owners[3], openers[3], upper;
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(owners[i].Create(pairs[i].first, 1, 4096), 1);
         EXPECT_EQ(openers[i].Open(pairs[i].second), 1) << i;
     }
-    CSharedMemory upper;
     EXPECT_EQ(upper.Open(Wide(shouted)), 0);
 }
 

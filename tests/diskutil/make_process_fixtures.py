@@ -47,3 +47,4 @@ for folder, cert in (("corvane", "signer"), ("other", "orgonly")):
     else:
         shutil.copy(program("unsigned"), program(folder))
         run(signfile, "sha256", key, pem, program(folder))
+        os.chmod(program(folder), 0o755)  # sign-file writes the program anew, not executable

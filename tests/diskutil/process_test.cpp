@@ -7,7 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,112 +17,80 @@
 #include "support/child_process.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/diskutil.h"
 #include "vidozir/trust.h"
 
 #if defined(_WIN32)
 #include <psapi.h>
-#else
-#include <sys/stat.h>
 #endif
 
 using namespace VidOzir::DiskUtil;
 using vidozir_test::ChildProcess;
-
-namespace {
-
-class ProcessTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        const std::string trust = vidozir_test::FixtureDir("trust_fixtures") + "/";
-#if defined(_WIN32)
-        vidozir_test::AddCertificateToStore(L"Root", trust + "ca.pem");
-#else
-        // Module signatures carry no certificates: both signers are known here.
-        setenv("VIDOZIR_TRUST_ANCHORS", (trust + "anchors.pem:" + trust + "orgonly.pem").c_str(),
-               1);
-#endif
-        const std::string dir = vidozir_test::MakeTempDir("process");
-        name_ = "VzHelper" + std::to_string(GetCurrentProcessId()) + ".exe";
-        for (const char* kind : {"corvane", "other", "unsigned"}) {
-            const std::string folder = dir + "/" + kind;
-            std::system(("mkdir \"" + folder + "\"").c_str());
-            std::ifstream in(
-                vidozir_test::FixtureDir("process_fixtures") + "/" + kind + "/VzHelper.exe",
-                std::ios::binary);
-            std::ofstream out(folder + "/" + name_, std::ios::binary);
-            out << in.rdbuf();
-            ASSERT_TRUE(in.good() && out.good()) << folder;
-            paths_[kind] = folder + "/" + name_;
-        }
-#if !defined(_WIN32)
-        for (auto& entry : paths_)
-            chmod(entry.second.c_str(), 0755);
-#endif
-    }
-
-    // Starts a helper of `kind`; the process list shows it once this returns.
-    ChildProcess& Start(const std::string& kind) {
-        helpers_.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{paths_[kind]}));
-        EXPECT_TRUE(helpers_.back()->Started()) << paths_[kind];
-        return *helpers_.back();
-    }
-    static bool Alive(ChildProcess& helper) {
-        return helper.Wait(0) == -1;
-    }
-    static CLuStringW Name(bool upper) {
-        std::wstring wide(name_.begin(), name_.end());
-        for (wchar_t& c : wide)
-            c = upper && c >= L'a' && c <= L'z' ? wchar_t(c - 32) : c;
-        return CLuStringW(wide.c_str());
-    }
-
-    static std::string name_;
-    static std::map<std::string, std::string> paths_;
-    std::vector<std::unique_ptr<ChildProcess>> helpers_;
-};
-std::string ProcessTest::name_;
-std::map<std::string, std::string> ProcessTest::paths_;
+using vidozir_test::Wide;
 
 // One set of helpers serves finding, the handle and the ending, in that order.
-TEST_F(ProcessTest, FindHandleAndKillOnlyTheMakersProcesses) {
-    EXPECT_EQ(GetProcessId(Name(false)), 0u);
-    ChildProcess& unsigned_ = Start("unsigned");
-    EXPECT_EQ(GetProcessId(Name(true)), DWORD(unsigned_.Id()));
-    // Its own name never finds the calling process.
-    std::string self = vidozir_test::SelfPath();
-    self = self.substr(self.find_last_of("/\\") + 1);
-    EXPECT_NE(GetProcessId(CLuStringW(std::wstring(self.begin(), self.end()).c_str())),
-              GetCurrentProcessId());
+TEST(Processes, FindHandleAndKillOnlyTheMakersProcesses) {
+    const std::string trust = vidozir_test::FixtureDir("trust_fixtures") + "/";
+#if defined(_WIN32)
+    vidozir_test::AddCertificateToStore(L"Root", trust + "ca.pem");
+#else
+    // Module signatures carry no certificates: both signers are known here.
+    setenv("VIDOZIR_TRUST_ANCHORS", (trust + "anchors.pem:" + trust + "orgonly.pem").c_str(), 1);
+#endif
+    const std::string dir = vidozir_test::MakeTempDir("process");
+    const std::string name = "VzHelper" + std::to_string(GetCurrentProcessId()) + ".exe";
+    std::map<std::string, std::string> paths;
+    for (const char* kind : {"corvane", "other", "unsigned"}) {
+        std::filesystem::create_directory(dir + "/" + kind);
+        paths[kind] = dir + "/" + kind + "/" + name;
+        std::filesystem::copy_file(
+            vidozir_test::FixtureDir("process_fixtures") + "/" + kind + "/VzHelper.exe",
+            paths[kind]);
+    }
+    // A started helper is in the process list; the ones left are ended at the end.
+    std::vector<std::unique_ptr<ChildProcess>> helpers;
+    auto start = [&](const char* kind) -> ChildProcess& {
+        helpers.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{paths[kind]}));
+        EXPECT_TRUE(helpers.back()->Started()) << paths[kind];
+        return *helpers.back();
+    };
+    auto alive = [](ChildProcess& helper) { return helper.Wait(0) == -1; };
+    CLuStringW lower = Wide(name), upper = Wide(name);
+    upper.MakeUpper();
 
-    ChildProcess& other = Start("other");
+    EXPECT_EQ(GetProcessId(lower), 0u);
+    ChildProcess& unsigned_ = start("unsigned");
+    EXPECT_EQ(GetProcessId(upper), DWORD(unsigned_.Id()));
+    // Its own name never finds the calling process.
+    const std::string self = vidozir_test::SelfPath();
+    EXPECT_NE(GetProcessId(Wide(self.substr(self.find_last_of("/\\") + 1))), GetCurrentProcessId());
+
+    ChildProcess& other = start("other");
     // The other signer is trusted: only its name keeps it out.
-    std::wstring otherPath(paths_["other"].begin(), paths_["other"].end());
+    std::wstring otherPath(paths["other"].begin(), paths["other"].end());
     EXPECT_EQ(CheckFileTrust(&otherPath[0]), 1);
-    EXPECT_EQ(GetProcessHandle(Name(false)), nullptr);
-    ChildProcess& first = Start("corvane");
-    HANDLE handle = GetProcessHandle(Name(true));
+    EXPECT_EQ(GetProcessHandle(lower), nullptr);
+    ChildProcess& first = start("corvane");
+    HANDLE handle = GetProcessHandle(upper);
     ASSERT_NE(handle, nullptr);
     wchar_t image[260] = {};
     ASSERT_GT(GetModuleFileNameExW(handle, nullptr, image, 260), 0u);
     EXPECT_NE(std::wstring(image).find(L"corvane"), std::wstring::npos);
-    EXPECT_TRUE(Alive(first));
+    EXPECT_TRUE(alive(first));
     EXPECT_TRUE(CloseHandle(handle));
 
-    ChildProcess& second = Start("corvane");
-    const auto start = std::chrono::steady_clock::now();
-    KillProcess(Name(false));
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(100));  // one pause after each
+    ChildProcess& second = start("corvane");
+    const auto began = std::chrono::steady_clock::now();
+    KillProcess(lower);
+    EXPECT_GE(std::chrono::steady_clock::now() - began,
+              std::chrono::milliseconds(100));  // one pause after each
     EXPECT_NE(first.Wait(5000), -1);
     EXPECT_NE(second.Wait(5000), -1);
-    EXPECT_TRUE(Alive(other));
-    EXPECT_TRUE(Alive(unsigned_));
+    EXPECT_TRUE(alive(other) && alive(unsigned_));
 
     const auto again = std::chrono::steady_clock::now();
-    KillProcess(Name(false));  // none left: no pause
+    KillProcess(lower);  // none left: no pause
     EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(3));
-    EXPECT_TRUE(Alive(other));
+    EXPECT_TRUE(alive(other));
 }
-
-}  // namespace

@@ -16,8 +16,6 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
 using vidozir_test::Wide;
 
 TEST(OpenFolderAndSelect, FileManagerGetsTheItemsThatExistElseTheFolderOpens) {
@@ -31,20 +29,17 @@ TEST(OpenFolderAndSelect, FileManagerGetsTheItemsThatExistElseTheFolderOpens) {
     {
         vidozir_test::FileManager manager(bus.Address());
         ASSERT_TRUE(manager.Ready());
+        // Each name is joined to the folder as it stands, from its last
+        // backslash on: "a.txt" names "<dir>a.txt", which is not there.
         std::list<std::wstring> files = {L"a.txt", L"C:\\elsewhere\\my file%.txt", L"gone.txt"};
-        OpenFolderAndSelectFiles(Wide(dir + "\\"), files);
+        OpenFolderAndSelectFiles(Wide(dir), files);
         OpenFolderAndSelectFile(Wide(dir + "\\a.txt"));
         OpenFolderAndSelectFile(Wide(dir + "\\gone.txt"));  // nothing left to select
         calls = manager.Calls();
     }
     OpenFolderAndSelectFile(Wide(dir + "/a.txt"));  // nobody owns the file manager's name now
-    // The second entry keeps its backslash: the folder is joined to
-    // "\my file%.txt", and the doubled separator is made one.
-    EXPECT_EQ(calls,
-              (std::vector<std::vector<std::string>>{
-                  {"file://" + dir + "/a.txt", "file://" + dir + "/my%20file%25.txt", "startup="},
-                  {"file://" + dir + "/a.txt", "startup="}}));
+    EXPECT_EQ(calls, (std::vector<std::vector<std::string>>{
+                         {"file://" + dir + "/my%20file%25.txt", "startup="},
+                         {"file://" + dir + "/a.txt", "startup="}}));
     EXPECT_EQ(opener.Calls(2, 10000), (std::vector<std::string>{dir + "/", dir + "/"}));
 }
-
-}  // namespace

@@ -8,9 +8,7 @@
 
 using namespace VidOzir::DiskUtil;
 
-namespace {
-
-TEST(SystemQueries, VersionTextsFollowTheSystemVersion) {
+TEST(SystemQueries, AsTheSystemAnswers) {
     OSVERSIONINFOEXW info = {};
     info.dwOSVersionInfoSize = sizeof(info);
     ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)));
@@ -21,27 +19,18 @@ TEST(SystemQueries, VersionTextsFollowTheSystemVersion) {
 #if !defined(_WIN32)
     EXPECT_EQ(version, L"10.0");  // Linux takes the modern paths
 #endif
-}
 
-TEST(SystemQueries, ComputerNameIsTheSystemsCutTo15) {
+    // The computer name is the system's, which is at most 15 characters.
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
     ASSERT_TRUE(GetComputerNameW(name, &size));
     CLuStringW out = L"stale";
     GetComputeName(out);
     EXPECT_EQ(std::wstring(out), std::wstring(name));
-    EXPECT_GT(out.GetLength(), 0);
-    EXPECT_LE(out.GetLength(), 15);
-}
+    EXPECT_TRUE(out.GetLength() > 0 && out.GetLength() <= 15);
 
-TEST(SystemQueries, Wow64OnlyFor32BitProgramsOn64BitSystems) {
-    if (sizeof(void*) == 8) {
-        EXPECT_EQ(IsWow64(), 0);
-        return;
-    }
+    // Only a 32-bit program on a 64-bit system is emulated.
     BOOL wow64 = FALSE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-    EXPECT_EQ(IsWow64(), wow64 ? 1 : 0);
+    EXPECT_EQ(IsWow64(), sizeof(void*) == 8 ? 0 : wow64 ? 1 : 0);
 }
-
-}  // namespace

@@ -27,6 +27,8 @@ TEST(Format, IntegerConversions) {
     EXPECT_EQ(W(L"%5d|%-5d|%05d|%+d|% d", 42, 42, -42, 3, 3), L"   42|42   |-0042|+3| 3");
     EXPECT_EQ(W(L"%.3d|%#x|%#o|%*d", 5, 255u, 8u, 4, 1), L"005|0xff|010|   1");
     EXPECT_EQ(W(L"[%.0d|%.0d|%.1d]", 0, 7, 0), L"[|7|0]");  // no digit for 0 at precision 0
+    // A precision turns off the zero flag; 0 takes no prefix; a negative * width pads right.
+    EXPECT_EQ(W(L"[%05.3d|%#x|%#o|%*d]", 5, 0u, 0u, -4, 1), L"[  005|0|0|1   ]");
     EXPECT_EQ(W(L"%hhu|%hd", 0x1FFu, 70000), L"255|4464");
     EXPECT_EQ(W(L"%zu", static_cast<size_t>(12)), L"12");
 }
@@ -36,6 +38,7 @@ TEST(Format, TextConversions) {
     EXPECT_EQ(W(L"[%s]", L"\xD83D\xDE00"), CLuStringW(L"[\xD83D\xDE00]"));
     EXPECT_EQ(W(L"[%S]", "narrow"), L"[narrow]");
     EXPECT_EQ(W(L"[%hs]", "\xC3\xA9"), L"[\x00E9]");  // narrow text is read as UTF-8
+    EXPECT_EQ(W(L"[%hs]", "\xF0\x9F\x98\x80"), CLuStringW(L"[\xD83D\xDE00]"));
     EXPECT_EQ(W(L"[%6s|%-6s|%.2s]", L"ab", L"ab", L"abcdef"), L"[    ab|ab    |ab]");
     EXPECT_EQ(W(L"%s", static_cast<const wchar_t*>(nullptr)), L"(null)");
     EXPECT_EQ(W(L"%c%c", L'o', L'k'), L"ok");
@@ -43,8 +46,8 @@ TEST(Format, TextConversions) {
     EXPECT_EQ(W(L"%.2f|%g", 3.14159, 0.5), L"3.14|0.5");
 
     CLuStringA a;
-    a.Format("%s=%d %ls %02X", "key", 9, L"w\x00E9", 0xA);
-    EXPECT_EQ(a, "key=9 w\xC3\xA9 0A");
+    a.Format("%s=%d %ls %02X %ls", "key", 9, L"w\x00E9", 0xA, L"\xD83D\xDE00");
+    EXPECT_EQ(a, "key=9 w\xC3\xA9 0A \xF0\x9F\x98\x80");
 }
 
 TEST(Format, AppendFormatAndLongOutput) {

@@ -99,6 +99,8 @@ TEST(LuStringW, BufferAndCapacity) {
     s.ReleaseBuffer(7);
     EXPECT_EQ(s.GetLength(), 7);
     EXPECT_EQ(s.GetString()[7], L'\0');
+    s.ReleaseBuffer(s.GetAllocLength() + 5);  // never past the buffer
+    EXPECT_EQ(s.GetLength(), s.GetAllocLength());
 
     // Growth keeps appends linear: capacity grows geometrically.
     CLuStringW grow;
@@ -115,36 +117,6 @@ TEST(LuStringW, BufferAndCapacity) {
     EXPECT_LT(reallocations, 40);
 }
 
-TEST(LuStringW, Substrings) {
-    CLuStringW s(L"abcdef");
-    EXPECT_EQ(s.Mid(2), L"cdef");
-    EXPECT_EQ(s.Mid(2, 2), L"cd");
-    EXPECT_EQ(s.Mid(4, 100), L"ef");
-    EXPECT_EQ(s.Mid(10), L"");
-    EXPECT_EQ(s.Mid(-3, 2), L"ab");
-    EXPECT_EQ(s.Left(3), L"abc");
-    EXPECT_EQ(s.Left(99), L"abcdef");
-    EXPECT_EQ(s.Right(2), L"ef");
-    EXPECT_EQ(s.Right(99), L"abcdef");
-    EXPECT_EQ(s.Right(-1), L"");
-}
-
-TEST(LuStringW, Searching) {
-    CLuStringW s(L"a.b.c\\d");
-    EXPECT_EQ(s.Find(L'.'), 1);
-    EXPECT_EQ(s.Find(L'.', 2), 3);
-    EXPECT_EQ(s.Find(L'z'), -1);
-    EXPECT_EQ(s.Find(L"b.c"), 2);
-    EXPECT_EQ(s.Find(L"b.c", 3), -1);
-    EXPECT_EQ(s.Find(L""), 0);
-    EXPECT_EQ(s.Find(L"", s.GetLength()), s.GetLength());  // the empty text ends every string
-    EXPECT_EQ(s.Find(L"d", 100), -1);
-    EXPECT_EQ(s.ReverseFind(L'.'), 3);
-    EXPECT_EQ(s.ReverseFind(L'q'), -1);
-    EXPECT_EQ(s.FindOneOf(L"\\c"), 4);
-    EXPECT_EQ(s.FindOneOf(L"xyz"), -1);
-}
-
 TEST(LuStringW, EditingInPlace) {
     CLuStringW s(L"a/b/c");
     EXPECT_EQ(s.Replace(L'/', L'\\'), 2);
@@ -156,12 +128,23 @@ TEST(LuStringW, EditingInPlace) {
     EXPECT_EQ(s, L"[a--\\b\\c]");
     EXPECT_EQ(s.Delete(2, 2), 7);
     EXPECT_EQ(s, L"[a\\b\\c]");
+    EXPECT_EQ(s.FindOneOf(L"\\c"), 2);
+    EXPECT_EQ(s.FindOneOf(L"xyz"), -1);
+}
 
-    CLuStringW padded(L" \t\r\n text \x3000");
-    padded.Trim();
-    EXPECT_EQ(padded, L"text");
-    CLuStringW blank(L"   ");
-    EXPECT_TRUE(blank.Trim().IsEmpty());
+// White space goes at either end alone; what is not white space stays.
+TEST(LuStringW, TrimEitherEnd) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L" \t\r\n text \x3000", L"text"},
+        {L"text \xA0\x2028", L"text"},
+        {L"\x85\x1680x", L"x"},
+        {L"   ", L""},
+        {L"a \x2009b", L"a \x2009b"},
+        {L"\x200Bz\x200B", L"\x200Bz\x200B"}};
+    for (const auto& [in, out] : cases) {
+        CLuStringW s(in);
+        EXPECT_EQ(std::wstring(s.Trim()), out);
+    }
 }
 
 TEST(LuStringW, ComparisonAndCase) {
@@ -244,7 +227,10 @@ TEST(LuStringW, PositionsAgreeWithStdWstring) {
             EXPECT_EQ(std::wstring(s.Left(i)), t.substr(0, k));
             EXPECT_EQ(std::wstring(s.Right(i)), t.substr(t.size() - std::min(k, t.size())));
             EXPECT_EQ(s.Find(L'a', i), Index(t.find(L'a', k)));
-            EXPECT_EQ(s.Find(L".a", i), i < 0 || i > n ? -1 : Index(t.find(L".a", k)));
+            EXPECT_EQ(std::wstring(s.Mid(i)), at(i) < t.size() ? t.substr(at(i)) : L"");
+            for (const wchar_t* text : {L".a", L""}) {
+                EXPECT_EQ(s.Find(text, i), i < 0 || i > n ? -1 : Index(t.find(text, k)));
+            }
             CLuStringW inserted(s);
             inserted.Insert(i, L"XY");
             EXPECT_EQ(std::wstring(inserted), std::wstring(t).insert(at(i), L"XY"));
@@ -261,11 +247,21 @@ TEST(LuStringW, PositionsAgreeWithStdWstring) {
     }
 }
 
+// Each pair maps both ways at the edges of its range; the last row has no case.
 TEST(LuStringW, CaseAtTheEdgesOfEachRange) {
-    EXPECT_EQ(CLuStringW(L"@AZ[`az{\x00C0\x00D6\x00D7\x00DE\x00DF").MakeLower(),
-              CLuStringW(L"@az[`az{\x00E0\x00F6\x00D7\x00FE\x00DF"));
-    EXPECT_EQ(CLuStringW(L"@AZ[`az{\x00E0\x00F6\x00F7\x00FE\x00FF").MakeUpper(),
-              CLuStringW(L"@AZ[`AZ{\x00C0\x00D6\x00F7\x00DE\x00FF"));
+    const std::pair<const wchar_t*, const wchar_t*> pairs[] = {
+        {L"AZ\x00C0\x00D6\x00D8\x00DE", L"az\x00E0\x00F6\x00F8\x00FE"},
+        {L"\x0100\x0136\x0139\x0147\x014A\x0176\x0178\x0179\x017D",
+         L"\x0101\x0137\x013A\x0148\x014B\x0177\x00FF\x017A\x017E"},
+        {L"\x0391\x03A1\x03A3\x03AB", L"\x03B1\x03C1\x03C3\x03CB"},
+        {L"\x0400\x040F\x0410\x042F", L"\x0450\x045F\x0430\x044F"},
+        {L"@[`{\x00D7\x00F7\x00DF\x0130\x0131\x0138\x0149\x017F\x03A2",
+         L"@[`{\x00D7\x00F7\x00DF\x0130\x0131\x0138\x0149\x017F\x03A2"}};
+    for (const auto& [upper, lower] : pairs) {
+        EXPECT_EQ(std::wstring(CLuStringW(upper).MakeLower()), lower);
+        EXPECT_EQ(std::wstring(CLuStringW(lower).MakeUpper()), upper);
+        EXPECT_EQ(CLuStringW(upper).CompareNoCase(lower), 0);
+    }
     // A shorter text sorts first, with or without case.
     const wchar_t* const ordered[] = {L"", L"a", L"ab", L"abc", L"b"};
     for (int i = 0; i < 5; ++i) {

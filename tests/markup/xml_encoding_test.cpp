@@ -1,11 +1,16 @@
 // UTF-8/UTF-16 coding, UTF-8 detection, declared encodings and the name table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwctype>
+#include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "encoding_names.h"  // written by the table's generator
+#include "markup/xml_internal.h"
 #include "xml_probe.h"
 
 namespace {
@@ -37,6 +42,9 @@ Units Utf8To16(const std::string& bytes, int* pnConsumed = nullptr) {
     const int nConsumed = CXmlDoc::UTF8To16(units.data(), bytes.data(), nCount);
     if (pnConsumed) {
         *pnConsumed = nConsumed;
+    }
+    if (bytes.find('\0') != std::string::npos) {  // copied as the terminator
+        EXPECT_EQ(units[static_cast<size_t>(nUnits)], 0);
     }
     EXPECT_EQ(Units(units.begin() + nUnits + 1, units.end()), Units(64, 0xFFFF));
     units.resize(static_cast<size_t>(nUnits));
@@ -70,12 +78,6 @@ TEST(XmlEncoding, EncodersWriteTheSpecifiedForms) {
         int nUnits = 0;
         CXmlDoc::EncodeCharUTF16(c.nChar, units, nUnits);
         EXPECT_EQ(Units(units, units + nUnits), c.utf16) << c.nChar;
-        // and back
-        const char* p = c.utf8.data();
-        EXPECT_EQ(CXmlDoc::DecodeCharUTF8(p, p + c.utf8.size()), c.nChar);
-        EXPECT_EQ(p, c.utf8.data() + c.utf8.size());
-        const unsigned short* pw = units;
-        EXPECT_EQ(CXmlDoc::DecodeCharUTF16(pw, units + nUnits), c.nChar);
     }
 }
 
@@ -130,29 +132,54 @@ TEST(XmlEncoding, Utf16DecoderPairsAnySurrogate) {
     EXPECT_EQ(CXmlDoc::DecodeCharUTF16(p, p + 1), -1) << "a surrogate at the end";
 }
 
-TEST(XmlEncoding, Utf8To16CountsUnitsAndConsumesBytes) {
-    int nConsumed = 0;
-    EXPECT_EQ(Utf8To16("a\xC3\xA9", &nConsumed), (Units{0x61, 0xE9}));
-    EXPECT_EQ(nConsumed, 3);
-    // A 0 byte ends the conversion and is copied as the terminator.
-    const std::string withNull("ab\0cd", 5);
-    unsigned short out[6] = {9, 9, 9, 9, 9, 9};
-    EXPECT_EQ(CXmlDoc::UTF8To16(nullptr, withNull.data(), 5), 2);
-    EXPECT_EQ(CXmlDoc::UTF8To16(out, withNull.data(), 5), 2);
-    EXPECT_EQ(out[2], 0);
-    EXPECT_EQ(out[3], 9);
-    // Bad sequences become "?"; the count limits the bytes read.
-    EXPECT_EQ(Utf8To16("\xFF"
-                       "a\xC3"),
-              (Units{'?', 'a', '?'}));
-    EXPECT_EQ(CXmlDoc::UTF8To16(nullptr, "abc", 0), 0);
+// The oracle of the well-formed decoder: the units of the sequences before
+// the first that is not well-formed UTF-8, and the bytes they take.
+std::pair<std::wstring, size_t> DecodeWellFormed(const std::string& bytes) {
+    std::wstring text;
+    const char* p = bytes.data();
+    const char* const pEnd = p + bytes.size();
+    while (p < pEnd && *p) {
+        const unsigned nLead = static_cast<unsigned char>(*p);
+        const ptrdiff_t nLength = nLead < 0x80                     ? 1
+                                  : nLead >= 0xC2 && nLead <= 0xDF ? 2
+                                  : nLead >= 0xE0 && nLead <= 0xEF ? 3
+                                  : nLead >= 0xF0 && nLead <= 0xF4 ? 4
+                                                                   : 0;
+        if (!nLength || pEnd - p < nLength ||
+            std::any_of(p + 1, p + nLength, [](char c) { return (c & 0xC0) != 0x80; })) {
+            break;
+        }
+        const char* q = p;
+        const int nChar = CXmlDoc::DecodeCharUTF8(q, pEnd);
+        if ((nLength == 3 && nChar < 0x800) || (nChar & 0xFFF800) == 0xD800 ||
+            (nLength == 4 && (nChar < 0x10000 || nChar > 0x10FFFF))) {
+            break;
+        }
+        unsigned short pair[2];
+        int n = 0;
+        CXmlDoc::EncodeCharUTF16(nChar, pair, n);
+        text.append(pair, pair + n);
+        p = q;
+    }
+    return {text, static_cast<size_t>(p - bytes.data())};
 }
 
-TEST(XmlEncoding, Utf8To16FastPathAgreesWithTheDecoder) {
+// Both decoding paths: the widest the processor runs and the portable one.
+class Utf8Paths : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { vidozir::xml::AllowWideUtf8(GetParam()); }
+    void TearDown() override { vidozir::xml::AllowWideUtf8(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(XmlEncoding, Utf8Paths, testing::Bool());
+
+TEST_P(Utf8Paths, FastPathsAgreeWithTheDecoders) {
     // ASCII runs of every length before and after each kind of sequence,
     // so that every block boundary of the wide path is crossed; text of
     // other scripts (single spaces between, a lone lead byte); a 0 byte
-    // after such text, which must not be written past.
+    // after such text, which must not be written past. Bad sequences become
+    // "?"; a 0 byte ends the conversion, and so does the count.
+    EXPECT_EQ(CXmlDoc::UTF8To16(nullptr, "abc", 0), 0);
     std::string script;
     for (int n = 0; n < 30; ++n) {
         script += "\xD0\xBF\xD1\x80 \xE6\x97\xA5\xF0\x9F\x98\x80 \xC3\xA9\xC3!\xE0\x80";
@@ -164,34 +191,57 @@ TEST(XmlEncoding, Utf8To16FastPathAgreesWithTheDecoder) {
         for (int nBefore = 0; nBefore < 300; nBefore += 11) {
             std::string text(static_cast<size_t>(nBefore), 'x');
             text += piece;
-            text += std::string(static_cast<size_t>(nBefore * 7 % 200 + 1), 'y');
+            text += std::string(static_cast<size_t>(nBefore * 7 % 200), 'y');  // none at first
             int nConsumed = 0;
             EXPECT_EQ(Utf8To16(text, &nConsumed), DecodeEach(text)) << nBefore;
             EXPECT_EQ(static_cast<size_t>(nConsumed),
                       text.find('\0') < text.size() ? text.find('\0') : text.size());
         }
     }
+    // Random mixes of every kind of sequence, good and bad, so that each
+    // lands at every offset of a block, whole or cut by the block's end;
+    // read leniently and as well-formed text (the forms at the edges of what
+    // is well-formed among them).
+    const std::string kinds[] = {"\xC3\xA9",     "\xE6\x97\xA5", "\xF0\x9F\x98\x80",
+                                 "\xC0\x80",     "\xC1\xBF",     "\xE0\x80\x80",
+                                 "\xE0\xA0\x80", "\xED\x9F\xBF", "\xED\xA0\x80",
+                                 "\xED\xBF\xBF", "\xEE\x80\x80", "\xF4\x90\x80\x80",
+                                 "\x85",         "\xC3",         "\xFF",
+                                 "\xEF\xBF",     "\xB9"};
+    constexpr unsigned kKinds = sizeof(kinds) / sizeof(kinds[0]);
+    std::mt19937 rng(15);
+    for (int nText = 0; nText < 3000; ++nText) {
+        std::string text;
+        while (text.size() < 40 + nText % 160) {
+            const unsigned nPick = rng() % (2 * kKinds);
+            text += nPick < kKinds ? kinds[nPick]
+                                   : std::string(rng() % (nPick < kKinds + 12 ? 4 : 40) + 1, 'a');
+        }
+        if (nText % 10 == 0) {
+            text.insert(rng() % text.size(), 1, '\0');
+        }
+        EXPECT_EQ(Utf8To16(text), DecodeEach(text)) << nText;
+        std::wstring units(text.size(), L'\xFFFF');
+        int nUnits = 0;
+        const int nBytes = vidozir::xml::DecodeWellFormedUtf8(
+            text.data(), static_cast<int>(text.size()), &units[0], nUnits);
+        units.resize(static_cast<size_t>(nUnits));
+        EXPECT_EQ(std::make_pair(units, static_cast<size_t>(nBytes)), DecodeWellFormed(text))
+            << nText;
+    }
 }
 
 TEST(XmlEncoding, Utf16To8NeverSplitsACharacter) {
-    const unsigned short e9[] = {0xE9, 0};
-    char out[4] = {1, 1, 1, 1};
-    EXPECT_EQ(CXmlDoc::UTF16To8(out, e9, 2), 2);
-    EXPECT_EQ(std::string(out, 3), std::string("\xC3\xA9\x01"));  // no room for the 0
-    EXPECT_EQ(CXmlDoc::UTF16To8(out, e9, 4), 2);
-    EXPECT_EQ(out[2], 0);
-
     const unsigned short text[] = {'a', 0x20AC, 0xD83D, 0xDE00, 'b', 0};
     EXPECT_EQ(CXmlDoc::UTF16To8(nullptr, text, 0), 1 + 3 + 4 + 1);
-    struct Case {
-        int nRoom;
-        int nWritten;
-    } const cases[] = {{0, 0}, {1, 1}, {3, 1}, {4, 4}, {7, 4}, {8, 8}, {9, 9}, {20, 9}};
-    for (const Case& c : cases) {
+    // Room for so many bytes, what is written: the 0 only when there is room left.
+    const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {3, 1}, {4, 4},
+                                         {7, 4}, {8, 8}, {9, 9}, {20, 9}};
+    for (const auto& [nRoom, nWritten] : cases) {
         char buffer[24];
         std::memset(buffer, 0x7F, sizeof(buffer));
-        EXPECT_EQ(CXmlDoc::UTF16To8(buffer, text, c.nRoom), c.nWritten) << c.nRoom;
-        EXPECT_EQ(buffer[c.nWritten], c.nWritten < c.nRoom ? 0 : 0x7F) << c.nRoom;
+        EXPECT_EQ(CXmlDoc::UTF16To8(buffer, text, nRoom), nWritten) << nRoom;
+        EXPECT_EQ(buffer[nWritten], nWritten < nRoom ? 0 : 0x7F) << nRoom;
     }
     const unsigned short lone[] = {'x', 0xD800, 0};
     char buffer[8];
@@ -233,10 +283,7 @@ TEST(XmlEncoding, DetectUtf8) {
 }
 
 TEST(XmlEncoding, DeclaredEncoding) {
-    struct Case {
-        const wchar_t* szDoc;
-        const wchar_t* szEncoding;
-    } const cases[] = {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a/>", L"windows-1252"},
         {L"<?XML encoding='gb2312' version='1.0'?>", L"gb2312"},
         {L"<?xml version=\"1.0\"?><a/>", L""},
@@ -254,23 +301,20 @@ TEST(XmlEncoding, DeclaredEncoding) {
         {L"<html><meta http-equiv=\"Content-Type\" content=\"text/html; charset=\">", L""},
         {L"", L""},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CXmlDoc::GetDeclaredEncoding(c.szDoc), c.szEncoding) << xml_test::Utf8(c.szDoc);
+    for (const auto& [szDoc, szEncoding] : cases) {
+        EXPECT_EQ(CXmlDoc::GetDeclaredEncoding(szDoc), szEncoding) << xml_test::Utf8(szDoc);
     }
     EXPECT_EQ(CXmlDoc::GetDeclaredEncoding(XML_CSTR()), L"");
 }
 
 TEST(XmlEncoding, CodePageLookups) {
-    struct Case {
-        const wchar_t* szName;
-        int nCodePage;
-    } const cases[] = {
+    const std::pair<const wchar_t*, int> cases[] = {
         {L"ISO-8859-1", 28591}, {L"UTF-32", 65005}, {L"utf-32", 12000},  {L"Utf-32", 12000},
         {L"x-unknown", -1},     {L"", 0},           {L"UTF-8", 65001},   {L"cp1256 ", 1256},
         {L"cp1256  ", -1},      {L"utf-8 ", -1},    {L"Shift_JIS", 932}, {L"\u00e9", -1},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CXmlDoc::GetEncodingCodePage(c.szName), c.nCodePage) << xml_test::Utf8(c.szName);
+    for (const auto& [szName, nCodePage] : cases) {
+        EXPECT_EQ(CXmlDoc::GetEncodingCodePage(szName), nCodePage) << xml_test::Utf8(szName);
     }
     EXPECT_EQ(CXmlDoc::GetEncodingCodePage(XML_CSTR()), 0);
     // Names of 100 characters or more are not looked up.
@@ -285,9 +329,7 @@ TEST(XmlEncoding, EveryTableNameMapsToItsCodePage) {
         EXPECT_EQ(CXmlDoc::GetEncodingCodePage(entry.szName), entry.nCodePage)
             << xml_test::Utf8(entry.szName);
         std::wstring upper(entry.szName);
-        for (wchar_t& c : upper) {
-            c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
-        }
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);  // ASCII names
         if (upper != L"UTF-32") {
             EXPECT_EQ(CXmlDoc::GetEncodingCodePage(upper.c_str()), entry.nCodePage);
         }

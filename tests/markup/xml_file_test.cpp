@@ -11,27 +11,20 @@
 #include "encoding_fixtures.h"  // generated with Python's codecs
 #include "platform/win32.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "xml_probe.h"
 
 namespace {
 
 using Bytes = std::string;
+using vidozir_test::W;
 
-// The test's folder in Windows form (backslashes), which the library accepts
-// on every platform.
-const std::wstring& Folder() {
-    static const std::wstring folder = [] {
-        std::wstring wide;
-        for (char c : vidozir_test::MakeTempDir("xmlfile")) {
-            wide += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-        }
-        return wide + L'\\';
-    }();
-    return folder;
-}
-
+// A file in the test's folder, in Windows form (backslashes), which the
+// library accepts on every platform.
 std::wstring PathOf(const wchar_t* szName) {
-    return Folder() + szName;
+    static const std::wstring folder =
+        vidozir_test::WindowsForm(vidozir_test::MakeTempDir("xmlfile")) + L'\\';
+    return folder + szName;
 }
 
 void WriteBytes(const std::wstring& path, const Bytes& bytes) {
@@ -53,35 +46,18 @@ Bytes ReadBytes(const std::wstring& path) {
 }
 
 // Text of BMP characters in a file's form.
-enum class Form { Utf8, Le, Be, Latin1, Utf32Le };
+enum class Form { Le, Be, Utf32Le };
 Bytes Encode(const std::wstring& text, Form form) {
     Bytes out;
     for (wchar_t c : text) {
         const unsigned u = static_cast<unsigned>(c);
         char b[4] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8), 0, 0};
-        int n = form == Form::Latin1 ? 1 : form == Form::Utf32Le ? 4 : 2;
-        if (form == Form::Utf8) {
-            n = 0;
-            CXmlDoc::EncodeCharUTF8(static_cast<int>(u), b, n);
-        } else if (form == Form::Be) {
+        if (form == Form::Be) {
             std::swap(b[0], b[1]);
         }
-        out.append(b, static_cast<size_t>(n));
+        out.append(b, form == Form::Utf32Le ? 4u : 2u);
     }
     return out;
-}
-
-std::wstring Wide(const CLuStringW& text) {
-    return std::wstring(text.GetString(), static_cast<size_t>(text.GetLength()));
-}
-
-// The platform's own reading of bytes in its default code page.
-std::wstring DefaultCodePageText(const Bytes& bytes) {
-    std::wstring text(bytes.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                      &text[0], static_cast<int>(text.size()));
-    text.resize(static_cast<size_t>(n > 0 ? n : 0));
-    return text;
 }
 
 // GetError of a result text made by the static file functions.
@@ -89,9 +65,7 @@ struct ResultReader : CXmlDoc {
     explicit ResultReader(const CLuStringW& strResult) { m_strResultText = strResult; }
 };
 
-const Bytes kUtf8Mark = "\xEF\xBB\xBF";
-const Bytes kLeMark = "\xFF\xFE";
-const Bytes kBeMark = "\xFE\xFF";
+const Bytes kUtf8Mark = "\xEF\xBB\xBF", kLeMark = "\xFF\xFE", kBeMark = "\xFE\xFF";
 
 TEST(XmlFile, LoadReportsEveryStep) {
     struct Case {
@@ -143,11 +117,11 @@ TEST(XmlFile, LoadReportsEveryStep) {
         // The marks of an earlier file are forgotten; other flags stay.
         CXmlDoc doc(CXmlDoc::DocFlagIgnoreCase | CXmlDoc::DocFlagUtf16BeFile);
         EXPECT_EQ(doc.Load(path.c_str()), !c.text.empty());
-        EXPECT_EQ(Wide(doc.GetDoc()), c.text);
+        EXPECT_EQ(W(doc.GetDoc()), c.text);
         EXPECT_EQ(doc.GetDocFlags(), CXmlDoc::DocFlagIgnoreCase | c.nMarkFlags);
-        EXPECT_EQ(Wide(doc.GetError()), c.szError);
+        EXPECT_EQ(W(doc.GetError()), c.szError);
         if (c.szResult) {
-            EXPECT_EQ(Wide(doc.GetResult()), c.szResult);
+            EXPECT_EQ(W(doc.GetResult()), c.szResult);
         }
         // Saved back as it came.
         const std::wstring copy = PathOf(L"copy.xml");
@@ -156,18 +130,6 @@ TEST(XmlFile, LoadReportsEveryStep) {
             EXPECT_EQ(ReadBytes(copy), c.bytes);
         }
     }
-}
-
-TEST(XmlFile, UndeclaredNonUtf8TextUsesTheDefaultCodePage) {
-    const Bytes bytes = "x\xE9\xE8 <a/>";
-    const std::wstring path = PathOf(L"ansi.xml");
-    WriteBytes(path, bytes);
-    CXmlDoc doc;
-    doc.Load(path.c_str());
-    EXPECT_EQ(Wide(doc.GetDoc()), DefaultCodePageText(bytes));
-    EXPECT_NE(Wide(doc.GetResult()).find(L"<read encoding=\"\" length=\"8\"/><utf8_detection/>"),
-              std::wstring::npos)
-        << xml_test::Utf8(doc.GetResult());
 }
 
 // Long texts, declared UTF-8 or undeclared, with what UTF-8 allows and what
@@ -202,8 +164,11 @@ TEST(XmlFile, Utf8FilesReadAsThePlatformConvertsThem) {
                 std::wstring expected(data.size(), L'\0');
                 expected.resize(static_cast<size_t>(MultiByteToWideChar(
                     bUtf8 ? CP_UTF8 : CP_ACP, 0, data.data(), nData, &expected[0], nData)));
-                EXPECT_EQ(Wide(strText), expected) << piece << nAt;
-                EXPECT_EQ(Wide(strResult).find(L"<read encoding=\"UTF-8\"") == 0, bUtf8)
+                EXPECT_EQ(W(strText), expected) << piece << nAt;
+                // Text that is not UTF-8 is read in the default code page.
+                EXPECT_EQ(
+                    W(strResult).find(bUtf8 ? L"<read encoding=\"UTF-8\"" : L"<read encoding=\"\""),
+                    0u)
                     << piece << nAt;
             }
         }
@@ -216,29 +181,26 @@ TEST(XmlFile, FailuresReportThePlatformsMessage) {
     EXPECT_TRUE(doc.GetDoc().IsEmpty());
     CXmlDoc record(doc.GetResult());
     ASSERT_TRUE(record.FindElem(L"file_error")) << xml_test::Utf8(doc.GetResult());
-    EXPECT_EQ(Wide(record.GetAttrib(L"n")), L"2");  // ENOENT and ERROR_FILE_NOT_FOUND alike
-    const std::wstring msg = Wide(record.GetAttrib(L"msg"));
+    EXPECT_EQ(W(record.GetAttrib(L"n")), L"2");  // ENOENT and ERROR_FILE_NOT_FOUND alike
+    const std::wstring msg = W(record.GetAttrib(L"msg"));
     EXPECT_FALSE(msg.empty());
     EXPECT_EQ(msg.find_first_of(L"\r\n"), std::wstring::npos);
     EXPECT_LE(msg.size(), 100u);
-    EXPECT_EQ(Wide(doc.GetError()), msg);
+    EXPECT_EQ(W(doc.GetError()), msg);
     EXPECT_FALSE(doc.FindElem());
 
     doc.SetDoc(L"<a/>");
     EXPECT_FALSE(doc.Save(PathOf(L"no-such-folder\\a.xml").c_str()));
-    EXPECT_NE(Wide(doc.GetResult()).find(L"<file_error msg=\""), std::wstring::npos);
+    EXPECT_NE(W(doc.GetResult()).find(L"<file_error msg=\""), std::wstring::npos);
     CLuStringW strText(L"x");
     EXPECT_FALSE(CXmlDoc::ReadTextFile(XML_CSTR(), strText));
     EXPECT_TRUE(strText.IsEmpty());
-}
-
-TEST(XmlFile, StreamingFlagsRefuseLoadAndSave) {
-    const std::wstring path = PathOf(L"stream.xml");
-    WriteBytes(path, "<a/>");
-    CXmlDoc doc(CXmlDoc::DocFlagReadFile);
-    EXPECT_FALSE(doc.Load(path.c_str()));
-    EXPECT_FALSE(doc.Save(path.c_str()));
-    EXPECT_TRUE(doc.GetResult().IsEmpty());
+    // A streaming document neither loads nor saves.
+    WriteBytes(PathOf(L"stream.xml"), "<a/>");
+    CXmlDoc streaming(CXmlDoc::DocFlagReadFile);
+    EXPECT_FALSE(streaming.Load(PathOf(L"stream.xml").c_str()) ||
+                 streaming.Save(PathOf(L"stream.xml").c_str()));
+    EXPECT_TRUE(streaming.GetResult().IsEmpty());
 }
 
 TEST(XmlFile, WritingConvertsAndReports) {
@@ -285,63 +247,18 @@ TEST(XmlFile, WritingConvertsAndReports) {
         EXPECT_EQ(ReadBytes(path), c.bytes);
         EXPECT_EQ(nFlags, c.nFlags | CXmlDoc::DocFlagIgnoreCase);
         ResultReader errors(strResult);
-        EXPECT_EQ(Wide(errors.GetError()), c.szError) << xml_test::Utf8(strResult);
+        EXPECT_EQ(W(errors.GetError()), c.szError) << xml_test::Utf8(strResult);
     }
 }
 
-TEST(XmlFile, EditedDocumentsKeepTheirMarkEncodingAndBytes) {
-    const std::wstring head = L"<?xml version=\"1.0\" encoding=\"ENC\"?>\r\n<a><b>";
-    const std::wstring tail = L"</b><c x=\"\u00e9\"/></a>\r\n";
-    struct Case {
-        const wchar_t* szEncoding;
-        Bytes mark;
-        Form form;
-        int nFlags;
-    } const cases[] = {
-        {L"UTF-8", kUtf8Mark, Form::Utf8, CXmlDoc::DocFlagUtf8Preamble},
-        {L"UTF-16", kLeMark, Form::Le, CXmlDoc::DocFlagUtf16LeFile},
-        {L"UTF-16", kBeMark, Form::Be, CXmlDoc::DocFlagUtf16BeFile},
-        {L"windows-1252", "", Form::Latin1, 0},
-        {L"ISO-8859-1", "", Form::Latin1, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(xml_test::Utf8(c.szEncoding));
-        std::wstring declared = head;
-        declared.replace(declared.find(L"ENC"), 3, c.szEncoding);
-        const std::wstring path = PathOf(L"edit.xml");
-        WriteBytes(path, c.mark + Encode(declared + L"old" + tail, c.form));
-        CXmlDoc doc;
-        ASSERT_TRUE(doc.Load(path.c_str())) << xml_test::Utf8(doc.GetResult());
-        EXPECT_EQ(doc.GetDocFlags(), c.nFlags);
-        ASSERT_TRUE(doc.FindElem() && doc.FindChildElem(L"b"));
-        doc.SetChildData(L"new \u00fc");
-        ASSERT_TRUE(doc.Save(path.c_str()));
-        EXPECT_EQ(ReadBytes(path), c.mark + Encode(declared + L"new \u00fc" + tail, c.form));
-        CXmlDoc again;
-        ASSERT_TRUE(again.Load(path.c_str()));
-        EXPECT_EQ(Wide(again.GetDoc()), Wide(doc.GetDoc()));
-        EXPECT_EQ(again.GetDocFlags(), c.nFlags);
-    }
-}
-
-// Where two sequences differ, compactly: "at 12: 4a/e9" ... (hex values).
+// Where two sequences first differ, with their lengths; "" when they are equal.
 template <typename Text>
 std::string Differences(const Text& got, const Text& expected) {
-    std::string out;
-    if (got.size() != expected.size()) {
-        out = "lengths " + std::to_string(got.size()) + "/" + std::to_string(expected.size()) + ";";
-    }
-    char item[48];
-    for (size_t n = 0; n < got.size() && n < expected.size() && out.size() < 400; ++n) {
-        const unsigned a = static_cast<unsigned>(got[n]) & (sizeof(got[n]) == 1 ? 0xFF : ~0u);
-        const unsigned b =
-            static_cast<unsigned>(expected[n]) & (sizeof(expected[n]) == 1 ? 0xFF : ~0u);
-        if (a != b) {
-            std::snprintf(item, sizeof(item), " at %u: %x/%x", static_cast<unsigned>(n), a, b);
-            out += item;
-        }
-    }
-    return out;
+    const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
+    return at.first == got.end() && at.second == expected.end()
+               ? std::string()
+               : "lengths " + std::to_string(got.size()) + "/" + std::to_string(expected.size()) +
+                     ", first difference at " + std::to_string(at.first - got.begin());
 }
 
 // Stateful encodings: the encoder chooses where to switch state (ICU, for
@@ -359,49 +276,26 @@ bool KnownDeviation(int nCodePage, unsigned nPython, unsigned nPlatform) {
     if (nCodePage == 950 && nPlatform >= 0xE000 && nPlatform <= 0xF8FF) {
         return true;
     }
-    struct Deviation {
-        int nCodePage;
-        unsigned nPython, nPlatform;
-    } static const deviations[] = {
+    // Code page, Python's character, the platform's.
 #if defined(_WIN32)
-        // Windows's tables for the Mac pages, KOI8-U (its 21866 is KOI8-RU)
-        // and ISO 8859-7/8 predate the revisions that Python follows.
-        {10000, 0x3A9, 0x2126},
-        {10006, 0x20AC, 0xAD},
-        {10006, 0xB7, 0x387},
-        {10007, 0x490, 0xA2},
-        {10007, 0x491, 0x2202},
-        {10007, 0x20AC, 0xA4},
-        {10079, 0x3A9, 0x2126},
-        {10079, 0x20AC, 0xA4},
-        {10081, 0x3A9, 0x2126},
-        {21866, 0x255D, 0x45E},
-        {21866, 0x256C, 0x40E},
-        {28597, 0x2018, 0x2BD},
-        {28597, 0x2019, 0x2BC},
-        {28597, 0x20AC, 0xF7C2},
-        {28597, 0x20AF, 0xF7C3},
-        {28597, 0x37A, 0xF7C4},
-        {28598, 0xAF, 0x203E},
+    // Windows's tables for the Mac pages, KOI8-U (its 21866 is KOI8-RU) and
+    // ISO 8859-7/8 predate the revisions that Python follows.
+    static const unsigned deviations[][3] = {
+        {10000, 0x3A9, 0x2126}, {10006, 0x20AC, 0xAD},   {10006, 0xB7, 0x387},
+        {10007, 0x490, 0xA2},   {10007, 0x491, 0x2202},  {10007, 0x20AC, 0xA4},
+        {10079, 0x3A9, 0x2126}, {10079, 0x20AC, 0xA4},   {10081, 0x3A9, 0x2126},
+        {21866, 0x255D, 0x45E}, {21866, 0x256C, 0x40E},  {28597, 0x2018, 0x2BD},
+        {28597, 0x2019, 0x2BC}, {28597, 0x20AC, 0xF7C2}, {28597, 0x20AF, 0xF7C3},
+        {28597, 0x37A, 0xF7C4}, {28598, 0xAF, 0x203E}};
 #else
-        {437, 0xB5, 0x3BC},
-        {860, 0xB5, 0x3BC},
-        {861, 0xB5, 0x3BC},
-        {862, 0xB5, 0x3BC},
-        {863, 0xB5, 0x3BC},
-        {865, 0xB5, 0x3BC},
-        {852, 0xAC, 0xFFFD},
-        {864, 0xFEC1, 0xFEC3},
-        {864, 0xFEC5, 0xFEC7},
-        {864, 0x651, 0xFE7C},
-        {869, 0xB7, 0x387},
-        {869, 0x384, 0xB4},
-        {1125, 0xB7, 0xF7},
-        {1125, 0x221A, 0xB1},
+    static const unsigned deviations[][3] = {
+        {437, 0xB5, 0x3BC},    {860, 0xB5, 0x3BC},   {861, 0xB5, 0x3BC},  {862, 0xB5, 0x3BC},
+        {863, 0xB5, 0x3BC},    {865, 0xB5, 0x3BC},   {852, 0xAC, 0xFFFD}, {864, 0xFEC1, 0xFEC3},
+        {864, 0xFEC5, 0xFEC7}, {864, 0x651, 0xFE7C}, {869, 0xB7, 0x387},  {869, 0x384, 0xB4},
+        {1125, 0xB7, 0xF7},    {1125, 0x221A, 0xB1}};
 #endif
-    };
-    for (const Deviation& d : deviations) {
-        if (d.nCodePage == nCodePage && d.nPython == nPython && d.nPlatform == nPlatform) {
+    for (const unsigned* d : deviations) {
+        if (d[0] == unsigned(nCodePage) && d[1] == nPython && d[2] == nPlatform) {
             return true;
         }
     }
@@ -426,7 +320,7 @@ TEST(XmlFile, CodePagesAgreeWithPythonsCodecs) {
         WriteBytes(path, bytes);
         CXmlDoc doc;
         EXPECT_TRUE(doc.Load(path.c_str())) << xml_test::Utf8(doc.GetResult());
-        const std::wstring text = Wide(doc.GetDoc());
+        const std::wstring text = W(doc.GetDoc());
         const std::wstring expected(fixture.pText, fixture.pText + fixture.nText);
         bool bDeviates = false;
         if (text.size() == expected.size()) {
@@ -454,7 +348,7 @@ TEST(XmlFile, CodePagesAgreeWithPythonsCodecs) {
             for (wchar_t& c : written) {
                 c = c == 0xFFFD ? L'?' : c;
             }
-            EXPECT_EQ(Differences(Wide(strAgain), written), "") << fixture.nCodePage;
+            EXPECT_EQ(Differences(W(strAgain), written), "") << fixture.nCodePage;
         } else {
             EXPECT_EQ(Differences(ReadBytes(path), bytes), "") << fixture.nCodePage;
         }

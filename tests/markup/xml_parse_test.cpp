@@ -130,7 +130,7 @@ TEST(XmlParse, DeepNestingBeyondTheLevelField) {
     CLuStringW text = Repeated(L"", L"<a>", nDepth, L"") + Repeated(L"", L"</a>", nDepth, L"");
     XmlProbe doc(text);
     EXPECT_TRUE(doc.IsWellFormed());
-    EXPECT_EQ(doc.Level(doc.At(3 * 65536)), 0);  // levels wrap in their 16 bits
+    EXPECT_EQ(doc.Elem(doc.At(3 * 65536)).Level(), 0);  // levels wrap in their 16 bits
     EXPECT_TRUE(doc.IndexOk());
     // The same tags never closed: every one is ended, in linear time.
     text = text.Left(3 * nDepth);

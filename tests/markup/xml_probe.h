@@ -26,8 +26,7 @@ inline CLuStringW Repeated(const wchar_t* szOpen, const wchar_t* szPiece, int nC
     for (int n = 0; n < nCount; ++n) {
         text += szPiece;
     }
-    text += szClose;
-    return text;
+    return text + szClose;
 }
 
 class XmlProbe : public CXmlDoc {
@@ -44,19 +43,16 @@ public:
     using CXmlDoc::ElemPosTable;
     using CXmlDoc::ElemReleased;
     using CXmlDoc::NodePos;
-    using CXmlDoc::SavedPos;
-    using CXmlDoc::SavedPosLast;
-    using CXmlDoc::SavedPosMain;
-    using CXmlDoc::SavedPosMap;
-    using CXmlDoc::SavedPosUsed;
     using CXmlDoc::TokenPos;
     using CXmlDoc::x_AllocElemPos;
     using CXmlDoc::x_AppendResult;
+    using CXmlDoc::x_CheckSavedPos;
     using CXmlDoc::x_EncodeCDATASection;
     using CXmlDoc::x_GetFreePos;
     using CXmlDoc::x_GetParent;
     using CXmlDoc::x_GetTagName;
     using CXmlDoc::x_NamesEqual;
+    using CXmlDoc::x_ParseUtf8;
     using CXmlDoc::x_ReleasePos;
     using CXmlDoc::x_SetPos;
 
@@ -79,7 +75,6 @@ public:
     // Document flags as given, bits 16 and 32 included (SetDocFlags clears them).
     void ForceDocFlags(int nFlags) { m_nDocFlags = nFlags; }
     int Flags(int i) { return ELEM(i).nFlagsLevel & ~0xFFFF; }
-    int Level(int i) { return ELEM(i).Level(); }
 
     // The record whose element starts at nStart, 0 when none.
     int At(int nStart) {
@@ -115,6 +110,27 @@ public:
         return s;
     }
 
+    // The entries of map nMap's slots in use, "slot: entry ...;": a used
+    // entry's name and flags U(sed) M(ain) C(hild), or "-" for a free one; L
+    // marks the last.
+    std::string Slots(int nMap) {
+        std::string out;
+        const SavedPosMap* pMap = Map(nMap);
+        for (int nSlot = 0; nSlot < pMap->nMapSize; ++nSlot) {
+            const SavedPos* p = pMap->pTable[nSlot];
+            out += p ? std::to_string(nSlot) + ":" : "";
+            for (int k = 0, f = 0; p && !(f & SavedPosLast); ++k) {
+                f = p[k].nSavedPosFlags;
+                const std::string flags =
+                    std::string(f & SavedPosMain ? "M" : "") + (f & SavedPosChild ? "C" : "");
+                out += " " + (f & SavedPosUsed ? Utf8(p[k].strName) + "/U" + flags : "-") +
+                       (f & SavedPosLast ? "L" : "");
+            }
+            out += p ? ";" : "";
+        }
+        return out;
+    }
+
     ::testing::AssertionResult IndexOk() const {
         CLuStringW strProblem;
         if (x_CheckElemIndex(&strProblem)) {
@@ -123,22 +139,14 @@ public:
         return ::testing::AssertionFailure()
                << Utf8(strProblem) << " in \"" << Utf8(m_strDocText).substr(0, 200) << "\"";
     }
-    bool IndexOkQuiet() const { return x_CheckElemIndex(); }
 
     // Every record handed out since the last parse is either in the tree or on
     // the released chain: an edit that drops a record from the tree without
     // releasing it leaves saved positions able to reach it. Call after IndexOk.
     ::testing::AssertionResult RecordsAccounted() const {
         std::vector<char> seen(static_cast<size_t>(m_iNextFreePos), 0);
-        seen[0] = 1;
-        std::vector<int> todo{0};
-        while (!todo.empty()) {
-            const int i = todo.back();
-            todo.pop_back();
-            for (int c = ELEM(i).iElemChild; c; c = ELEM(c).iElemNext) {
-                seen[static_cast<size_t>(c)] = 1;
-                todo.push_back(c);
-            }
+        for (const WalkEntry& e : Walk()) {
+            seen[static_cast<size_t>(e.iRecord)] = 1;
         }
         for (int i = m_iReleasedPos; i; i = ELEM(i).iElemNext) {
             seen[static_cast<size_t>(i)] = 1;
@@ -157,23 +165,24 @@ public:
     // positions, so two indexes of the same text compare equal however their
     // records are numbered; position 0 is the document record (and "none" for
     // the child and sibling links, which never name it).
+    // fields: start, length, start tag, end tag, level, flags (kFlagsField),
+    // parent, first child, next and previous sibling.
+    enum { kFlagsField = 5 };
     struct WalkEntry {
         int iRecord;
-        int nStart, nLength, nStartTag, nEndTag, nLevel, nFlags;
-        int nParent, nChild, nNext, nPrev;
+        std::vector<int> fields;
     };
     std::vector<WalkEntry> Walk() const {
-        std::vector<int> order;
-        std::vector<int> todo{0};
-        while (!todo.empty()) {
+        std::vector<int> order, todo{0};
+        while (!todo.empty()) {  // children pushed in reverse, so the first comes next
             const int i = todo.back();
             todo.pop_back();
             order.push_back(i);
-            std::vector<int> kids;
+            const size_t nTop = todo.size();
             for (int c = ELEM(i).iElemChild; c; c = ELEM(c).iElemNext) {
-                kids.push_back(c);
+                todo.push_back(c);
             }
-            todo.insert(todo.end(), kids.rbegin(), kids.rend());
+            std::reverse(todo.begin() + static_cast<long>(nTop), todo.end());
         }
         std::vector<int> walkPos(static_cast<size_t>(m_iNextFreePos), 0);
         for (size_t n = 0; n < order.size(); ++n) {
@@ -183,9 +192,10 @@ public:
         std::vector<WalkEntry> walk;
         for (int i : order) {
             const ElemPos& e = ELEM(i);
-            walk.push_back({i, e.nStart, e.nLength, e.StartTagLen(), e.EndTagLen(), e.Level(),
-                            e.nFlagsLevel & ~0xFFFF, i ? at(e.iElemParent) : 0, at(e.iElemChild),
-                            at(e.iElemNext), i ? at(e.iElemPrev) : 0});
+            walk.push_back({i,
+                            {e.nStart, e.nLength, e.StartTagLen(), e.EndTagLen(), e.Level(),
+                             e.nFlagsLevel & ~0xFFFF, i ? at(e.iElemParent) : 0, at(e.iElemChild),
+                             at(e.iElemNext), i ? at(e.iElemPrev) : 0}});
         }
         return walk;
     }
@@ -200,21 +210,18 @@ inline ::testing::AssertionResult SameIndex(const XmlProbe& actual, const XmlPro
     const std::vector<XmlProbe::WalkEntry> a = actual.Walk(), e = expected.Walk();
     const size_t n = std::min(a.size(), e.size());
     for (size_t i = 0; i < n; ++i) {
-        const XmlProbe::WalkEntry &x = a[i], &y = e[i];
+        std::vector<int> fx = a[i].fields, fy = e[i].fields;
         const int nMask = ~(nIgnoreFlags | (i == 0 ? nIgnoreFlagsDoc : 0));
-        auto fields = [nMask](const XmlProbe::WalkEntry& w) {
-            return std::vector<int>{w.nStart,         w.nLength, w.nStartTag, w.nEndTag, w.nLevel,
-                                    w.nFlags & nMask, w.nParent, w.nChild,    w.nNext,   w.nPrev};
-        };
+        fx[XmlProbe::kFlagsField] &= nMask;
+        fy[XmlProbe::kFlagsField] &= nMask;
         static const char* const kNames[] = {
             "start", "length", "start tag",   "end tag",      "level",
             "flags", "parent", "first child", "next sibling", "previous sibling"};
-        const std::vector<int> fx = fields(x), fy = fields(y);
         for (size_t f = 0; f < fx.size(); ++f) {
             if (fx[f] != fy[f]) {
                 return ::testing::AssertionFailure()
                        << kNames[f] << " differs at walk position " << i << " (edited record "
-                       << x.iRecord << " then fresh parse: start/length/tags/level/flags/links "
+                       << a[i].iRecord << " then fresh parse: start/length/tags/level/flags/links "
                        << ::testing::PrintToString(fx) << " " << ::testing::PrintToString(fy)
                        << ")";
             }

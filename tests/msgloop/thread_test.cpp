@@ -22,8 +22,12 @@ class ThreadKinds : public ::testing::Test {};
 using Kinds = ::testing::Types<CThreadDefault, CThreadIO, CThreadUI>;
 TYPED_TEST_SUITE(ThreadKinds, Kinds);
 
-TYPED_TEST(ThreadKinds, StartRunsTasksOnTheThreadsOwnLoop) {
-    TypeParam thread;
+// A thread runs its tasks on its own loop: an idle loop is woken by a post, a
+// delayed task runs when due, not before. Its stop waits for the on-destroy
+// subscribers and destroys the pending tasks; it may start again after.
+TYPED_TEST(ThreadKinds, StartRunStopAndRestart) {
+    TypeParam thread(CLuStringA("vidozir-stop"));
+    TypeParam().StopThread();  // never started: nothing happens
     EXPECT_FALSE(thread.GetMsgLoop());
     EXPECT_EQ(thread.GetThreadHandle(), nullptr);
     ASSERT_EQ(thread.StartThread(), 1);
@@ -32,14 +36,13 @@ TYPED_TEST(ThreadKinds, StartRunsTasksOnTheThreadsOwnLoop) {
     EXPECT_EQ(thread.StartThread(), 1);  // already running: nothing new starts
     EXPECT_EQ(thread.GetThreadHandle(), handle);
     ASSERT_TRUE(thread.GetMsgLoop());
-    EXPECT_TRUE(thread.GetMsgLoop()->GetThreadName().IsEmpty());
+    EXPECT_EQ(thread.GetMsgLoop()->GetThreadName(), "vidozir-stop");
     const bool io = std::is_same<TypeParam, CThreadIO>::value;
     const bool ui = std::is_same<TypeParam, CThreadUI>::value;
     EXPECT_EQ(thread.GetMsgLoop()->GetType(), io   ? CMessageLoop::TYPE_IO
                                               : ui ? CMessageLoop::TYPE_UI
                                                    : CMessageLoop::TYPE_DEFAULT);
     Sleep(150);  // let the pump reach its wait
-    // An idle loop is woken by a post; a delayed task runs when due, not before.
     for (int delay : {0, 150}) {
         CWaitableEvent ran;
         DWORD ranOn = 0;
@@ -59,6 +62,30 @@ TYPED_TEST(ThreadKinds, StartRunsTasksOnTheThreadsOwnLoop) {
         EXPECT_GE(ranAt.GetValue(), (posted + delay).GetValue());
         EXPECT_LT(ranAt - posted, delay + 1000);  // woken, not found by chance
     }
+
+    std::atomic<int> notified{0}, destroyed{0}, ran{0};
+    {
+        auto loop = thread.GetMsgLoop();
+        loop->SubscribeOnDestroy([&] { ++notified; }, 0);
+        // A delayed task far away is pending when the stop comes; an
+        // immediate one posted before it runs.
+        PostIn(loop.get(), 60000, &destroyed, [] { ADD_FAILURE() << "ran"; });
+        PostIn(loop.get(), 0, &destroyed, [&] { ++ran; });
+    }
+    DWORD id = thread.GetThreadId();
+    thread.StopThread();
+    EXPECT_EQ(notified.load(), 1);
+    EXPECT_EQ(destroyed.load(), 2);
+    EXPECT_EQ(ran.load(), 1);
+    EXPECT_FALSE(thread.GetMsgLoop());
+    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
+    EXPECT_EQ(thread.GetThreadId(), id);  // kept after the end
+    EXPECT_EQ(CMessageLoop::Self(id), nullptr);
+    thread.StopThread();  // a second stop does nothing
+
+    // Started again after its end; the destructor stops it and waits.
+    ASSERT_EQ(thread.StartThread(), 1);
+    EXPECT_NE(thread.GetThreadId(), 0u);
 }
 
 // Every producer's tasks run exactly once and in its posting order.
@@ -90,38 +117,6 @@ TYPED_TEST(ThreadKinds, ProducersPostingAtOnce) {
     thread.StopThread();
     EXPECT_EQ(0, outOfOrder.load());
     EXPECT_EQ(std::vector<int>(kProducers, each), next);
-}
-
-TYPED_TEST(ThreadKinds, StopWaitsForSubscribersAndPendingTasks) {
-    TypeParam thread(CLuStringA("vidozir-stop"));
-    TypeParam().StopThread();  // never started: nothing happens
-    ASSERT_EQ(thread.StartThread(), 1);
-    std::atomic<int> notified{0};
-    std::atomic<int> destroyed{0};
-    std::atomic<int> ran{0};
-    {
-        auto loop = thread.GetMsgLoop();
-        EXPECT_EQ(loop->GetThreadName(), "vidozir-stop");
-        loop->SubscribeOnDestroy([&] { ++notified; }, 0);
-        // A delayed task far away is pending when the stop comes; an
-        // immediate one posted before it runs.
-        PostIn(loop.get(), 60000, &destroyed, [] { ADD_FAILURE() << "ran"; });
-        PostIn(loop.get(), 0, &destroyed, [&] { ++ran; });
-    }
-    DWORD id = thread.GetThreadId();
-    thread.StopThread();
-    EXPECT_EQ(notified.load(), 1);
-    EXPECT_EQ(destroyed.load(), 2);
-    EXPECT_EQ(ran.load(), 1);
-    EXPECT_FALSE(thread.GetMsgLoop());
-    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
-    EXPECT_EQ(thread.GetThreadId(), id);  // kept after the end
-    EXPECT_EQ(CMessageLoop::Self(id), nullptr);
-    thread.StopThread();  // a second stop does nothing
-
-    // Started again after its end; the destructor stops it and waits.
-    ASSERT_EQ(thread.StartThread(), 1);
-    EXPECT_NE(thread.GetThreadId(), 0u);
 }
 
 // After a thread stopped itself, it still ends its loop (here a slow

@@ -37,6 +37,9 @@ TEST(HandleTable, ManyHandlesStayDistinctAndClosedOnesFail) {
     }
     EXPECT_TRUE(reused);
     CloseHandle(again);
+    // An open handle's value with a low bit set names nothing (no alias).
+    EXPECT_EQ(LookupHandle(reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(handles[1]) + 2)),
+              nullptr);
     for (int i = 0; i < kCount; ++i) {
         if (i % 3 != 0) {
             EXPECT_TRUE(CloseHandle(handles[i]));

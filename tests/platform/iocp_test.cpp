@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/win32.h"
@@ -71,21 +72,17 @@ TEST(CompletionPort, PostedPacketsComeOutInOrderWithTheirFields) {
     HANDLE port = NewPort();
     ASSERT_NE(nullptr, port);
     OVERLAPPED a = {}, b = {};
-    ASSERT_TRUE(PostQueuedCompletionStatus(port, 11, 101, &a));
-    ASSERT_TRUE(PostQueuedCompletionStatus(port, 22, 202, &b));
-    ASSERT_TRUE(PostQueuedCompletionStatus(port, 0, 303, nullptr));
-    Dequeued first = Dequeue(port, 0);
-    EXPECT_TRUE(first.ok);
-    EXPECT_EQ(11u, first.bytes);
-    EXPECT_EQ(101u, first.key);
-    EXPECT_EQ(&a, first.overlapped);
-    Dequeued second = Dequeue(port, 0);
-    EXPECT_EQ(&b, second.overlapped);
-    EXPECT_EQ(202u, second.key);
-    Dequeued third = Dequeue(port, 0);
-    EXPECT_TRUE(third.ok);
-    EXPECT_EQ(nullptr, third.overlapped);
-    EXPECT_EQ(303u, third.key);
+    const std::tuple<DWORD, ULONG_PTR, LPOVERLAPPED> posted[] = {
+        {11, 101, &a}, {22, 202, &b}, {0, 303, nullptr}};
+    for (const auto& [bytes, key, overlapped] : posted)
+        ASSERT_TRUE(PostQueuedCompletionStatus(port, bytes, key, overlapped));
+    for (const auto& [bytes, key, overlapped] : posted) {
+        const Dequeued d = Dequeue(port, 0);
+        EXPECT_TRUE(d.ok);
+        EXPECT_EQ(bytes, d.bytes);
+        EXPECT_EQ(key, d.key);
+        EXPECT_EQ(overlapped, d.overlapped);
+    }
     CloseHandle(port);
 }
 
@@ -100,6 +97,7 @@ TEST(CompletionPort, EmptyPortTimesOutWithNoOverlapped) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_FALSE(timed.ok);
     EXPECT_EQ(nullptr, timed.overlapped);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), timed.error);
     EXPECT_GE(waited, std::chrono::milliseconds(60));
     CloseHandle(port);
 }

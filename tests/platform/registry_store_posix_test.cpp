@@ -16,6 +16,7 @@
 
 #include "platform/win32.h"
 #include "support/child_process.h"
+#include "support/registry_key.h"
 #include "support/test_support.h"
 
 namespace {
@@ -29,18 +30,9 @@ std::wstring Wide(const std::string& text) {
 // Writes `name` = `value` as REG_SZ, opening and closing the key as the
 // registry helper does.
 LONG Write(const std::wstring& path, const std::wstring& name, const std::wstring& value) {
-    HKEY key;
-    LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    std::u16string units(value.begin(), value.end());
-    result =
-        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(units.c_str()),
-                       static_cast<DWORD>((units.size() + 1) * 2));
-    RegCloseKey(key);
-    return result;
+    const std::u16string units(value.begin(), value.end());
+    return vidozir_test::RegistryKey{HKEY_CURRENT_USER, path}.Set(
+        name.c_str(), REG_SZ, units.c_str(), static_cast<DWORD>((units.size() + 1) * 2));
 }
 
 // The REG_SZ value, or "<error N>".

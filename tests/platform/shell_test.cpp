@@ -43,14 +43,7 @@ struct Environment {
     std::vector<std::pair<std::string, std::string>> saved;
 };
 
-std::wstring Windows(const std::string& native) {
-    std::wstring path(native.begin(), native.end());  // ASCII temporary paths
-    for (wchar_t& c : path) {
-        if (c == L'/')
-            c = L'\\';
-    }
-    return path;
-}
+using vidozir_test::WindowsForm;
 
 TEST(Shell, XdgDataHomeThenHome) {
     Environment restore;
@@ -60,17 +53,17 @@ TEST(Shell, XdgDataHomeThenHome) {
     setenv("XDG_DATA_HOME", (temp + "/xdg//").c_str(), 1);
     EXPECT_EQ(AppData(0, &result), L"");  // missing, not asked to create
     EXPECT_EQ(result, E_FAIL);
-    EXPECT_EQ(AppData(CSIDL_FLAG_CREATE, &result), Windows(temp + "/xdg"));
+    EXPECT_EQ(AppData(CSIDL_FLAG_CREATE, &result), WindowsForm(temp + "/xdg"));
     EXPECT_EQ(result, S_OK);
     struct stat info;
     EXPECT_EQ(stat((temp + "/xdg").c_str(), &info), 0);
-    EXPECT_EQ(AppData(0, &result), Windows(temp + "/xdg"));
+    EXPECT_EQ(AppData(0, &result), WindowsForm(temp + "/xdg"));
 
     unsetenv("XDG_DATA_HOME");
     setenv("HOME", (temp + "/home").c_str(), 1);
-    EXPECT_EQ(AppData(CSIDL_FLAG_CREATE, &result), Windows(temp + "/home/.local/share"));
+    EXPECT_EQ(AppData(CSIDL_FLAG_CREATE, &result), WindowsForm(temp + "/home/.local/share"));
     setenv("XDG_DATA_HOME", "", 1);  // empty counts as unset
-    EXPECT_EQ(AppData(0, &result), Windows(temp + "/home/.local/share"));
+    EXPECT_EQ(AppData(0, &result), WindowsForm(temp + "/home/.local/share"));
 
     // Only the application-data folder is answered, and only in MAX_PATH.
     wchar_t path[MAX_PATH];

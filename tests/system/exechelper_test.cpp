@@ -1,106 +1,85 @@
 // Launching through the shell: null and missing files, and the waits on a
 // long-running child (a copy of this test program in a sleeping mode that
-// leaves its process id in a file, so the test can end it).
+// ends once the test leaves its stop file).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "platform/win32.h"
 #include "support/test_support.h"
+#include "support/text.h"
 #include "vidozir/exechelper.h"
 
 #if !defined(_WIN32)
-#include <signal.h>
 #include "support/recording_opener.h"
 #endif
 
 namespace {
 
 VIDOZIR_TEST_CHILD(sleeper) {
-    std::ofstream(args.at(0)) << GetCurrentProcessId() << "\n";
-    std::this_thread::sleep_for(std::chrono::seconds(60));
+    for (int i = 0; i < 600 && !std::ifstream(args.at(0)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return 0;
 }
 
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
+using vidozir_test::Wide;
 
 class ExecHelperTest : public ::testing::Test {
 protected:
-    // Waits for the sleeper's id and ends it.
     void TearDown() override {
-        for (const std::string& file : pidFiles_) {
-            unsigned long pid = 0;
-            for (int i = 0; i < 500 && pid == 0; ++i) {
-                std::ifstream(file) >> pid;
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-#if defined(_WIN32)
-            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid));
-            if (process != nullptr) {
-                TerminateProcess(process, 0);
-                CloseHandle(process);
-            }
-#else
-            if (pid != 0)
-                kill(pid_t(pid), SIGKILL);
-#endif
-        }
+        for (const std::string& file : stopFiles_)
+            std::ofstream{file};
     }
-    std::wstring SleeperParameters() {
-        pidFiles_.push_back(vidozir_test::MakeTempDir("exec") + "/pid");
-        return Wide("--child=sleeper \"" + pidFiles_.back() + "\"");
+    CLuStringW Sleeper() {
+        stopFiles_.push_back(vidozir_test::MakeTempDir("exec") + "/stop");
+        return Wide("--child=sleeper \"" + stopFiles_.back() + "\"");
     }
-    static long long Millis(std::chrono::steady_clock::time_point since) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - since)
-            .count();
-    }
-    const std::wstring self_ = Wide(vidozir_test::SelfPath());
-    std::vector<std::string> pidFiles_;
+    std::vector<std::string> stopFiles_;
 };
 
 TEST_F(ExecHelperTest, NullAndMissingFilesFail) {
     EXPECT_FALSE(CExecHelper::Exec(nullptr, nullptr, SW_HIDE));
     EXPECT_FALSE(CExecHelper::Exec(nullptr, nullptr, SW_HIDE, nullptr, 1000));
     EXPECT_FALSE(CExecHelper::Exec(nullptr));  // modern systems reject a null path
-    const std::wstring missing = Wide(vidozir_test::MakeTempDir("exec") + "/missing.exe");
-    EXPECT_FALSE(CExecHelper::Exec(missing.c_str(), nullptr, SW_HIDE));
-    EXPECT_FALSE(CExecHelper::Exec(missing.c_str()));
+    const CLuStringW missing = Wide(vidozir_test::MakeTempDir("exec") + "/missing.exe");
+    EXPECT_FALSE(CExecHelper::Exec(missing, nullptr, SW_HIDE));
+    EXPECT_FALSE(CExecHelper::Exec(missing));
 }
 
 // A time-out of 0 does not wait; otherwise the wait ends at the time-out, when
-// the child ends, or when the stop event is set.
-TEST_F(ExecHelperTest, WaitEndsAtTheTimeoutOrTheStopEvent) {
+// the child ends, or when the stop event is set (300 ms after the launch).
+TEST_F(ExecHelperTest, WaitEndsAtTheTimeoutTheChildsEndOrTheStopEvent) {
+    const CLuStringW self = Wide(vidozir_test::SelfPath());
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(CExecHelper::Exec(self_.c_str(), SleeperParameters().c_str(), SW_HIDE, stop, 0));
-    EXPECT_LT(Millis(start), 3000);
-    start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(
-        CExecHelper::Exec(self_.c_str(), SleeperParameters().c_str(), SW_HIDE, nullptr, 5000));
-    EXPECT_GE(Millis(start), 4990);
-    EXPECT_LT(Millis(start), 30000);
-
-    // A child that ends by itself ends the wait.
-    start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(CExecHelper::Exec(self_.c_str(), L"--gtest_filter=None", SW_HIDE, nullptr, 60000));
-    EXPECT_LT(Millis(start), 20000);
-
-    std::thread signaller([stop] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        SetEvent(stop);
-    });
-    start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(
-        CExecHelper::Exec(self_.c_str(), SleeperParameters().c_str(), SW_HIDE, stop, 60000));
-    EXPECT_GE(Millis(start), 290);
-    EXPECT_LT(Millis(start), 10000);  // long before the child's minute or the time-out
-    signaller.join();
+    // launch a sleeper, set the stop event 300 ms after, time-out, at least, below (ms)
+    const std::tuple<bool, bool, DWORD, long long, long long> cases[] = {
+        {true, false, 0, 0, 3000},         // an unset stop event, no wait
+        {true, false, 5000, 4990, 30000},  // no stop event: the time-out
+        {false, false, 60000, 0, 20000},   // a child that ends by itself
+        {true, true, 60000, 290, 10000},   // long before the child's minute or the time-out
+    };
+    for (const auto& [sleeper, stopped, timeout, atLeast, below] : cases) {
+        std::thread signaller([stop, set = stopped] {
+            if (set) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                SetEvent(stop);
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(CExecHelper::Exec(self,
+                                      sleeper ? Sleeper().GetString() : L"--gtest_filter=None",
+                                      SW_HIDE, timeout == 5000 ? nullptr : stop, timeout));
+        const long long took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count();
+        EXPECT_GE(took, atLeast) << timeout;
+        EXPECT_LT(took, below) << timeout;
+        signaller.join();
+    }
     CloseHandle(stop);
 }
 
@@ -108,7 +87,7 @@ TEST_F(ExecHelperTest, WaitEndsAtTheTimeoutOrTheStopEvent) {
 TEST_F(ExecHelperTest, PathsGoToTheDesktopOpener) {
     vidozir_test::RecordingOpener opener;
     const std::string folder = vidozir_test::MakeTempDir("exec");
-    EXPECT_TRUE(CExecHelper::Exec(Wide(folder).c_str()));
+    EXPECT_TRUE(CExecHelper::Exec(Wide(folder)));
     EXPECT_TRUE(CExecHelper::Exec(L"https://example.invalid/a?b=c", nullptr, SW_SHOW));
     const auto calls = opener.Calls(2, 10000);
     ASSERT_EQ(calls.size(), 2u);
