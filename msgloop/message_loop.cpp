@@ -245,19 +245,15 @@ void CMessageLoop::RunTask(CTask* task) {
 }
 
 int CMessageLoop::DoWork() {
-    // The work queue holds entries only after a ReloadWorkQueue (destruction
-    // uses it); otherwise entries come straight from the incoming queue,
-    // without a copy into the work queue. Either way a 0 means that no entry
-    // was ready when the call last looked, which is what the pumps' wake-up
-    // flags rely on (see pump_wait.h).
-    for (;;) {
-        PendingTask pending;
-        if (!m_workQueue.empty()) {
-            pending = m_workQueue.front();
-            m_workQueue.pop_front();
-        } else if (!m_pPostGuard->queue.Take(&pending)) {
-            return 0;
-        }
+    // Takes what was posted only when the work queue is empty as the call
+    // begins, and then only the entries ready at that moment; a call that
+    // empties the work queue by moving delayed entries onto their heap
+    // returns 0 without looking again. The pumps allow for that 0 (see
+    // pump_wait.h).
+    ReloadWorkQueue();
+    while (!m_workQueue.empty()) {
+        PendingTask pending = m_workQueue.front();
+        m_workQueue.pop_front();
         if (pending.m_timeRun.IsNull()) {
             RunTask(pending.m_pTask);
             return 1;
@@ -271,6 +267,7 @@ int CMessageLoop::DoWork() {
             m_pump->SetNextDelayedTime(pending.m_timeRun);
         }
     }
+    return 0;
 }
 
 int CMessageLoop::DoDelayedWork(Time* nextDelayedTime) {

@@ -114,16 +114,6 @@ PostQueue::Slot* PostQueue::Front() {
     return slot->state.load(std::memory_order_seq_cst) == kEmpty ? nullptr : slot;
 }
 
-bool PostQueue::Take(CMessageLoop::PendingTask* out) {
-    Slot* slot = Front();
-    if (slot == nullptr) {
-        return false;
-    }
-    *out = CMessageLoop::PendingTask(slot->task, slot->time);
-    ++m_headOffset;
-    return true;
-}
-
 void PostQueue::TakeReady(std::deque<CMessageLoop::PendingTask>* out) {
     while (Slot* slot = Front()) {
         out->push_back(CMessageLoop::PendingTask(slot->task, slot->time));

@@ -51,11 +51,9 @@ public:
     // The post's last touch of the queue.
     static void Done(Slot* slot);
 
-    // The loop's thread. Takes the oldest entry; false when there is none
-    // ready (a slot still being written ends the ready ones: its post wakes
-    // the pump after it).
-    bool Take(CMessageLoop::PendingTask* out);
-    // Appends every ready entry, in order, to `out`.
+    // The loop's thread. Appends every ready entry, in order, to `out` (a
+    // slot still being written ends the ready ones: its post wakes the pump
+    // after it).
     void TakeReady(std::deque<CMessageLoop::PendingTask>* out);
     // Refuses every later post and waits until the posts that claimed a
     // slot before have returned from Done.

@@ -19,9 +19,8 @@ inline int MillisecondsUntil(const Time& due) {
     return delta < INT_MIN ? INT_MIN : static_cast<int>(delta);
 }
 
-// A delegate's DoWork may look at its incoming entries only when its work
-// queue is empty as the call begins, as the loop's own did when it swapped
-// queues; such a call that merely moves delayed entries onto their heap
+// DoWork looks at the incoming queue only when its work queue is empty as the
+// call begins; a call that merely moves delayed entries onto their heap
 // returns 0 without having seen what was posted meanwhile. The I/O and UI
 // pumps take their wake-up (a packet, a message) while the work queue may
 // still hold such entries, so a single 0 would send them to sleep with a post

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace {
 
 // Entries carry (producer, number) in the task pointer and due time; they are
 // never run.
-void Post(PostQueue* queue, int producer, int number) {
+void PostEntry(PostQueue* queue, int producer, int number) {
     PostQueue::Slot* slot = queue->Claim();
     ASSERT_NE(nullptr, slot);
     PostQueue::Publish(slot, reinterpret_cast<CTask*>(static_cast<intptr_t>(producer + 1)),
@@ -34,35 +35,40 @@ TEST(PostQueue, KeepsEveryProducersOrderAcrossSegments) {
     for (int p = 0; p < producers; ++p) {
         threads.emplace_back([&queue, p] {
             for (int n = 0; n < perProducer; ++n) {
-                Post(&queue, p, n);
+                PostEntry(&queue, p, n);
             }
         });
     }
     std::vector<int> next(producers, 0);
     int taken = 0;
-    CMessageLoop::PendingTask entry;
+    std::deque<CMessageLoop::PendingTask> entries;
     while (taken < producers * perProducer) {
-        if (!queue.Take(&entry)) {
+        entries.clear();
+        queue.TakeReady(&entries);
+        if (entries.empty()) {
             std::this_thread::yield();
-            continue;
         }
-        const int p = static_cast<int>(reinterpret_cast<intptr_t>(entry.m_pTask)) - 1;
-        ASSERT_TRUE(p >= 0 && p < producers);
-        ASSERT_EQ(next[p] + 1, entry.m_timeRun.GetValue());
-        ++next[p];
-        ++taken;
+        for (const CMessageLoop::PendingTask& entry : entries) {
+            const int p = static_cast<int>(reinterpret_cast<intptr_t>(entry.m_pTask)) - 1;
+            ASSERT_TRUE(p >= 0 && p < producers);
+            ASSERT_EQ(next[p] + 1, entry.m_timeRun.GetValue());
+            ++next[p];
+            ++taken;
+        }
     }
     for (auto& t : threads) {
         t.join();
     }
-    EXPECT_FALSE(queue.Take(&entry));
+    entries.clear();
+    queue.TakeReady(&entries);
+    EXPECT_TRUE(entries.empty());
 }
 
 // Closing waits for a post between its claim and its Done, keeps the entries
 // claimed before it, and refuses every later claim.
 TEST(PostQueue, CloseWaitsForClaimedPostsAndRefusesLaterOnes) {
     PostQueue queue;
-    Post(&queue, 0, 0);
+    PostEntry(&queue, 0, 0);
     PostQueue::Slot* pending = queue.Claim();
     std::atomic<bool> closed{false};
     std::thread closer([&] {
