@@ -231,10 +231,13 @@ void CMessageLoop::AddToDelayedWorkQueue(PendingTask& pending) {
 }
 
 void CMessageLoop::ReloadWorkQueue() {
-    if (!m_workQueue.empty()) {
-        return;
+    // The work queue is the batch marked in the incoming queue, taken in
+    // place, and the deque, which holds what is left of a batch only while
+    // DeletePendingTasks works. A reload marks a new batch once both are used
+    // up, as the swap of locked queues did once the work queue was empty.
+    if (m_workQueue.empty() && m_pPostGuard->queue.BatchUsedUp()) {
+        m_pPostGuard->queue.MarkBatch();
     }
-    m_pPostGuard->queue.TakeReady(&m_workQueue);
 }
 
 void CMessageLoop::RunTask(CTask* task) {
@@ -246,14 +249,13 @@ void CMessageLoop::RunTask(CTask* task) {
 
 int CMessageLoop::DoWork() {
     // Takes what was posted only when the work queue is empty as the call
-    // begins, and then only the entries ready at that moment; a call that
+    // begins, and then only the entries posted by that moment; a call that
     // empties the work queue by moving delayed entries onto their heap
     // returns 0 without looking again. The pumps allow for that 0 (see
     // pump_wait.h).
     ReloadWorkQueue();
-    while (!m_workQueue.empty()) {
-        PendingTask pending = m_workQueue.front();
-        m_workQueue.pop_front();
+    PendingTask pending;
+    while (m_pPostGuard->queue.TakeFromBatch(&pending)) {
         if (pending.m_timeRun.IsNull()) {
             RunTask(pending.m_pTask);
             return 1;
@@ -290,6 +292,7 @@ int CMessageLoop::DoDelayedWork(Time* nextDelayedTime) {
 }
 
 int CMessageLoop::DeletePendingTasks() {
+    m_pPostGuard->queue.TakeBatch(&m_workQueue);
     int found = m_workQueue.empty() ? 0 : 1;
     while (!m_workQueue.empty()) {
         PendingTask pending = m_workQueue.front();

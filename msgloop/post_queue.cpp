@@ -71,7 +71,7 @@ PostQueue::Slot* PostQueue::Claim() {
         // succeeds, which proves it is still the tail's, and a segment with
         // an unfinished slot is never freed.
         Segment* segment = m_tailSegment.load(std::memory_order_acquire);
-        if (m_tail.compare_exchange_weak(word, word + kStep, std::memory_order_acq_rel,
+        if (m_tail.compare_exchange_weak(word, word + kStep, std::memory_order_seq_cst,
                                          std::memory_order_acquire)) {
             if (last) {
                 Segment* next = spare.release();
@@ -114,10 +114,35 @@ PostQueue::Slot* PostQueue::Front() {
     return slot->state.load(std::memory_order_seq_cst) == kEmpty ? nullptr : slot;
 }
 
-void PostQueue::TakeReady(std::deque<CMessageLoop::PendingTask>* out) {
-    while (Slot* slot = Front()) {
-        out->push_back(CMessageLoop::PendingTask(slot->task, slot->time));
+void PostQueue::MarkBatch() {
+    m_batchEnd = m_tail.load(std::memory_order_seq_cst) / kStep;
+}
+
+bool PostQueue::BatchUsedUp() const {
+    // At a segment's end the head stands on its hole, whose position comes
+    // before the next segment's slots, as in the tail word.
+    return m_head == nullptr || m_head->lap * kPositions + m_headOffset >= m_batchEnd;
+}
+
+bool PostQueue::TakeFromBatch(CMessageLoop::PendingTask* out) {
+    int spins = 0;
+    while (!BatchUsedUp()) {
+        Slot* slot = Front();
+        if (slot == nullptr) {
+            Backoff(&spins);  // claimed before the mark, still being written
+            continue;
+        }
+        *out = CMessageLoop::PendingTask(slot->task, slot->time);
         ++m_headOffset;
+        return true;
+    }
+    return false;
+}
+
+void PostQueue::TakeBatch(std::deque<CMessageLoop::PendingTask>* out) {
+    CMessageLoop::PendingTask entry;
+    while (TakeFromBatch(&entry)) {
+        out->push_back(entry);
     }
 }
 

@@ -51,14 +51,24 @@ public:
     // The post's last touch of the queue.
     static void Done(Slot* slot);
 
-    // The loop's thread. Appends every ready entry, in order, to `out` (a
-    // slot still being written ends the ready ones: its post wakes the pump
-    // after it).
-    void TakeReady(std::deque<CMessageLoop::PendingTask>* out);
+    // The loop's thread. Marks every entry claimed so far as the batch that
+    // TakeFromBatch hands out, as a swap of locked queues takes every entry
+    // appended before it; sequentially consistent, like Claim, so either the
+    // batch holds a post's entry or the post sees the pump's wake-up flag
+    // lowered before the mark.
+    void MarkBatch();
+    // Whether the marked batch has been handed out.
+    bool BatchUsedUp() const;
+    // The batch's next entry, in posting order; waits for a post that claimed
+    // its slot before the mark and is still writing it (a few instructions,
+    // as the swap waited for the lock). False when the batch is used up.
+    bool TakeFromBatch(CMessageLoop::PendingTask* out);
+    // Appends what is left of the batch, in order, to `out`.
+    void TakeBatch(std::deque<CMessageLoop::PendingTask>* out);
     // Refuses every later post and waits until the posts that claimed a
     // slot before have returned from Done.
     void Close();
-    // After Close and a last TakeReady: gives back the segments' memory.
+    // After Close and a last batch: gives back the segments' memory.
     void Release();
 
 private:
@@ -77,6 +87,7 @@ private:
     // The loop thread's own.
     alignas(64) Segment* m_head;
     unsigned m_headOffset = 0;
+    std::uint64_t m_batchEnd = 0;  // the first position past the marked batch
     Segment* m_oldest;             // the first segment not yet freed
     unsigned m_oldestChecked = 0;  // its leading slots known done
 };

@@ -44,7 +44,8 @@ TEST(PostQueue, KeepsEveryProducersOrderAcrossSegments) {
     std::deque<CMessageLoop::PendingTask> entries;
     while (taken < producers * perProducer) {
         entries.clear();
-        queue.TakeReady(&entries);
+        queue.MarkBatch();
+        queue.TakeBatch(&entries);
         if (entries.empty()) {
             std::this_thread::yield();
         }
@@ -60,7 +61,8 @@ TEST(PostQueue, KeepsEveryProducersOrderAcrossSegments) {
         t.join();
     }
     entries.clear();
-    queue.TakeReady(&entries);
+    queue.MarkBatch();
+    queue.TakeBatch(&entries);
     EXPECT_TRUE(entries.empty());
 }
 
@@ -82,7 +84,8 @@ TEST(PostQueue, CloseWaitsForClaimedPostsAndRefusesLaterOnes) {
     closer.join();
     EXPECT_EQ(nullptr, queue.Claim());
     std::deque<CMessageLoop::PendingTask> out;
-    queue.TakeReady(&out);
+    queue.MarkBatch();
+    queue.TakeBatch(&out);
     ASSERT_EQ(2u, out.size());
     EXPECT_EQ(1, out[0].m_timeRun.GetValue());
     EXPECT_EQ(2, out[1].m_timeRun.GetValue());
