@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "foundation/wide_units.h"
 #include "markup/xml_internal.h"
 #include "platform/win32.h"
 #include "vidozir/xmldoc.h"
@@ -127,13 +128,7 @@ CLuStringW vidozir::xml::Utf8Text(const char* pBytes, int nBytes) {
     std::unique_ptr<unsigned short[]> pUnits(new unsigned short[nBytes + 1]);
     const int nUnits = CXmlDoc::UTF8To16(nullptr, pBytes, nBytes);
     CXmlDoc::UTF8To16(pUnits.get(), pBytes, nBytes);
-    CLuStringW strText;
-    wchar_t* pText = strText.GetBuffer(nUnits);
-    for (int n = 0; n < nUnits; ++n) {
-        pText[n] = static_cast<wchar_t>(pUnits[n]);
-    }
-    strText.ReleaseBuffer(nUnits);
-    return strText;
+    return vidozir::detail::WidenUnits(pUnits.get(), nUnits);
 }
 
 void vidozir::xml::EndDecodedText(CLuStringW& strText, int nUnits, int nRoom) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "foundation/wide_units.h"
 #include "platform/win32.h"
 
 namespace {
@@ -24,16 +25,7 @@ CLuStringW Text(const char16_t* units) {
     while (units[length] != 0) {
         ++length;
     }
-    CLuStringW text;
-    if (length == 0) {
-        return text;
-    }
-    wchar_t* out = text.GetBuffer(length);
-    for (int i = 0; i < length; ++i) {
-        out[i] = static_cast<wchar_t>(units[i]);
-    }
-    text.ReleaseBuffer(length);
-    return text;
+    return vidozir::detail::WidenUnits(units, length);
 }
 
 // The string SID of the account logged on to the calling process's session;
