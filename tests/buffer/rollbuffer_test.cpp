@@ -14,19 +14,17 @@ using VidOzir::CRollBuffer;
 using Bytes = std::vector<unsigned char>;
 
 // The block as the growth and wrap rules lay it out: capacity, head, content.
+// A push that does not fit (the first one too) makes a block of 1.5 times the
+// need and moves the content to its start.
 struct RingModel {
     unsigned cap, head = 0;
-    bool block = false;
     std::deque<unsigned char> bytes;
 
     unsigned Size() const { return static_cast<unsigned>(bytes.size()); }
     void Push(bool front, const Bytes& data) {
         const unsigned n = static_cast<unsigned>(data.size()), needed = Size() + n;
-        if (n > 0 && (!block || needed > cap)) {
-            head = block && Size() > 0 ? 0 : head;  // the content moves to the new block's start
-            cap = block || cap < needed ? 3 * needed / 2 : cap;
-            block = true;
-        }
+        if (needed > cap)
+            head = Size() > 0 ? 0 : head, cap = 3 * needed / 2;
         if (front)
             head = n > head ? cap - (n - head) : head - n;
         bytes.insert(front ? bytes.begin() : bytes.end(), data.begin(), data.end());
@@ -63,7 +61,7 @@ TEST(RollBuffer, MatchesTheRingModel) {
                 ASSERT_EQ(removed, model.Remove(op % 2, n) ? 1 : 0);
             } else if (op == 37) {  // both keep the capacity; Release frees the block
                 n % 2 ? buffer.Release() : buffer.Clear();
-                model.head = 0, model.bytes.clear(), model.block = model.block && n % 2 == 0;
+                model.head = 0, model.bytes.clear();
             } else {  // a copy shares nothing: it stays while the buffer changes
                 CRollBuffer copy(buffer);
                 buffer.Clear(), buffer.PushBack(data.data(), n), buffer = copy;

@@ -67,7 +67,7 @@ TEST(SharedMemory, CreateOpenMapLockAndClose) {
     // the system's own calls. This process's lock waits for it, and gets it
     // when the child dies holding it; its Unlock releases the mutex.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name + "lock").GetString());
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     std::thread waiter([&] {
         shm.Lock();
         View(shm)->entered = 1;
@@ -81,8 +81,9 @@ TEST(SharedMemory, CreateOpenMapLockAndClose) {
     ReleaseMutex(mutex);
     CloseHandle(mutex);
 
-    // A second object is refused while exclusive, holding no handle then; else
-    // it shares the whole section, whatever size it asked for.
+    // A second object is refused while exclusive, holding no handle then (the
+    // name is free at the end); else it shares the whole section, whatever
+    // size it asked for.
     EXPECT_TRUE(second.Create(Wide(name), 1, 4096) == 0 && second.Map(0, 0) == 0);
     ASSERT_TRUE(second.Create(Wide(name), 0, 100) == 1 && second.Map(0, 0) == 1);
     EXPECT_EQ(second.GetSize(), 100);
