@@ -17,10 +17,6 @@ namespace {
 
 using VidOzir::CMemBuffer;
 
-unsigned char* Raw(std::string& bytes) {
-    return reinterpret_cast<unsigned char*>(&bytes[0]);
-}
-
 // The block as the record, growth and seek rules lay it out. Bytes the buffer
 // never wrote (new block space, padding) may hold anything: the model takes
 // them from the buffer when they appear and then expects them to stay.
@@ -31,6 +27,7 @@ struct RecordModel {
 
     static long long Align4(long long n) { return n + (4 - n % 4) % 4; }
     static std::string Int32(int32_t n) { return std::string(reinterpret_cast<char*>(&n), 4); }
+    static unsigned char* Raw(std::string& s) { return reinterpret_cast<unsigned char*>(&s[0]); }
     long long Size() const { return static_cast<long long>(block.size()); }
     long long Step() const { return Size() < 1024 ? 2 * Size() : 3 * Size() / 2; }
     void Resize(long long size) {
@@ -73,7 +70,8 @@ TEST(MemBuffer, MatchesTheRecordModel) {
         // a block over 64 bytes.
         const int32_t length = static_cast<int32_t>(random() % 100) - 4;
         std::string start = length < 0 ? "" : RecordModel::Int32(length) + std::string(length, 'd');
-        CMemBuffer buffer(start.empty() ? nullptr : Raw(start), static_cast<int>(start.size()));
+        CMemBuffer buffer(start.empty() ? nullptr : RecordModel::Raw(start),
+                          static_cast<int>(start.size()));
         RecordModel model{buffer, start};
         model.Resize(std::max(model.Align4(model.Size()), 64LL));
         for (int step = 0; step < 200; ++step) {
@@ -87,7 +85,7 @@ TEST(MemBuffer, MatchesTheRecordModel) {
             CLuStringW wide(L"stale");
             if (op < 3) {  // a raw run (of 0 bytes: nothing); a string: length, then units
                 const size_t unit = op == 2 ? 2 : 1, length = bytes.size() / unit;
-                op == 0   ? buffer.SetBytes(Raw(bytes), static_cast<int>(length))
+                op == 0   ? buffer.SetBytes(model.Raw(bytes), static_cast<int>(length))
                 : op == 1 ? buffer.SetBytes(bytes)
                           : buffer.SetBytes(vidozir_test::Wide(units));
                 if (op > 0)
@@ -98,7 +96,7 @@ TEST(MemBuffer, MatchesTheRecordModel) {
                 read = std::string(bytes.size(), 'u');
                 expected = model.Take(static_cast<long long>(bytes.size()));
                 expected = expected.empty() ? read : expected;
-                buffer.GetBytes(Raw(read), static_cast<int>(read.size()));
+                buffer.GetBytes(model.Raw(read), static_cast<int>(read.size()));
             } else if (op < 6) {  // strings, a wide one as its 2-byte units
                 read = op == 4 ? "stale" : "";
                 op == 4 ? buffer.GetBytes(read) : buffer.GetBytes(wide);
@@ -113,7 +111,7 @@ TEST(MemBuffer, MatchesTheRecordModel) {
                 const long long to = origin == 0 ? count : model.cursor - count;
                 model.cursor = origin == 2 ? model.cursor : std::clamp(to, 0LL, model.Size());
             } else if (op == 9) {  // beyond the int range: exhaustion, found before any change
-                EXPECT_THROW(buffer.SetBytes(Raw(bytes), INT_MAX - 2), std::bad_alloc);
+                EXPECT_THROW(buffer.SetBytes(model.Raw(bytes), INT_MAX - 2), std::bad_alloc);
             } else if (op == 10 && model.Size() < 4096) {  // grows, a step at least; odd sizes too
                 const long long asked = random() % 2 ? random() % 64 : model.Step() + random() % 7;
                 buffer.Resize(static_cast<int>(asked));
@@ -123,10 +121,9 @@ TEST(MemBuffer, MatchesTheRecordModel) {
                              : buffer = static_cast<CMemBuffer&>(buffer);
                 model.cursor = 0;
             }
-            const auto* data = reinterpret_cast<const char*>(buffer.GetRawData());
-            const size_t seen = std::min<size_t>(model.block.size(), buffer.GetSize());
-            ASSERT_EQ(std::make_tuple(read, buffer.GetSize(), buffer.GetCursorPos(),
-                                      std::string(data, seen)),
+            const std::string got(reinterpret_cast<const char*>(buffer.GetRawData()),
+                                  std::min<size_t>(model.block.size(), buffer.GetSize()));
+            ASSERT_EQ(std::make_tuple(read, buffer.GetSize(), buffer.GetCursorPos(), got),
                       std::make_tuple(expected, int(model.Size()), int(model.cursor), model.block))
                 << round << " " << step;
         }

@@ -25,8 +25,7 @@ struct RingModel {
         const unsigned n = static_cast<unsigned>(data.size()), needed = Size() + n;
         if (needed > cap)
             head = Size() > 0 ? 0 : head, cap = 3 * needed / 2;
-        if (front)
-            head = n > head ? cap - (n - head) : head - n;
+        head = !front ? head : n > head ? cap - (n - head) : head - n;
         bytes.insert(front ? bytes.begin() : bytes.end(), data.begin(), data.end());
     }
     bool Remove(bool front, unsigned n) {
@@ -69,19 +68,18 @@ TEST(RollBuffer, MatchesTheRingModel) {
             // A stretch: past the content no spans, and the count stays.
             const unsigned pos = random() % (model.Size() + 2), len = random() % 9;
             const bool inside = pos < model.Size();
-            ASSERT_EQ(buffer.GetDataSize(), model.Size());
-            ASSERT_EQ(buffer[pos], inside ? model.bytes[pos] : 0);
-            ASSERT_EQ(buffer.InSingleBuffer(pos, len),
-                      pos + len <= model.Size() && model.head + pos + len <= model.cap);
+            ASSERT_EQ(
+                std::make_tuple(buffer.GetDataSize(), buffer[pos], buffer.InSingleBuffer(pos, len)),
+                std::make_tuple(model.Size(), inside ? model.bytes[pos] : 0,
+                                pos + len <= model.Size() && model.head + pos + len <= model.cap));
             unsigned char *first, *second;
             unsigned firstLen, secondLen, copied = len;
             Bytes copy(len);
             ASSERT_EQ(buffer.GetRowPtr(pos, len, first, firstLen, second, secondLen), inside);
             ASSERT_EQ(buffer.GetDataCopy(pos, copy.data(), copied), inside);
-            if (!inside) {
-                ASSERT_TRUE(!first && !firstLen && !second && !secondLen && copied == len);
+            ASSERT_TRUE(inside || (!first && !firstLen && !second && !secondLen && copied == len));
+            if (!inside)
                 continue;
-            }
             // A stretch that ends at the block's end has a second span, of 0 bytes.
             const unsigned count = std::min(len, model.Size() - pos);
             const unsigned start = (model.head + pos) % model.cap, end = start + count;
@@ -97,8 +95,7 @@ TEST(RollBuffer, MatchesTheRingModel) {
             ASSERT_EQ(copy, expected);
         }
     }
-    CRollBuffer small(4);
-    EXPECT_FALSE(small.InSingleBuffer(0xFFFFFFFFu, 2));  // no wrap in the sum
+    EXPECT_FALSE(CRollBuffer(4).InSingleBuffer(0xFFFFFFFFu, 2));  // no wrap in the sum
 }
 
 }  // namespace
