@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "vidozir/membuffer.h"
 
@@ -9,7 +8,7 @@
 // freed dirty and handed out again must come zeroed.
 TEST(MemPool, BlocksFromTheArrayAllocator) {
     auto* raw = static_cast<unsigned char*>(VidOzir::CMemPool::MallocBuffer(4096));
-    std::memset(raw, 0x5A, 4096);
+    std::fill(raw, raw + 4096, 0x5A);
     delete[] raw;
     auto* zeroed = static_cast<unsigned char*>(VidOzir::CMemPool::MallocZeroBuffer(4096));
     EXPECT_EQ(std::count(zeroed, zeroed + 4096, 0), 4096);

@@ -10,7 +10,6 @@
 
 namespace {
 
-using VidOzir::CRollBuffer;
 using Bytes = std::vector<unsigned char>;
 
 // The block as the growth and wrap rules lay it out: capacity, head, content.
@@ -44,7 +43,7 @@ struct RingModel {
 TEST(RollBuffer, MatchesTheRingModel) {
     std::mt19937 random(42);
     for (unsigned capacity : {0u, 1u, 3u, 8u, 20u}) {
-        CRollBuffer buffer(capacity);
+        VidOzir::CRollBuffer buffer(capacity);
         RingModel model{capacity};
         for (int step = 0; step < 4000; ++step) {
             const unsigned n = step ? random() % 9 : std::min(capacity, 8u);
@@ -62,7 +61,7 @@ TEST(RollBuffer, MatchesTheRingModel) {
                 n % 2 ? buffer.Release() : buffer.Clear();
                 model.head = 0, model.bytes.clear();
             } else {  // a copy shares nothing: it stays while the buffer changes
-                CRollBuffer copy(buffer);
+                VidOzir::CRollBuffer copy(buffer);
                 buffer.Clear(), buffer.PushBack(data.data(), n), buffer = copy;
             }
             // A stretch: past the content no spans, and the count stays.
@@ -95,7 +94,7 @@ TEST(RollBuffer, MatchesTheRingModel) {
             ASSERT_EQ(copy, expected);
         }
     }
-    EXPECT_FALSE(CRollBuffer(4).InSingleBuffer(0xFFFFFFFFu, 2));  // no wrap in the sum
+    EXPECT_FALSE(VidOzir::CRollBuffer(4).InSingleBuffer(0xFFFFFFFFu, 2));  // no wrap in the sum
 }
 
 }  // namespace

@@ -16,17 +16,16 @@
 
 namespace {
 
-using VidOzir::CSharedMemory;
 using vidozir_test::Wide;
 
 // The section's layout in the two-process test.
 struct Shared {
     volatile int stage, entered;
-    static Shared* In(CSharedMemory& shm) { return static_cast<Shared*>(shm.Memory()); }
+    static Shared* In(VidOzir::CSharedMemory& shm) { return static_cast<Shared*>(shm.Memory()); }
 };
 
 // Waits up to a minute for the other process to reach the stage.
-bool Reached(CSharedMemory& shm, int stage) {
+bool Reached(VidOzir::CSharedMemory& shm, int stage) {
     for (int ms = 0; Shared::In(shm)->stage < stage && ms < 60000; ++ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return Shared::In(shm)->stage >= stage;
@@ -36,7 +35,7 @@ bool Reached(CSharedMemory& shm, int stage) {
 // releasing it when the parent says so (stage 2): exit code 7 when nobody else
 // got in meanwhile.
 VIDOZIR_TEST_CHILD(shm_open) {
-    CSharedMemory shm;
+    VidOzir::CSharedMemory shm;
     if (!shm.Open(Wide(args.at(0))) || !shm.Map(0, 0))
         return 2;
     shm.Lock();
@@ -47,7 +46,7 @@ VIDOZIR_TEST_CHILD(shm_open) {
 
 TEST(SharedMemory, CreateOpenMapLockAndClose) {
     const std::string name = vidozir_test::UniqueObjectName("shm");
-    CSharedMemory shm, second, opener;
+    VidOzir::CSharedMemory shm, second, opener;
     EXPECT_TRUE(opener.Open(Wide(name)) == 0 && opener.Map(0, 0) == 0 && opener.UnMap() == 0);
     ASSERT_TRUE(shm.Create(Wide(name), 1, 200000) == 1 && shm.Map(0, 0) == 1);
     EXPECT_EQ(shm.GetSize(), 200000);
@@ -86,7 +85,7 @@ TEST(SharedMemory, CreateOpenMapLockAndClose) {
     const char* whole = static_cast<char*>(shm.Memory());
     EXPECT_EQ(std::string({whole[199999], whole[65536 + 5]}), "ex");
     EXPECT_TRUE(opener.UnMap() == 1 && opener.UnMap() == 0);
-    for (CSharedMemory* each : {&shm, &second, &opener}) {
+    for (VidOzir::CSharedMemory* each : {&shm, &second, &opener}) {
         each->Close();
         EXPECT_TRUE(each->Memory() == nullptr && each->Map(0, 0) == 0);
     }
