@@ -18,7 +18,8 @@ namespace {
 
 using vidozir_test::Wide;
 
-// The section's layout in the two-process test.
+// The section's layout in the two-process test; each process writes what the
+// other waits for, so the two views must share the memory.
 struct Shared {
     volatile int stage, entered;
     static Shared* In(VidOzir::CSharedMemory& shm) { return static_cast<Shared*>(shm.Memory()); }
