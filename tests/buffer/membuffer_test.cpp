@@ -7,217 +7,127 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <random>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "support/text.h"
 
 namespace {
 
 using VidOzir::CMemBuffer;
-using vidozir_test::W;
 
-CMemBuffer FromBytes(const std::vector<unsigned char>& bytes) {
-    return CMemBuffer(bytes.data(), static_cast<int>(bytes.size()));
-}
+// The block as the record, growth and seek rules lay it out. Bytes the buffer
+// never wrote (new block space, padding) may hold anything: the model takes
+// them from the buffer when they appear and then expects them to stay.
+struct RecordModel {
+    const CMemBuffer& real;
+    std::string block;
+    long long cursor = 0;
 
-void PutInt(std::vector<unsigned char>& bytes, int32_t value) {
-    unsigned char raw[4];
-    std::memcpy(raw, &value, 4);
-    bytes.insert(bytes.end(), raw, raw + 4);
-}
-
-TEST(MemBuffer, SizesAndGrowthSteps) {
-    unsigned char data[5000] = {};
-    for (auto [length, size] : {std::pair{-1, 64}, {0, 64}, {10, 64}, {64, 64}, {70, 72}})
-        EXPECT_EQ(CMemBuffer(length < 0 ? nullptr : data, std::max(length, 0)).GetSize(), size);
-    // Writes from a cursor: the padded piece decides whether the block grows,
-    // to the larger of the step and the size needed.
-    struct Case {
-        int resize, seek;
-        std::vector<int> writes;
-        int size, cursor;
-    } const cases[] = {
-        {0, 0, {5}, 64, 8},
-        {0, 0, {100}, 128, 100},          // the step beats the 100 needed
-        {0, 0, {128, 128, 4}, 512, 260},  // 260 needed of 256: doubles
-        {1024, 1020, {10}, 1536, 1032},
-        {0, 0, {5000}, 5000, 5000},  // the needed size beats a smaller step
-        {0, 60, {4}, 64, 64},        // fits exactly
-        {0, 62, {1}, 128, 66},       // 1 byte takes 4: 66 of 64
-    };
-    for (const Case& c : cases) {
-        CMemBuffer buffer;
-        if (c.resize)
-            buffer.Resize(c.resize);
-        buffer.Seek(0, c.seek);
-        for (int n : c.writes)
-            buffer.SetBytes(data, n);
-        EXPECT_EQ(std::pair(buffer.GetSize(), buffer.GetCursorPos()), std::pair(c.size, c.cursor))
-            << c.seek << " " << c.writes[0];
+    static long long Align4(long long n) { return n + (4 - n % 4) % 4; }
+    static std::string Int32(int32_t n) { return std::string(reinterpret_cast<char*>(&n), 4); }
+    static unsigned char* Raw(std::string& s) { return reinterpret_cast<unsigned char*>(&s[0]); }
+    long long Size() const { return static_cast<long long>(block.size()); }
+    long long Step() const { return Size() < 1024 ? 2 * Size() : 3 * Size() / 2; }
+    void Resize(long long size) {
+        const long long had = Size(), seen = std::min<long long>(size, real.GetSize());
+        block.resize(static_cast<size_t>(size));
+        std::memcpy(&block[had], real.GetRawData() + had, std::max(seen - had, 0LL));
     }
-    // Resize always grows, by the step at least, keeping content and cursor.
-    CMemBuffer buffer;
-    buffer.SetBytes(data + 1, 6);
-    for (auto [asked, size] : {std::pair{0, 128}, {10, 256}, {1000, 1000}, {0, 2000}, {1, 3000}}) {
-        buffer.Resize(asked);
-        EXPECT_EQ(buffer.GetSize(), size) << asked;
+    void Put(const std::string& bytes) {  // a piece: its bytes, then padding
+        const long long needed = cursor + Align4(static_cast<long long>(bytes.size()));
+        if (needed > Size())
+            Resize(std::max(Align4(needed), Step()));
+        block.replace(static_cast<size_t>(cursor), bytes.size(), bytes);
+        cursor = needed;
     }
-    EXPECT_EQ(buffer.GetCursorPos(), 8);
-    EXPECT_EQ(0, std::memcmp(buffer.GetRawData(), data + 1, 6));
-}
-
-// A record as another build wrote it: wide strings are UTF-16, 2 bytes per
-// unit, on every platform; padding (0xEE here) may hold anything. It reads
-// back whole from those bytes, from a copy and from an assigned buffer.
-TEST(MemBuffer, RecordBytesAndRoundTrip) {
-    std::vector<unsigned char> record = {1, 2, 3, 4, 5, 0xEE, 0xEE, 0xEE};
-    PutInt(record, 3);
-    record.insert(record.end(), {'a', 'b', 'c', 0xEE});
-    PutInt(record, 4);
-    record.insert(record.end(), {'h', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE});
-    PutInt(record, 0);
-    PutInt(record, 1);
-    record.insert(record.end(), {'z', 0, 0xEE, 0xEE});
-
-    const unsigned char raw[] = {1, 2, 3, 4, 5};
-    const CLuStringW wide(L"h\x00E9\xD83D\xDE00"), withZero(L"a\0b", 3);
-    const std::string longText(3000, 'q');
-    CMemBuffer written;
-    written.SetBytes(raw, 5);
-    written.SetBytes(std::string("abc"));
-    written.SetBytes(wide);
-    written.SetBytes(std::string());
-    written.SetBytes(CLuStringW(L"z"));
-    ASSERT_EQ(written.GetCursorPos(), 40);
-    for (size_t i = 0; i < record.size(); ++i) {
-        if (record[i] != 0xEE)
-            EXPECT_EQ(written.GetRawData()[i], record[i]) << "byte " << i;
+    std::string Take(long long n) {  // nothing when the piece would pass the end
+        if (n <= 0 || cursor + n > Size())
+            return "";
+        cursor += Align4(n);
+        return block.substr(static_cast<size_t>(cursor - Align4(n)), static_cast<size_t>(n));
     }
-    written.SetBytes(withZero);  // a zero unit inside the piece
-    written.SetBytes(longText);
-    written.SetBytes(CLuStringW());
-    written.SetBytes(raw, 1);
-    const int end = written.GetCursorPos();
-    record.insert(record.end(), written.GetRawData() + 40, written.GetRawData() + end);
-
-    written.Seek(0, 12);
-    CMemBuffer fromBytes = FromBytes(record), copy(written), assigned;
-    assigned.SetBytes(std::string("old"));
-    assigned = written;
-    assigned = static_cast<CMemBuffer&>(assigned);  // keeps its bytes
-    EXPECT_NE(assigned.GetRawData(), written.GetRawData());
-    for (CMemBuffer* reader : {&fromBytes, &copy, &assigned}) {
-        EXPECT_EQ(reader->GetCursorPos(), 0);
-        EXPECT_EQ(reader->GetSize(), reader == &fromBytes ? end : written.GetSize());
-        unsigned char rawBack[5] = {}, last = 0;
-        std::string narrow = "stale", empty = "stale", longBack;
-        CLuStringW wideBack(L"stale"), zBack, zeroBack, emptyWide(L"stale");
-        reader->GetBytes(rawBack, 5);
-        reader->GetBytes(narrow);
-        reader->GetBytes(wideBack);
-        reader->GetBytes(empty);
-        reader->GetBytes(zBack);
-        reader->GetBytes(zeroBack);
-        reader->GetBytes(longBack);
-        reader->GetBytes(emptyWide);
-        reader->GetBytes(&last, 1);
-        // Whole strings, lengths included (the embedded zero unit).
-        EXPECT_EQ(
-            std::make_tuple(std::string(rawBack, rawBack + 5), narrow, W(wideBack), empty, W(zBack),
-                            W(zeroBack), longBack, W(emptyWide), int(last), reader->GetCursorPos()),
-            std::make_tuple(std::string(raw, raw + 5), "abc", W(wide), "", L"z", W(withZero),
-                            longText, L"", 1, end));
+    std::string TakeString(int unit) {  // a damaged length reads as empty
+        if (cursor + 4 > Size())
+            return "";
+        int32_t length;
+        std::memcpy(&length, block.data() + cursor, 4);
+        cursor += 4;
+        return Take(static_cast<long long>(length) * unit);
     }
-}
+};
 
-// Reads that would pass the end of the block do nothing; a damaged length
-// (negative, or a body past the end; for a wide piece, 2 bytes a unit) reads
-// as empty, the cursor just after the length.
-TEST(MemBuffer, ShortAndDamagedReadsStayInTheBlock) {
-    CMemBuffer buffer = FromBytes(std::vector<unsigned char>(64, 0));
-    unsigned char dst[8] = {0xAA};
-    std::string text = "kept?";
-    CLuStringW wide(L"kept?");
-    buffer.Seek(0, 60);
-    buffer.GetBytes(dst, 5);  // 60 + 5 > 64: nothing
-    buffer.GetBytes(nullptr, 4);
-    buffer.GetBytes(dst, 0);
-    EXPECT_EQ(buffer.GetCursorPos(), 60);
-    EXPECT_EQ(dst[0], 0xAA);
-    buffer.GetBytes(dst, 4);  // exactly to the end
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.Seek(0, 60);
-    buffer.GetBytes(text);  // an empty piece in the last 4 bytes
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.GetBytes(text);  // no room for the length
-    buffer.GetBytes(wide);
-    EXPECT_TRUE(text.empty() && wide.IsEmpty());
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-
-    // The bound test uses the count, not the padded length: the last run of
-    // a block whose size is not a multiple of 4 is still read.
-    CMemBuffer odd;
-    odd.Resize(130);
-    EXPECT_EQ(CMemBuffer(odd).GetSize(), 130);  // a copy keeps the odd size
-    odd.Seek(0, 128);
-    odd.GetBytes(dst, 2);
-    odd.GetBytes(dst, 1);
-    EXPECT_EQ(odd.GetCursorPos(), 132);
-    odd.SetBytes(std::string("after"));  // a write from past the end
-    EXPECT_EQ(odd.GetCursorPos(), 144);
-    odd.Seek(0, 132);
-    odd.GetBytes(text);
-    EXPECT_EQ(text, "after");
-
-    const std::pair<int32_t, int> lengths[] = {
-        {1000, 0}, {40, 40},     {60, 60},     {-1, 0},
-        {-4, 0},   {INT_MIN, 0}, {INT_MAX, 0}, {INT_MAX / 2 + 1, 0}};
-    for (const auto& [length, narrowRead] : lengths) {
-        std::vector<unsigned char> record;
-        PutInt(record, length);
-        record.insert(record.end(), 60, 'y');
-        CMemBuffer damaged = FromBytes(record);
-        damaged.GetBytes(text);
-        EXPECT_EQ(text, std::string(size_t(narrowRead), 'y'));
-        EXPECT_EQ(damaged.GetCursorPos(), 4 + narrowRead) << length;
-        damaged.SeekToBegin();
-        damaged.GetBytes(wide);
-        EXPECT_TRUE(wide.IsEmpty());
-        EXPECT_EQ(damaged.GetCursorPos(), 4) << length;
+// Random writes and reads of raw runs, narrow and wide strings (lengths that a
+// damaged record holds planted among the bytes), writes too large for the int
+// range, seeks, resizes and copies, from buffers made of 0 to 99 bytes,
+// against the model: size, cursor, every byte and every value read.
+TEST(MemBuffer, MatchesTheRecordModel) {
+    std::mt19937 random(21);
+    const int32_t lengths[] = {-1, -4, INT_MIN, INT_MAX, INT_MAX / 2 + 1, 0, 1, 6, 40};
+    for (int round = 0; round < 60; ++round) {
+        // A record of one string; its body ends at the block's end when it fills
+        // a block over 64 bytes.
+        const int32_t length = static_cast<int32_t>(random() % 100) - 4;
+        std::string start = length < 0 ? "" : RecordModel::Int32(length) + std::string(length, 'd');
+        CMemBuffer buffer(start.empty() ? nullptr : RecordModel::Raw(start),
+                          static_cast<int>(start.size()));
+        RecordModel model{buffer, start};
+        model.Resize(std::max(model.Align4(model.Size()), 64LL));
+        for (int step = 0; step < 200; ++step) {
+            const int op = step > 0 ? static_cast<int>(random() % 12) : 4;
+            std::string bytes(random() % 8 ? random() % 24 : random() % 3000, '\0'), read, expected;
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+            if (op == 0 && random() % 2)
+                bytes = model.Int32(lengths[random() % 9]);
+            std::u16string units(bytes.size() / 2, u'\0');
+            std::memcpy(&units[0], bytes.data(), 2 * units.size());
+            CLuStringW wide(L"stale");
+            if (op < 3) {  // a raw run (of 0 bytes: nothing); a string: length, then units
+                const size_t unit = op == 2 ? 2 : 1, length = bytes.size() / unit;
+                op == 0   ? buffer.SetBytes(model.Raw(bytes), static_cast<int>(length))
+                : op == 1 ? buffer.SetBytes(bytes)
+                          : buffer.SetBytes(vidozir_test::Wide(units));
+                if (op > 0)
+                    model.Put(model.Int32(static_cast<int32_t>(length)));
+                if (length > 0)
+                    model.Put(bytes.substr(0, unit * length));
+            } else if (op == 3) {  // a run that does not fit leaves the target untouched
+                read = std::string(bytes.size(), 'u');
+                expected = model.Take(static_cast<long long>(bytes.size()));
+                expected = expected.empty() ? read : expected;
+                buffer.GetBytes(model.Raw(read), static_cast<int>(read.size()));
+            } else if (op < 6) {  // strings, a wide one as its 2-byte units
+                read = op == 4 ? "stale" : "";
+                op == 4 ? buffer.GetBytes(read) : buffer.GetBytes(wide);
+                for (wchar_t unit : op == 4 ? std::wstring() : vidozir_test::W(wide))
+                    read += model.Int32(static_cast<int32_t>(unit)).substr(0, 2);
+                expected = model.TakeString(op - 3);
+            } else if (op < 9) {            // origin 0 from the start, often near the end; 1 back
+                const int origin = op - 6;  // from the cursor; others do nothing
+                const long long count = random() % 2 ? model.Size() - 8 + random() % 11
+                                                     : static_cast<int>(random() % 40) - 20;
+                buffer.Seek(origin, static_cast<int>(count));
+                const long long to = origin == 0 ? count : model.cursor - count;
+                model.cursor = origin == 2 ? model.cursor : std::clamp(to, 0LL, model.Size());
+            } else if (op == 9) {  // beyond the int range: exhaustion, found before any change
+                EXPECT_THROW(buffer.SetBytes(model.Raw(bytes), INT_MAX - 2), std::bad_alloc);
+            } else if (op == 10 && model.Size() < 4096) {  // grows, a step at least; odd sizes too
+                const long long asked = random() % 2 ? random() % 64 : model.Step() + random() % 7;
+                buffer.Resize(static_cast<int>(asked));
+                model.Resize(std::max(asked, model.Step()));
+            } else if (op > 9) {  // a copy, or the buffer assigned to itself, starts at offset 0
+                random() % 2 ? buffer = CMemBuffer(buffer)
+                             : buffer = static_cast<CMemBuffer&>(buffer);
+                model.cursor = 0;
+            }
+            const std::string got(reinterpret_cast<const char*>(buffer.GetRawData()),
+                                  std::min<size_t>(model.block.size(), buffer.GetSize()));
+            ASSERT_EQ(std::make_tuple(read, buffer.GetSize(), buffer.GetCursorPos(), got),
+                      std::make_tuple(expected, int(model.Size()), int(model.cursor), model.block))
+                << round << " " << step;
+        }
     }
-}
-
-// Steps in order on one buffer of 64 bytes: origin 0 counts from the start,
-// origin 1 back from the cursor, others do nothing; never outside the block.
-TEST(MemBuffer, Seeking) {
-    CMemBuffer buffer;
-    const int steps[][3] = {{0, 40, 40},    {0, 10, 10}, {0, 65, 64}, {0, 1000, 64},
-                            {0, -5, 0},     {0, 30, 30}, {1, 10, 20}, {1, 100, 0},
-                            {1, -1000, 64}, {0, 7, 7},   {2, 5, 7},   {-1, 5, 7}};
-    for (const auto& step : steps) {
-        buffer.Seek(step[0], step[1]);
-        EXPECT_EQ(buffer.GetCursorPos(), step[2]) << step[0] << " " << step[1];
-    }
-    buffer.SeekToEnd();
-    EXPECT_EQ(buffer.GetCursorPos(), 64);
-    buffer.SeekToBegin();
-    EXPECT_EQ(buffer.GetCursorPos(), 0);
-}
-
-// A count beyond the int range is exhaustion, found before any copy: the
-// buffer keeps its block, cursor and content.
-TEST(MemBuffer, ASizeBeyondTheIntRangeIsExhaustion) {
-    CMemBuffer buffer;
-    buffer.SetBytes(std::string("kept"));
-    const unsigned char byte = 1;
-    EXPECT_THROW(buffer.SetBytes(&byte, INT_MAX - 2), std::bad_alloc);
-    EXPECT_EQ(std::pair(buffer.GetSize(), buffer.GetCursorPos()), std::pair(64, 8));
-    buffer.SeekToBegin();
-    std::string text;
-    buffer.GetBytes(text);
-    EXPECT_EQ(text, "kept");
 }
 
 }  // namespace

@@ -5,111 +5,96 @@
 #include <algorithm>
 #include <deque>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-using VidOzir::CRollBuffer;
+using Bytes = std::vector<unsigned char>;
 
 // The block as the growth and wrap rules lay it out: capacity, head, content.
+// A push that does not fit (the first one too) makes a block of 1.5 times the
+// need and moves the content to its start.
 struct RingModel {
     unsigned cap, head = 0;
-    bool block = false;
     std::deque<unsigned char> bytes;
 
-    void Push(bool front, const std::vector<unsigned char>& data) {
+    unsigned Size() const { return static_cast<unsigned>(bytes.size()); }
+    void Push(bool front, const Bytes& data) {
         const unsigned n = static_cast<unsigned>(data.size()), needed = Size() + n;
-        if (n > 0 && (!block || needed > cap)) {
-            head =
-                block && !bytes.empty() ? 0 : head;  // the content moves to the new block's start
-            cap = block || cap < needed ? 3 * needed / 2 : cap;
-            block = true;
-        }
-        if (front) {
-            const unsigned k = std::min(n, head);
-            head = n > k ? cap - (n - k) : head - k;
-        }
+        if (needed > cap)
+            head = Size() > 0 ? 0 : head, cap = 3 * needed / 2;
+        head = !front ? head : n > head ? cap - (n - head) : head - n;
         bytes.insert(front ? bytes.begin() : bytes.end(), data.begin(), data.end());
     }
     bool Remove(bool front, unsigned n) {
         if (n == 0 || n > Size())
             return false;
         head = front ? (head + n) % cap : head;
-        front ? bytes.erase(bytes.begin(), bytes.begin() + n)
-              : bytes.erase(bytes.end() - n, bytes.end());
+        bytes.erase(front ? bytes.begin() : bytes.end() - n,
+                    front ? bytes.begin() + n : bytes.end());
         return true;
     }
-    void Empty(bool release) {  // Clear keeps the block, Release frees it; both keep the capacity
-        head = 0;
-        bytes.clear();
-        block = block && !release;
-    }
-    unsigned Size() const { return static_cast<unsigned>(bytes.size()); }
 };
 
 // Random pushes, removals, clears, releases and copies, from several first
-// capacities: content, reads past the end, spans and InSingleBuffer follow the
-// model's layout; a copy restored later shows that copies share nothing.
+// capacities (the first push filling it exactly): content, reads past the end,
+// spans and InSingleBuffer follow the model's layout.
 TEST(RollBuffer, MatchesTheRingModel) {
     std::mt19937 random(42);
     for (unsigned capacity : {0u, 1u, 3u, 8u, 20u}) {
-        CRollBuffer buffer(capacity), saved(0);
-        RingModel model{capacity}, savedModel{0};
+        VidOzir::CRollBuffer buffer(capacity);
+        RingModel model{capacity};
         for (int step = 0; step < 4000; ++step) {
-            const unsigned n = random() % 9, op = random() % 40;
-            std::vector<unsigned char> data(n);
-            for (auto& b : data)
-                b = static_cast<unsigned char>(random());
+            const unsigned n = step ? random() % 9 : std::min(capacity, 8u);
+            const unsigned op = step ? random() % 40 : 0;
+            Bytes data(n);
+            std::generate(data.begin(), data.end(),
+                          [&] { return static_cast<unsigned char>(random()); });
             if (op < 20) {
                 op % 2 ? buffer.PushFront(data.data(), n) : buffer.PushBack(data.data(), n);
                 model.Push(op % 2, data);
             } else if (op < 37) {
                 const int removed = op % 2 ? buffer.RemoveFront(n) : buffer.RemoveBack(n);
                 ASSERT_EQ(removed, model.Remove(op % 2, n) ? 1 : 0);
-            } else if (op == 37) {
+            } else if (op == 37) {  // both keep the capacity; Release frees the block
                 n % 2 ? buffer.Release() : buffer.Clear();
-                model.Empty(n % 2);
-            } else if (op == 38) {
-                saved = CRollBuffer(buffer);
-                savedModel = model;
-            } else {
-                buffer = saved;
-                model = savedModel;
+                model.head = 0, model.bytes.clear();
+            } else {  // a copy shares nothing: it stays while the buffer changes
+                VidOzir::CRollBuffer copy(buffer);
+                buffer.Clear(), buffer.PushBack(data.data(), n), buffer = copy;
             }
-            ASSERT_EQ(buffer.GetDataSize(), model.Size());
+            // A stretch: past the content no spans, and the count stays.
             const unsigned pos = random() % (model.Size() + 2), len = random() % 9;
-            ASSERT_EQ(buffer[pos], pos < model.Size() ? model.bytes[pos] : 0);
-            unsigned char* first;
-            unsigned char* second;
-            unsigned firstLen, secondLen, copied = len;
-            std::vector<unsigned char> copy(len);
             const bool inside = pos < model.Size();
+            ASSERT_EQ(
+                std::make_tuple(buffer.GetDataSize(), buffer[pos], buffer.InSingleBuffer(pos, len)),
+                std::make_tuple(model.Size(), inside ? model.bytes[pos] : 0,
+                                pos + len <= model.Size() && model.head + pos + len <= model.cap));
+            unsigned char *first, *second;
+            unsigned firstLen, secondLen, copied = len;
+            Bytes copy(len);
             ASSERT_EQ(buffer.GetRowPtr(pos, len, first, firstLen, second, secondLen), inside);
             ASSERT_EQ(buffer.GetDataCopy(pos, copy.data(), copied), inside);
-            ASSERT_EQ(buffer.InSingleBuffer(pos, len),
-                      pos + len <= model.Size() && model.head + pos + len <= model.cap);
-            if (!inside) {
-                ASSERT_TRUE(first == nullptr && firstLen == 0 && second == nullptr &&
-                            copied == len);
+            ASSERT_TRUE(inside || (!first && !firstLen && !second && !secondLen && copied == len));
+            if (!inside)
                 continue;
-            }
+            // A stretch that ends at the block's end has a second span, of 0 bytes.
             const unsigned count = std::min(len, model.Size() - pos);
-            const unsigned start = (model.head + pos) % model.cap;
-            const bool wraps = count > 0 && start + count >= model.cap;
-            ASSERT_EQ(firstLen, wraps ? model.cap - start : count) << capacity << " " << step;
-            ASSERT_EQ(second, wraps ? first - start : nullptr);
-            ASSERT_EQ(secondLen, wraps ? count - (model.cap - start) : 0u);
-            std::vector<unsigned char> joined(first, first + firstLen);
+            const unsigned start = (model.head + pos) % model.cap, end = start + count;
+            ASSERT_EQ(std::tie(firstLen, second, secondLen),
+                      std::make_tuple(end < model.cap ? count : model.cap - start,
+                                      end < model.cap ? nullptr : first - start,
+                                      end < model.cap ? 0 : end - model.cap));
+            Bytes joined(first, first + firstLen),
+                expected(model.bytes.begin() + pos, model.bytes.begin() + pos + count);
             joined.insert(joined.end(), second, second + secondLen);
-            const std::vector<unsigned char> expected(model.bytes.begin() + pos,
-                                                      model.bytes.begin() + pos + count);
-            ASSERT_EQ(joined, expected);
-            ASSERT_EQ(copied, count);
-            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), copy.begin()));
+            copy.resize(copied);
+            ASSERT_EQ(joined, expected) << capacity << " " << step;
+            ASSERT_EQ(copy, expected);
         }
     }
-    CRollBuffer small(4);
-    EXPECT_FALSE(small.InSingleBuffer(0xFFFFFFFFu, 2));  // no wrap in the sum
+    EXPECT_FALSE(VidOzir::CRollBuffer(4).InSingleBuffer(0xFFFFFFFFu, 2));  // no wrap in the sum
 }
 
 }  // namespace

@@ -4,29 +4,21 @@
 
 #include <chrono>
 #include <cstring>
-#include <random>
 #include <string>
 #include <thread>
 
 #include "platform/win32.h"
+#include "support/test_support.h"
 
 namespace {
 
-std::wstring UniqueName(const wchar_t* tag) {
-    std::random_device random;
-    std::wstring name = L"Local\\vidozir-filemap-";
-    name += tag;
-    for (int i = 0; i < 2; ++i) {
-        name += L'-';
-        for (char c : std::to_string(random())) {
-            name += static_cast<wchar_t>(c);
-        }
-    }
-    return name;
+std::wstring UniqueName(const std::string& tag) {
+    const std::string name = vidozir_test::UniqueObjectName("filemap-" + tag);
+    return std::wstring(name.begin(), name.end());
 }
 
 TEST(FileMap, CreateOpenAndLastErrors) {
-    const std::wstring name = UniqueName(L"create");
+    const std::wstring name = UniqueName("create");
     SetLastError(1234);
     HANDLE first =
         CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, name.c_str());
@@ -63,7 +55,7 @@ TEST(FileMap, CreateOpenAndLastErrors) {
 }
 
 TEST(FileMap, ViewsAndTheirBounds) {
-    const std::wstring name = UniqueName(L"views");
+    const std::wstring name = UniqueName("views");
     HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3 * 65536,
                                         name.c_str());
     ASSERT_NE(section, nullptr);
@@ -108,7 +100,7 @@ TEST(FileMap, ViewsAndTheirBounds) {
 }
 
 TEST(FileMap, NamespacesAndIllegalNames) {
-    const std::wstring local = UniqueName(L"ns");
+    const std::wstring local = UniqueName("ns");
     const std::wstring bare = local.substr(6);
     HANDLE section =
         CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, bare.c_str());
@@ -129,7 +121,7 @@ TEST(FileMap, NamespacesAndIllegalNames) {
 }
 
 TEST(FileMap, MutexOwnershipAndRecursion) {
-    const std::wstring name = UniqueName(L"mutex");
+    const std::wstring name = UniqueName("mutex");
     SetLastError(1234);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     ASSERT_NE(mutex, nullptr);

@@ -43,6 +43,12 @@ std::string SelfPath() {
     return g_selfPath;
 }
 
+std::string UniqueObjectName(const std::string& tag) {
+    std::random_device random;
+    return "Local\\vidozir-" + tag + "-" + std::to_string(random()) + "-" +
+           std::to_string(random());
+}
+
 std::string MakeTempDir(const std::string& tag) {
     std::random_device random;
 #if defined(_WIN32)

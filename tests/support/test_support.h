@@ -31,6 +31,10 @@ bool RegisterChild(const std::string& name, ChildMain main);
 // The path of the running test program.
 std::string SelfPath();
 
+// A name for a named kernel object (a section, a mutex) that no other test,
+// nor another run at the same time, uses: "Local\vidozir-<tag>-<random>".
+std::string UniqueObjectName(const std::string& tag);
+
 // A native ASCII path (the build and temporary folders) in the Windows form
 // the library answers in: every "/" becomes "\".
 inline std::wstring WindowsForm(const std::string& native) {
