@@ -1,15 +1,5 @@
 // Text encodings, numbers, hexadecimal text, format and IPv4 text.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <tuple>
-
-#include "support/text.h"
-#include "vidozir/diskutil.h"
-
-using namespace VidOzir::DiskUtil;
-using vidozir_test::W;
-using vidozir_test::Wide;
+#include "diskutil_test.h"
 
 // The code pages' rules are the platform's (tested there). Every conversion
 // ends at the first null and replaces its destination.
@@ -31,13 +21,12 @@ TEST(Convert, Utf8AndAnsiText) {
 
 // The reading rules are the platform's (tested there). The library adds the
 // DWORD pattern of a negative number and the read flag of the 64-bit readers.
-TEST(Convert, NumbersAndAddressesToTextAndBack) {
+TEST(Convert, NumbersAddressesAndFormat) {
     EXPECT_EQ(IntToStringA(-5), "-5");
     EXPECT_EQ(W(DWordToStringW(4294967295ul)), L"4294967295");
     EXPECT_EQ(W(Int64ToStringW(-1)), L"18446744073709551615");
     EXPECT_EQ(W(IPToString(0x0100007Fu)), L"127.0.0.1");
     EXPECT_EQ(W(IPToString(0xFFFFFFFFu)), L"255.255.255.255");
-    EXPECT_EQ(StringToInt(CLuStringW(L"42abc")), 42);
     EXPECT_EQ(StringToIntW(CLuStringW(L"-17")), -17);
     EXPECT_EQ(StringToIntA(CLuStringA("123 456")), 123);
     unsigned long dword = 7;
@@ -53,6 +42,12 @@ TEST(Convert, NumbersAndAddressesToTextAndBack) {
         EXPECT_EQ(StringToInt64A(text, narrow) != 0, ok != 0) << text;
         if (ok)
             EXPECT_TRUE(wide == value && narrow == value) << text;
+    }
+    // Formatting: any length, past the first buffer of 2048.
+    EXPECT_EQ(format(nullptr) + format(""), "");
+    for (int length : {2047, 2048, 2049, 100000}) {
+        const std::string text(size_t(length) - 4, 'q');
+        EXPECT_EQ(format("%s%d", text.c_str(), 1234), text + "1234") << length;
     }
 }
 
@@ -107,13 +102,4 @@ TEST(Convert, HexText) {
         {"abc", "\xAB\x0C"}, {"4a4B", "JK"}, {"zz41", std::string("\0A", 2)}};
     for (const auto& [text, binary] : toBinary)
         EXPECT_EQ(hex2bin(text), binary) << text;
-}
-
-TEST(Convert, FormatAnyLength) {
-    EXPECT_EQ(format(nullptr) + format(""), "");
-    EXPECT_EQ(format("%d-%s", 5, "x"), "5-x");
-    for (int length : {2047, 2048, 2049, 100000}) {
-        const std::string text(size_t(length) - 4, 'q');
-        EXPECT_EQ(format("%s%d", text.c_str(), 1234), text + "1234") << length;
-    }
 }

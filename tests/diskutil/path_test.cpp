@@ -1,15 +1,5 @@
 // Paths as text: splitting, joining, relations, file-name checks, shortening.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <tuple>
-
-#include "support/text.h"
-#include "vidozir/diskutil.h"
-
-using namespace VidOzir::DiskUtil;
-
-using vidozir_test::W;
+#include "diskutil_test.h"
 
 TEST(PathText, TakingPathsApart) {
     // path, name, folder (GetFilePath), head and tail of the split that keeps
@@ -40,6 +30,13 @@ TEST(PathText, TakingPathsApart) {
     const wchar_t withNull[] = {L'C', L':', L'\\', L'a', 0, L'\\', L'b'};
     EXPECT_EQ(W(GetParentDir(CLuStringW(withNull, 7))), L"C:\\");
     EXPECT_EQ(W(GetParentDir(L"C:\\\xD83D\xDE00\\\x00E9.txt")), L"C:\\\xD83D\xDE00\\");
+    // The joining rules are the platform's (tested there); CombinePath adds
+    // only the empty result on failure.
+    CLuStringW out(L"stale");
+    CombinePath(L"C:\\a\\b", L"..\\c.txt", out);
+    EXPECT_EQ(W(out), L"C:\\a\\c.txt");
+    CombinePath(nullptr, nullptr, out);
+    EXPECT_EQ(W(out), L"");
 }
 
 TEST(PathText, LevelsAndRelations) {
@@ -64,7 +61,7 @@ TEST(PathText, LevelsAndRelations) {
     EXPECT_TRUE(IsChildPath(L"", L"x") && IsChild_or_SamePath(L"", L"x"));
 }
 
-TEST(PathText, FileNameChecks) {
+TEST(PathText, FileNameChecksAndShortening) {
     for (const wchar_t* device :
          {L"con", L"Prn", L"AUX", L"clock$", L"NUL", L"COM0", L"com9", L"LPT0"})
         EXPECT_TRUE(IsDeviceFileName(device)) << device;
@@ -90,9 +87,6 @@ TEST(PathText, FileNameChecks) {
         EXPECT_EQ(IsFileNameValid(name, limit) != 0, chars && length);
         EXPECT_EQ(IsFileNameTooLong(name, limit) != 0, tooLong);
     }
-}
-
-TEST(PathText, ShorteningExamples) {
     const wchar_t kReport[] = L"C:\\Users\\alice\\Documents\\report.txt";
     // At 17 there is no room for folder text; at 16 the name is squeezed too.
     const std::tuple<const wchar_t*, int, const wchar_t*> cases[] = {
@@ -108,14 +102,4 @@ TEST(PathText, ShorteningExamples) {
         ResizeFormatFileName(path, maxLen);
         EXPECT_EQ(W(path), shown) << original << " to " << maxLen;
     }
-}
-
-// The joining rules are the platform's (tested there); CombinePath adds only
-// the empty result on failure.
-TEST(PathText, CombinePath) {
-    CLuStringW out(L"stale");
-    CombinePath(L"C:\\a\\b", L"..\\c.txt", out);
-    EXPECT_EQ(W(out), L"C:\\a\\c.txt");
-    CombinePath(nullptr, nullptr, out);
-    EXPECT_EQ(W(out), L"");
 }

@@ -1,30 +1,14 @@
 // Privileges of the test process and the logon-session-only descriptor,
 // read back through the system's descriptor-to-text conversion.
-#include <gtest/gtest.h>
+#include "diskutil_test.h"
 
-#include <fstream>
 #include <regex>
-#include <string>
 #include <thread>
-
-#include "platform/win32.h"
-#include "vidozir/diskutil.h"
-
-using namespace VidOzir::DiskUtil;
-
-namespace {
-
-TEST(SetPrivilege, ReportsTheLookupErrorAndSucceedsOtherwise) {
-    EXPECT_EQ(SetPrivilege(L"SeNoSuchPrivilege", 1), DWORD(ERROR_NO_SUCH_PRIVILEGE));
-    EXPECT_EQ(SetPrivilege(L"SeChangeNotifyPrivilege", 0), 0u);  // held by every token
-    // Not held by the test's token: the adjustment still succeeds.
-    EXPECT_EQ(SetPrivilege(L"SeCreateTokenPrivilege", 1), 0u);
-}
 
 #if !defined(_WIN32)
 // Whether CAP_SYS_PTRACE is in the calling thread's effective set, or -1 when
 // it is not permitted at all.
-int EffectivePtrace() {
+static int EffectivePtrace() {
     std::ifstream status("/proc/thread-self/status");
     unsigned long long sets[2] = {};  // permitted, effective
     for (std::string line; std::getline(status, line);) {
@@ -35,10 +19,16 @@ int EffectivePtrace() {
     const unsigned long long bit = 1ull << 19;
     return (sets[0] & bit) == 0 ? -1 : (sets[1] & bit) != 0;
 }
+#endif
 
-// Capabilities are per thread on Linux: a thread of its own keeps the rest of
-// the test program as it was.
-TEST(SetPrivilege, LinuxCapabilityFollowsThePrivilege) {
+TEST(Security, PrivilegesAndTheLogonSessionOnlyDacl) {
+    EXPECT_EQ(SetPrivilege(L"SeNoSuchPrivilege", 1), DWORD(ERROR_NO_SUCH_PRIVILEGE));
+    EXPECT_EQ(SetPrivilege(L"SeChangeNotifyPrivilege", 0), 0u);  // held by every token
+    // Not held by the test's token: the adjustment still succeeds.
+    EXPECT_EQ(SetPrivilege(L"SeCreateTokenPrivilege", 1), 0u);
+#if !defined(_WIN32)
+    // On Linux SeDebugPrivilege is CAP_SYS_PTRACE of the calling thread: a
+    // thread of its own keeps the rest of the test program as it was.
     std::thread([] {
         if (EffectivePtrace() < 0)
             return;  // not permitted: nothing to switch
@@ -47,13 +37,11 @@ TEST(SetPrivilege, LinuxCapabilityFollowsThePrivilege) {
             EXPECT_EQ(EffectivePtrace(), enable);
         }
     }).join();
-}
 #endif
 
-TEST(LogonSessionDacl, AdmitsOnlyTheLogonSession) {
+    // The logon-session-only descriptor admits that session alone.
     SECURITY_DESCRIPTOR* descriptor = nullptr;
     ASSERT_EQ(GetLogonSessionOnlyDACL(&descriptor), 1);
-    ASSERT_NE(descriptor, nullptr);
     LPWSTR text = nullptr;
     ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
         descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
@@ -68,9 +56,6 @@ TEST(LogonSessionDacl, AdmitsOnlyTheLogonSession) {
     ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
     EXPECT_EQ(match[1].str(), L"S-1-5-5-0-" + std::to_wstring(session));
 #endif
-    // Self-relative and owned by the caller.
-    EXPECT_NE(descriptor->Control & 0x8000, 0);
+    // Owned by the caller.
     EXPECT_EQ(LocalFree(descriptor), nullptr);
 }
-
-}  // namespace

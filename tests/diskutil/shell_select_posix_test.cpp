@@ -1,22 +1,9 @@
 // "Open folder and select" on Linux: the call reaches a recording file manager
 // on a private session bus; when no file manager answers, or nothing named
 // exists, the folder goes to a recording `xdg-open` instead.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <list>
-#include <string>
-#include <vector>
+#include "diskutil_test.h"
 
 #include "support/private_bus_posix.h"
-#include "support/recording_opener.h"
-#include "support/test_support.h"
-#include "support/text.h"
-#include "vidozir/diskutil.h"
-
-using namespace VidOzir::DiskUtil;
-
-using vidozir_test::Wide;
 
 TEST(OpenFolderAndSelect, FileManagerGetsTheItemsThatExistElseTheFolderOpens) {
     vidozir_test::PrivateBus bus;

@@ -1,22 +1,9 @@
 // Handing paths to the shell: on Linux documents and folders reach a recording
 // `xdg-open` of the test's own. Windows has no such witness here (the shell
 // would start a program), so there the test is left out.
-#include <gtest/gtest.h>
+#include "diskutil_test.h"
 
 #if !defined(_WIN32)
-#include <fstream>
-#include <list>
-#include <string>
-#include <vector>
-
-#include "support/recording_opener.h"
-#include "support/test_support.h"
-#include "support/text.h"
-#include "vidozir/diskutil.h"
-
-using namespace VidOzir::DiskUtil;
-
-using vidozir_test::Wide;
 
 // RunProgram leaves a missing file alone (tested first); OnFileInDefault hands
 // it on, and the shell, failing to find it, opens nothing either. An empty

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/filetime.h"
 #include "support/test_support.h"
 
 namespace {
@@ -238,9 +239,7 @@ TEST(Kernel, LocalBlocksAreFixedAndFreed) {
 TEST(Kernel, SystemTimeIsAfter2020) {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
-    unsigned long long ticks =
-        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    EXPECT_GT(ticks, 132223104000000000ULL);  // 2020-01-01
+    EXPECT_GT(vidozir_test::Ticks(ft), 132223104000000000ULL);  // 2020-01-01
     ULONGLONG a = GetTickCount64();
     Sleep(200);
     // The tick is coarse (10-16 ms) on Windows; Wine's, read from the state its

@@ -64,6 +64,8 @@ TEST(Shell, XdgDataHomeThenHome) {
     EXPECT_EQ(AppData(CSIDL_FLAG_CREATE, &result), WindowsForm(temp + "/home/.local/share"));
     setenv("XDG_DATA_HOME", "", 1);  // empty counts as unset
     EXPECT_EQ(AppData(0, &result), WindowsForm(temp + "/home/.local/share"));
+    setenv("XDG_DATA_HOME", "relative/dir", 1);  // so does a relative one
+    EXPECT_EQ(AppData(0, &result), WindowsForm(temp + "/home/.local/share"));
 
     // Only the application-data folder is answered, and only in MAX_PATH.
     wchar_t path[MAX_PATH];

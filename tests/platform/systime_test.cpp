@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "platform/win32.h"
+#include "support/filetime.h"
 #include "support/test_support.h"
 
 namespace {
@@ -42,8 +43,7 @@ TEST(SysTime, FileTimesCountCalendarDays) {
         ASSERT_EQ(SystemTimeToFileTime(&time, &ft) != FALSE, c.valid);
         const long long seconds =
             DaysSince1601(c.y, c.mo, c.d) * 86400 + c.h * 3600 + c.mi * 60 + c.s;
-        EXPECT_TRUE(!c.valid || ((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
-                                 ft.dwLowDateTime) == (seconds * 1000 + c.ms) * 10000ull);
+        EXPECT_TRUE(!c.valid || vidozir_test::Ticks(ft) == (seconds * 1000 + c.ms) * 10000ull);
     }
 }
 

@@ -1,14 +1,12 @@
 // Helpers shared by the digest tests.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "system_test.h"
 
 #include <cstdint>
-#include <random>
-#include <string>
-#include <vector>
 
 #include "vidozir/digest.h"
+#include "vidozir/diskutil.h"
 
 #if !defined(_WIN32)
 #include <openssl/evp.h>
@@ -17,13 +15,7 @@
 namespace digest_test {
 
 inline std::string Hex(const unsigned char* bytes, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
+    return VidOzir::DiskUtil::bin2hex(reinterpret_cast<const char*>(bytes), unsigned(n));
 }
 
 // A digest's steps over its context: size of the result, start, add, finish.

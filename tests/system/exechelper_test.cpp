@@ -1,17 +1,11 @@
 // Launching through the shell: null and missing files, and the waits on a
 // long-running child (a copy of this test program in a sleeping mode that
 // ends once the test leaves its stop file).
-#include <gtest/gtest.h>
+#include "system_test.h"
 
 #include <chrono>
 #include <fstream>
-#include <string>
-#include <thread>
-#include <tuple>
 
-#include "platform/win32.h"
-#include "support/test_support.h"
-#include "support/text.h"
 #include "vidozir/exechelper.h"
 
 #if !defined(_WIN32)
@@ -25,8 +19,6 @@ VIDOZIR_TEST_CHILD(sleeper) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return 0;
 }
-
-using vidozir_test::Wide;
 
 class ExecHelperTest : public ::testing::Test {
 protected:

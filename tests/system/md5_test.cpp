@@ -1,8 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "digest_test_util.h"
 
 using digest_test::Hex;
@@ -13,15 +8,13 @@ extern "C" int vidozir_digest_header_check_c(void);
 namespace {
 
 TEST(Md5, Rfc1321TestSuiteAndPieces) {
-    // Part of RFC 1321's suite and the one- and two-block paddings; on Linux
-    // the pieces check below holds every length up to 300 against OpenSSL.
+    // Part of RFC 1321's suite; on Linux the pieces check below holds every
+    // length up to 300 (each padding case) against OpenSSL.
     const std::pair<std::string, const char*> cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
-        {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
-        {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(kMd5.Of(c.first), c.second) << c.first;

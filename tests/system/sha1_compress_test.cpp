@@ -1,8 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <random>
-#include <vector>
+#include "system_test.h"
 
 #include "system/digest_internal.h"
 

