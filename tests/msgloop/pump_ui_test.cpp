@@ -67,10 +67,12 @@ TEST(PumpUI, ManyPostsQueueOneWorkMessageAndNoneRunsAfterAQuit) {
                     Post(&loop, [&] { ++ran; });
                 }
             }).join();
-            MSG msg;  // count (and consume) the work messages now queued
+            MSG msg, work = {};  // take the work messages now queued, then put one back
             while (PeekMessageW(&msg, nullptr, WM_USER + 1000, WM_USER + 1000, PM_REMOVE)) {
+                work = msg;
                 ++workMessages;
             }
+            PostMessageW(work.hwnd, work.message, work.wParam, work.lParam);
             Post(&loop, [&] {
                 loop.Quit();
                 PostIn(&loop, 0, &destroyed, [] { ADD_FAILURE() << "ran after the quit"; });

@@ -35,7 +35,7 @@ TYPED_TEST(ThreadKinds, StartRunStopAndRestart) {
     std::atomic<int> ended{0};
     {
         auto* other = new TypeParam;
-        const CLuStringA name("worker-thread-\xC3\xA9-long");  // 14 bytes, then a 2-byte character
+        const CLuStringA name("worker-thread-\xC3\xA9");  // 16 bytes, the last character 2
         TypeParam thread(name);
         ASSERT_TRUE(other->StartThread() == 1 && thread.StartThread() == 1);
         void* handle = thread.GetThreadHandle();
@@ -249,8 +249,7 @@ TEST(Threads, UiStopDispatchesTheCallersMessages) {
     ASSERT_NE(window, nullptr);
     CWaitableEvent answered;
     g_answered = &answered;
-    std::atomic<LRESULT> answer{0};
-    std::atomic<int> heard{0};
+    std::atomic<LRESULT> answer{0}, heard{0};
     {
         CThreadUI thread;
         ASSERT_EQ(thread.StartThread(), 1);
