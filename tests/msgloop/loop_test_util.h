@@ -1,11 +1,16 @@
-// Tasks shared by the message-loop tests.
+// Tasks, and the headers, shared by the message-loop tests.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/win32.h"
+#include "vidozir/foundation.h"
 #include "vidozir/msgloop.h"
 
 namespace msgloop_test {
@@ -22,29 +27,26 @@ private:
     std::function<void()> m_run, m_gone;
 };
 
-// A task that counts its destruction in `destroyed` (if given).
-inline FnTask* Task(std::function<void()> run, std::atomic<int>* destroyed = nullptr) {
-    return new FnTask(std::move(run), [destroyed] {
-        if (destroyed != nullptr) {
-            ++*destroyed;
-        }
-    });
-}
+// Posts a task that counts its destruction in `destroyed` (if given).
 inline void PostIn(VidOzir::CMessageLoop* loop, int delay, std::atomic<int>* destroyed,
                    std::function<void()> run) {
-    loop->PostTask(Task(std::move(run), destroyed), delay);
-}
-inline void PostIn(VidOzir::CMessageLoop* loop, int delay, std::function<void()> run) {
-    PostIn(loop, delay, nullptr, std::move(run));
+    loop->PostTask(new FnTask(std::move(run), [destroyed] { destroyed ? ++*destroyed : 0; }),
+                   delay);
 }
 inline void Post(VidOzir::CMessageLoop* loop, std::function<void()> run) {
     PostIn(loop, 0, nullptr, std::move(run));
 }
-inline FnTask* Record(std::vector<int>* order, int id, std::atomic<int>* destroyed = nullptr) {
-    return Task([order, id] { order->push_back(id); }, destroyed);
-}
-inline void PostQuit(VidOzir::CMessageLoop* loop, int delay = 0) {
-    loop->PostTask(new VidOzir::CMessageLoop::QuitTask, delay);
+
+// Posts `run` and waits until it has run (false after `limit` ms more than
+// the delay); what the task holds stays valid even when the wait gives up.
+inline bool RunAndWait(VidOzir::CMessageLoop* loop, std::function<void()> run, int delay = 0,
+                       int limit = 5000) {
+    auto ran = std::make_shared<VidOzir::CWaitableEvent>();
+    PostIn(loop, delay, nullptr, [ran, run] {
+        run();
+        ran->Signal();
+    });
+    return ran->TimedWait(delay + limit) == 1;
 }
 
 }  // namespace msgloop_test

@@ -3,20 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <string>
-#include <thread>
 
 #include "loop_test_util.h"
-#include "platform/win32.h"
-
-#if !defined(_WIN32)
-#include <pthread.h>
-#endif
 
 using namespace msgloop_test;
-using VidOzir::CMessageLoop;
-using VidOzir::CMessagePump;
-using VidOzir::Time;
+using namespace VidOzir;
 
 namespace {
 
@@ -24,11 +15,10 @@ namespace {
 class SpyPump : public CMessagePump {
 public:
     void Run(Delegate*) override {}
-    void Quit() override { quit = true; }
+    void Quit() override {}
     void NotifyWork() override { ++notified; }
     void SetNextDelayedTime(const Time& time) override { delayedTimes.push_back(time); }
 
-    bool quit = false;
     std::atomic<int> notified{0};
     std::vector<Time> delayedTimes;
 };
@@ -37,25 +27,31 @@ public:
 class SpyLoop : public CMessageLoop {
 public:
     SpyLoop() : CMessageLoop(static_cast<Type>(3)), spy(new SpyPump) { m_pump.reset(spy); }
+    using CMessageLoop::AddToDelayedWorkQueue;
     using CMessageLoop::DoDelayedWork;
     using CMessageLoop::DoWork;
     SpyPump* spy;
 };
 
+CTask* Record(std::vector<int>* order, int id, std::atomic<int>* destroyed) {
+    return new FnTask([order, id] { order->push_back(id); }, [destroyed] { ++*destroyed; });
+}
+
 }  // namespace
 
-// A task posted from a task queues behind those already waiting; a null task
-// takes its turn and is skipped.
-TEST(MessageLoop, ImmediateTasksRunInPostingOrderOnePerDoWork) {
+// Immediate tasks run in posting order, one per DoWork: a task posted from a
+// task queues behind those already waiting; a null task takes its turn and is
+// skipped.
+TEST(MessageLoop, ImmediateTasksRunInPostingOrderDelayedOnesByDueTime) {
     SpyLoop loop;
     std::vector<int> order;
     Post(&loop, [&] {
         order.push_back(1);
-        loop.PostTask(Record(&order, 4), 0);
+        Post(&loop, [&] { order.push_back(4); });
     });
-    loop.PostTask(Record(&order, 2), -5);
+    PostIn(&loop, -5, nullptr, [&] { order.push_back(2); });
     loop.PostTask(nullptr, 0);
-    loop.PostTask(Record(&order, 3), 0);
+    Post(&loop, [&] { order.push_back(3); });
     EXPECT_EQ(4, loop.spy->notified.load());  // every post notifies
     EXPECT_EQ(1, loop.DoWork());
     EXPECT_EQ(std::vector<int>({1}), order);
@@ -64,110 +60,59 @@ TEST(MessageLoop, ImmediateTasksRunInPostingOrderOnePerDoWork) {
     }
     EXPECT_EQ(0, loop.DoWork());
     EXPECT_EQ(std::vector<int>({1, 2, 3, 4}), order);
-}
 
-TEST(MessageLoop, DelayedTasksRunByDueTimeAndNeverEarly) {
-    SpyLoop loop;
-    std::vector<int> order;
-    std::vector<Time> ranAt(4);
+    // DoWork moves delayed entries (1 ms too) to the heap and moves the pump's
+    // timer only for a new earliest one. They run by due time, never early,
+    // ties in the order they entered the heap, one per DoDelayedWork (a null
+    // task too), which reports the next due time, and none once the heap is
+    // empty.
+    order.clear();
     const Time posted = Time::Now();
-    const int delays[] = {60, 20, 40, 20};
+    const int delays[] = {60, 20, 90, 40};
     for (int i = 0; i < 4; ++i) {
-        PostIn(&loop, delays[i], [&, i] {
+        PostIn(&loop, delays[i], nullptr, [&, i] {
+            EXPECT_GE(Time::Now().GetValue(), (posted + delays[i]).GetValue()) << i;
             order.push_back(i);
-            ranAt[i] = Time::Now();
         });
+        EXPECT_EQ(0, loop.DoWork());
     }
-    EXPECT_EQ(0, loop.DoWork());  // all went to the delayed queue
+    const std::vector<Time>& times = loop.spy->delayedTimes;
+    ASSERT_EQ(2u, times.size());  // for 60, then 20
+    EXPECT_GE(times[1].GetValue(), (posted + 20).GetValue());
+    EXPECT_LE(times[1].GetValue(), (Time::Now() + 20).GetValue());
     Time next;
     EXPECT_EQ(0, loop.DoDelayedWork(&next));
-    EXPECT_GE(next.GetValue(), (posted + 20).GetValue());
-    loop.PostTask(nullptr, 1);  // delayed too; skipped, but counts as work
+    EXPECT_EQ(times[1].GetValue(), next.GetValue());
+    std::atomic<int> destroyed{0};
+    for (int tie : {4, 5, 6}) {  // due long ago, all at the same time
+        CMessageLoop::PendingTask entry(Record(&order, tie, &destroyed), Time(1));
+        loop.AddToDelayedWorkQueue(entry);
+    }
+    loop.PostTask(nullptr, 1);
     EXPECT_EQ(0, loop.DoWork());
     int worked = 0;
-    const Time deadline = Time::Now() + 10000;
-    while (order.size() < 4 && Time::Now() < deadline) {
-        if (loop.DoDelayedWork(&next)) {
-            ++worked;
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    for (const Time end = posted + 10000; order.size() < 7 && Time::Now() < end; Sleep(1)) {
+        worked += loop.DoDelayedWork(&next) != 0;
     }
-    EXPECT_EQ(5, worked);
-    // Equal delays keep posting order (1 before 3); the rest by due time.
-    EXPECT_EQ(std::vector<int>({1, 3, 2, 0}), order);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_GE(ranAt[i].GetValue(), (posted + delays[i]).GetValue()) << i;
-    }
+    EXPECT_EQ(8, worked);
+    EXPECT_EQ(std::vector<int>({4, 5, 6, 1, 3, 0, 2}), order);
     EXPECT_EQ(0, loop.DoDelayedWork(&next));
-    EXPECT_EQ(1, next.IsNull());
-}
-
-TEST(MessageLoop, OnlyANewEarliestDelayedTaskMovesThePumpsTimer) {
-    SpyLoop loop;
-    std::vector<Time>& times = loop.spy->delayedTimes;
-    const Time before = Time::Now();
-    for (int delay : {5000, 9000, 1000}) {  // the second is behind the first
-        PostIn(&loop, delay, [] {});
-        loop.DoWork();
-    }
-    ASSERT_EQ(2u, times.size());
-    EXPECT_GE(times[1].GetValue(), (before + 1000).GetValue());
-    EXPECT_LE(times[1].GetValue(), (Time::Now() + 1000).GetValue());
-    EXPECT_LT(times[1].GetValue(), times[0].GetValue());
+    EXPECT_TRUE(next.IsNull());
 }
 
 TEST(MessageLoop, HeapOrderSurvivesTheSequenceWrap) {
-    CMessageLoop::PendingTask older(nullptr, Time(100));
-    CMessageLoop::PendingTask newer(nullptr, Time(100));
-    CMessageLoop::PendingTask later(nullptr, Time(200));
+    CMessageLoop::PendingTask older(nullptr, Time(100)), newer(nullptr, Time(100)),
+        later(nullptr, Time(200));
     older.m_nSequence = later.m_nSequence = INT_MAX;
     newer.m_nSequence = INT_MIN;  // given right after INT_MAX
-    EXPECT_TRUE(newer < older);
-    EXPECT_FALSE(older < newer);
+    EXPECT_TRUE(newer < older && !(older < newer) && !(older < older));
     EXPECT_TRUE(later < newer);  // due time first
-    EXPECT_FALSE(older < older);
-}
-
-// Run ends at a quit task behind earlier tasks; the loop is the thread's
-// current one for its lifetime.
-TEST(MessageLoop, QuitTaskStopsRunBehindEarlierTasks) {
-    std::vector<int> order;
-    std::atomic<int> destroyed{0};
-    unsigned long loopThreadId = 0;
-    std::thread([&] {
-        EXPECT_EQ(nullptr, CMessageLoop::Current());
-        {
-            CMessageLoop loop;
-            loopThreadId = GetCurrentThreadId();
-            EXPECT_EQ(&loop, CMessageLoop::Current());
-            EXPECT_EQ(&loop, CMessageLoop::Self());
-            EXPECT_EQ(&loop, CMessageLoop::Self(loopThreadId));
-            loop.PostTask(Record(&order, 1, &destroyed), 0);
-            PostQuit(&loop);
-            loop.PostTask(Record(&order, 2, &destroyed), 0);
-            loop.PostTask(Record(&order, 3, &destroyed), 50);
-            loop.Run();
-            EXPECT_EQ(1, destroyed.load());
-            // Run is over: a post is refused and the task stays the caller's.
-            FnTask* refused = Record(&order, 4, &destroyed);
-            loop.PostTask(refused, 0);
-            EXPECT_EQ(1, destroyed.load());
-            delete refused;
-        }
-        EXPECT_EQ(nullptr, CMessageLoop::Current());
-        EXPECT_EQ(nullptr, CMessageLoop::Self());
-    }).join();
-    EXPECT_EQ(std::vector<int>({1}), order);
-    EXPECT_EQ(4, destroyed.load());  // with 4 (ours) and 2 and 3 (unrun, with the loop)
-    EXPECT_EQ(nullptr, CMessageLoop::Self(loopThreadId));
-    EXPECT_EQ(nullptr, CMessageLoop::Self(0xFFFFFFF0ul));  // never had a loop
 }
 
 // A task whose destruction posts a replacement into the loop, `depth` times
 // over; each replacement is remembered.
-VidOzir::CTask* Reposting(CMessageLoop* loop, int depth, std::atomic<int>* destroyed,
-                          std::vector<VidOzir::CTask*>* posted) {
+CTask* Reposting(CMessageLoop* loop, int depth, std::atomic<int>* destroyed,
+                 std::vector<CTask*>* posted) {
     return new FnTask([] {},
                       [=] {
                           ++*destroyed;
@@ -178,67 +123,37 @@ VidOzir::CTask* Reposting(CMessageLoop* loop, int depth, std::atomic<int>* destr
                       });
 }
 
-// A loop never run takes (and destroys) what destructors of its pending tasks
-// post while it goes; once Run is over it refuses them, so they stay ours.
-TEST(MessageLoop, DestroyingALoopHandlesTasksPostedByDestructors) {
+// Run ends at a quit task behind earlier tasks; the rest is destroyed unrun
+// with the loop, which is the thread's current one for its lifetime. What
+// destructors of pending tasks post then, a loop that never ran takes (and
+// destroys) while it goes; once Run is over it refuses them: they stay ours.
+TEST(MessageLoop, QuitTaskEndsRunAndTheRestGoesWithTheLoop) {
     for (bool run : {false, true}) {
+        std::vector<int> order;
         std::atomic<int> destroyed{0};
-        std::vector<VidOzir::CTask*> posted;
-        std::thread([&] {
+        std::vector<CTask*> posted;
+        {
             CMessageLoop loop;
-            if (run) {
-                PostQuit(&loop);
-            }
+            EXPECT_EQ(&loop, CMessageLoop::Current());
+            EXPECT_EQ(&loop, CMessageLoop::Self(GetCurrentThreadId()));
+            loop.PostTask(Record(&order, 1, &destroyed), 0);
+            loop.PostTask(new CMessageLoop::QuitTask, 0);
+            loop.PostTask(Record(&order, 2, &destroyed), 0);
+            loop.PostTask(Record(&order, 3, &destroyed), 50);
             loop.PostTask(Reposting(&loop, run ? 1 : 3, &destroyed, &posted), 0);
             if (run) {
                 loop.Run();
+                EXPECT_EQ(1, destroyed.load());
             }
-        }).join();
+        }
+        EXPECT_EQ(nullptr, CMessageLoop::Current());
+        EXPECT_EQ(nullptr, CMessageLoop::Self());
+        EXPECT_EQ(run ? std::vector<int>({1}) : std::vector<int>(), order);
         ASSERT_EQ(run ? 1u : 3u, posted.size());
-        EXPECT_EQ(run ? 1 : 4, destroyed.load());  // none ran
+        EXPECT_EQ(run ? 4 : 7, destroyed.load());  // none of the posted ones ran
         if (run) {
             delete posted[0];
-            EXPECT_EQ(2, destroyed.load());  // the refused one, and no more
+            EXPECT_EQ(5, destroyed.load());  // the refused one, and no more
         }
     }
-}
-
-TEST(MessageLoop, OnDestroySubscribersRunByGroupBeforePendingTasksGo) {
-    std::vector<std::string> calls;
-    std::atomic<int> destroyed{0};
-    {
-        CMessageLoop loop;
-        PostIn(&loop, 0, &destroyed, [] {});
-        auto note = [&](const char* name) {
-            return [&calls, &destroyed, name] {
-                calls.push_back(std::string(name) + (destroyed.load() ? "+" : ""));
-            };
-        };
-        loop.SubscribeOnDestroy(note("five"), 5);
-        loop.SubscribeOnDestroy(note("one-a"), 1);
-        boost::signals2::connection dropped = loop.SubscribeOnDestroy(note("gone"), 1);
-        loop.SubscribeOnDestroy(note("one-b"), 1);
-        dropped.disconnect();
-    }
-    EXPECT_EQ(std::vector<std::string>({"one-a", "one-b", "five"}), calls);
-    EXPECT_EQ(1, destroyed.load());
-}
-
-TEST(MessageLoop, SetThreadNameStoresAndNamesTheThread) {
-    std::thread([] {
-        CMessageLoop loop;
-        EXPECT_TRUE(loop.GetThreadName().IsEmpty());
-        // 14 ASCII bytes then a two-byte character: cut before it, not inside.
-        const CLuStringA name("worker-thread-\xC3\xA9-long");
-        loop.SetThreadName(name);
-        EXPECT_STREQ(name.GetString(), loop.GetThreadName().GetString());
-#if !defined(_WIN32)
-        char actual[32] = {};
-        pthread_getname_np(pthread_self(), actual, sizeof(actual));
-        EXPECT_STREQ("worker-thread-", actual);
-        loop.SetThreadName(CLuStringA("0123456789abcdef"));  // one byte too many
-        pthread_getname_np(pthread_self(), actual, sizeof(actual));
-        EXPECT_STREQ("0123456789abcde", actual);
-#endif
-    }).join();
 }

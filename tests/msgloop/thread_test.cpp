@@ -1,15 +1,14 @@
+#include "vidozir/thread.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <string>
-#include <thread>
 #include <type_traits>
-#include <vector>
 
 #include "loop_test_util.h"
-#include "platform/win32.h"
-#include "vidozir/thread.h"
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 using namespace VidOzir;
 
@@ -22,89 +21,132 @@ class ThreadKinds : public ::testing::Test {};
 using Kinds = ::testing::Types<CThreadDefault, CThreadIO, CThreadUI>;
 TYPED_TEST_SUITE(ThreadKinds, Kinds);
 
-// A thread runs its tasks on its own loop: an idle loop is woken by a post, a
-// delayed task runs when due, not before. Its stop waits for the on-destroy
-// subscribers and destroys the pending tasks; it may start again after.
+// A thread runs its tasks on its own loop, named as the thread (cut to 15
+// bytes on a character boundary where the system keeps that many), beside
+// another thread's loop of its kind that goes meanwhile. An idle loop is
+// woken by a post; a delayed task runs when due, not before, and before tasks
+// posted after it fell due. The stop calls the on-destroy subscribers (by
+// group, then in subscription order) before the pending tasks are destroyed.
+// The thread may start again after. A thread that stopped itself from a task
+// still ends its loop (a slow on-destroy subscriber) after letting go of it:
+// the owner's StopThread, and then its destructor, wait for that real end.
 TYPED_TEST(ThreadKinds, StartRunStopAndRestart) {
-    TypeParam thread(CLuStringA("vidozir-stop"));
     TypeParam().StopThread();  // never started: nothing happens
-    EXPECT_FALSE(thread.GetMsgLoop());
-    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
-    ASSERT_EQ(thread.StartThread(), 1);
-    void* handle = thread.GetThreadHandle();
-    EXPECT_NE(handle, nullptr);
-    EXPECT_EQ(thread.StartThread(), 1);  // already running: nothing new starts
-    EXPECT_EQ(thread.GetThreadHandle(), handle);
-    ASSERT_TRUE(thread.GetMsgLoop());
-    EXPECT_EQ(thread.GetMsgLoop()->GetThreadName(), "vidozir-stop");
-    const bool io = std::is_same<TypeParam, CThreadIO>::value;
-    const bool ui = std::is_same<TypeParam, CThreadUI>::value;
-    EXPECT_EQ(thread.GetMsgLoop()->GetType(), io   ? CMessageLoop::TYPE_IO
-                                              : ui ? CMessageLoop::TYPE_UI
-                                                   : CMessageLoop::TYPE_DEFAULT);
-    Sleep(150);  // let the pump reach its wait
-    for (int delay : {0, 150}) {
-        CWaitableEvent ran;
-        DWORD ranOn = 0;
-        CMessageLoop* current = nullptr;
-        Time ranAt;
-        const Time posted = Time::Now();
-        PostIn(thread.GetMsgLoop().get(), delay, [&] {
-            ranOn = GetCurrentThreadId();
-            current = CMessageLoop::Current();
-            ranAt = Time::Now();
-            ran.Signal();
-        });
-        ASSERT_EQ(ran.TimedWait(delay + 5000), 1);
-        EXPECT_EQ(ranOn, thread.GetThreadId());
-        EXPECT_EQ(current, thread.GetMsgLoop().get());
-        EXPECT_EQ(CMessageLoop::Self(thread.GetThreadId()), current);
-        EXPECT_GE(ranAt.GetValue(), (posted + delay).GetValue());
-        EXPECT_LT(ranAt - posted, delay + 1000);  // woken, not found by chance
-    }
-
-    std::atomic<int> notified{0}, destroyed{0}, ran{0};
+    std::atomic<int> ended{0};
     {
-        auto loop = thread.GetMsgLoop();
-        loop->SubscribeOnDestroy([&] { ++notified; }, 0);
-        // A delayed task far away is pending when the stop comes; an
-        // immediate one posted before it runs.
-        PostIn(loop.get(), 60000, &destroyed, [] { ADD_FAILURE() << "ran"; });
-        PostIn(loop.get(), 0, &destroyed, [&] { ++ran; });
-    }
-    DWORD id = thread.GetThreadId();
-    thread.StopThread();
-    EXPECT_EQ(notified.load(), 1);
-    EXPECT_EQ(destroyed.load(), 2);
-    EXPECT_EQ(ran.load(), 1);
-    EXPECT_FALSE(thread.GetMsgLoop());
-    EXPECT_EQ(thread.GetThreadHandle(), nullptr);
-    EXPECT_EQ(thread.GetThreadId(), id);  // kept after the end
-    EXPECT_EQ(CMessageLoop::Self(id), nullptr);
-    thread.StopThread();  // a second stop does nothing
+        auto* other = new TypeParam;
+        const CLuStringA name("worker-thread-\xC3\xA9");  // 16 bytes, the last character 2
+        TypeParam thread(name);
+        ASSERT_TRUE(other->StartThread() == 1 && thread.StartThread() == 1);
+        void* handle = thread.GetThreadHandle();
+        EXPECT_NE(handle, nullptr);
+        EXPECT_EQ(thread.StartThread(), 1);  // already running: nothing new starts
+        EXPECT_EQ(thread.GetThreadHandle(), handle);
+        delete other;
+        CMessageLoop* loop = thread.GetMsgLoop().get();
+        ASSERT_NE(loop, nullptr);
+        EXPECT_STREQ(loop->GetThreadName().GetString(), name.GetString());
+        // Its loop's type: TYPE_DEFAULT 0, TYPE_UI 1, TYPE_IO 2.
+        const int type = std::is_same<TypeParam, CThreadUI>::value +
+                         2 * std::is_same<TypeParam, CThreadIO>::value;
+        EXPECT_EQ(loop->GetType(), type);
+        Sleep(150);  // let the pump reach its wait
+        for (int delay : {0, 150}) {
+            const Time posted = Time::Now();
+            Time ranAt;  // stamped when run as the thread's current loop
+            ASSERT_TRUE(RunAndWait(
+                loop, [&] { ranAt = CMessageLoop::Current() == loop ? Time::Now() : Time(); },
+                delay));
+            EXPECT_EQ(CMessageLoop::Self(thread.GetThreadId()), loop);
+            EXPECT_GE(ranAt.GetValue(), (posted + delay).GetValue());
+            EXPECT_LT(ranAt - posted, delay + 1000);  // woken, not found by chance
+        }
+#if !defined(_WIN32)
+        char systemName[32] = {};
+        RunAndWait(loop, [&] { pthread_getname_np(pthread_self(), systemName, 32); });
+        EXPECT_STREQ(systemName, "worker-thread-");
+#endif
+        std::string order;  // D falls due while A runs; A posts B
+        CWaitableEvent lastRan;
+        ASSERT_TRUE(RunAndWait(loop, [&] {
+            PostIn(loop, 1, nullptr, [&] { order += 'D'; });
+            Post(loop, [&] {
+                Sleep(20);
+                Post(loop, [&] {
+                    order += 'B';
+                    lastRan.Signal();
+                });
+                order += 'A';
+            });
+        }));
+        ASSERT_EQ(lastRan.TimedWait(5000), 1);
+        EXPECT_EQ(order, "ADB");
 
-    // Started again after its end; the destructor stops it and waits.
-    ASSERT_EQ(thread.StartThread(), 1);
-    EXPECT_NE(thread.GetThreadId(), 0u);
+        std::atomic<int> unrun{0}, ran{0};
+        std::vector<std::string> calls;  // "+" once the pending task is gone
+        auto note = [&](const char* name) {
+            return [&, name] { calls.push_back(name + std::string(unrun ? "+" : "")); };
+        };
+        loop->SubscribeOnDestroy(note("five"), 5);
+        loop->SubscribeOnDestroy(note("one-a"), 1);
+        boost::signals2::connection dropped = loop->SubscribeOnDestroy(note("gone"), 1);
+        loop->SubscribeOnDestroy(note("one-b"), 1);
+        dropped.disconnect();
+        // A delayed task far away is pending when the stop comes; an immediate
+        // one posted before it runs.
+        PostIn(loop, 60000, &unrun, [] { ADD_FAILURE() << "ran"; });
+        Post(loop, [&] { ++ran; });
+        DWORD id = thread.GetThreadId();
+        thread.StopThread();
+        EXPECT_EQ(calls, std::vector<std::string>({"one-a", "one-b", "five"}));
+        EXPECT_EQ(unrun.load(), 1);
+        EXPECT_EQ(ran.load(), 1);
+        EXPECT_FALSE(thread.GetMsgLoop());
+        EXPECT_EQ(thread.GetThreadHandle(), nullptr);
+        EXPECT_EQ(thread.GetThreadId(), id);  // kept after the end
+        EXPECT_EQ(CMessageLoop::Self(id), nullptr);
+        thread.StopThread();  // a second stop does nothing
+
+        for (bool byDestructor : {false, true}) {
+            ASSERT_EQ(thread.StartThread(), 1);
+            CWaitableEvent ending;
+            thread.GetMsgLoop()->SubscribeOnDestroy(
+                [&] {
+                    ending.Signal();
+                    Sleep(100);
+                    ++ended;
+                },
+                0);
+            // That stop returns at once, there.
+            ASSERT_TRUE(RunAndWait(thread.GetMsgLoop().get(), [&] { thread.StopThread(); }));
+            ASSERT_EQ(ending.TimedWait(10000), 1);  // the loop is gone from the object
+            if (!byDestructor) {
+                thread.StopThread();
+                EXPECT_EQ(ended.load(), 1);
+                EXPECT_EQ(thread.GetThreadHandle(), nullptr);
+            }
+        }
+    }
+    EXPECT_EQ(ended.load(), 2);
 }
 
-// Every producer's tasks run exactly once and in its posting order.
+// Every producer's tasks (of 4 producers) run exactly once and in its posting
+// order.
 TYPED_TEST(ThreadKinds, ProducersPostingAtOnce) {
-    const int kProducers = 4;
     // Fewer for the UI pump, whose window message per wake-up is slow under Wine.
     const int each = std::is_same<TypeParam, CThreadDefault>::value ? 100000
                      : std::is_same<TypeParam, CThreadIO>::value    ? 25000
                                                                     : 10000;
     TypeParam thread;
     ASSERT_EQ(thread.StartThread(), 1);
-    std::vector<int> next(kProducers, 0);  // touched only on the loop's thread
+    std::vector<int> next(4, 0);  // touched only on the loop's thread
     std::atomic<int> outOfOrder{0};
     std::vector<std::thread> threads;
-    for (int p = 0; p < kProducers; ++p) {
+    for (int p = 0; p < 4; ++p) {
         threads.emplace_back([&, p] {
-            auto loop = thread.GetMsgLoop();
+            CMessageLoop* loop = thread.GetMsgLoop().get();
             for (int i = 0; i < each; ++i) {
-                Post(loop.get(), [&next, &outOfOrder, p, i] {
+                Post(loop, [&next, &outOfOrder, p, i] {
                     outOfOrder += next[p] != i;
                     next[p] = i + 1;
                 });
@@ -116,53 +158,7 @@ TYPED_TEST(ThreadKinds, ProducersPostingAtOnce) {
     }
     thread.StopThread();
     EXPECT_EQ(0, outOfOrder.load());
-    EXPECT_EQ(std::vector<int>(kProducers, each), next);
-}
-
-// After a thread stopped itself, it still ends its loop (here a slow
-// on-destroy subscriber) after letting go of it; the owner's StopThread and
-// destructor wait for that real end before they return. Nobody waited for
-// that end, so the stop event stays signalled: after a restart the next stop
-// must still wait for the new loop's end.
-TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
-    enum { kStop, kDestroy, kRestart };
-    for (int mode : {kStop, kDestroy, kRestart}) {
-        auto* thread = new TypeParam;
-        ASSERT_EQ(thread->StartThread(), 1);
-        CWaitableEvent returned;
-        CWaitableEvent ending;
-        std::atomic<int> ended{0};
-        auto slowEnd = [&] {
-            ending.Signal();
-            Sleep(100);
-            ++ended;
-        };
-        thread->GetMsgLoop()->SubscribeOnDestroy(slowEnd, 0);
-        Post(thread->GetMsgLoop().get(), [&] {
-            thread->StopThread();  // returns at once here
-            returned.Signal();
-        });
-        ASSERT_EQ(returned.TimedWait(10000), 1);
-        ASSERT_EQ(ending.TimedWait(10000), 1);  // the loop is gone from the object
-        if (mode == kRestart) {
-            // The null handle is the thread's last touch of the object.
-            for (int i = 0; i < 1000 && thread->GetThreadHandle() != nullptr; ++i) {
-                Sleep(10);
-            }
-            ASSERT_EQ(thread->GetThreadHandle(), nullptr);
-            ASSERT_EQ(thread->StartThread(), 1);
-            thread->GetMsgLoop()->SubscribeOnDestroy(slowEnd, 0);
-        }
-        const int ends = mode == kRestart ? 2 : 1;
-        if (mode != kDestroy) {
-            thread->StopThread();
-            EXPECT_EQ(ended.load(), ends);
-            EXPECT_EQ(thread->GetThreadHandle(), nullptr);
-            EXPECT_FALSE(thread->GetMsgLoop());
-        }
-        delete thread;
-        EXPECT_EQ(ended.load(), ends);
-    }
+    EXPECT_EQ(std::vector<int>(4, each), next);
 }
 
 // A wake-up must never be lost, whatever the pump. The loop below holds one
@@ -174,18 +170,16 @@ TYPED_TEST(ThreadKinds, StopFromATaskOfTheThreadItself) {
 // is where a pump that trusts a single idle DoWork loses the post.
 const int kFarDelay = 10000;  // ms; what a lost wake-up costs
 const int kPromptly = 1000;   // ms; every task and every stop within this
-const int kWakeCycles = 200;  // enough to catch a one-in-a-hundred race
+const int kWakeCycles = 300;  // 200 posts and 100 stops: a one-in-a-hundred race shows
 
 // Posts [gate], A, D; returns when A runs, which waits for `proceed` (at most
 // 20 ms) before it returns.
-template <class Thread>
-bool PostBatchAndWaitForA(Thread& thread, bool gated, CWaitableEvent& proceed,
-                          std::atomic<int>* destroyed = nullptr) {
-    auto loop = thread.GetMsgLoop();
+bool PostBatchAndWaitForA(CMessageLoop* loop, bool gated, CWaitableEvent& proceed,
+                          std::atomic<int>* destroyed) {
     CWaitableEvent gateEntered;
     CWaitableEvent gate;
     if (gated) {
-        PostIn(loop.get(), 0, destroyed, [&] {
+        PostIn(loop, 0, destroyed, [&] {
             gateEntered.Signal();
             gate.TimedWait(kPromptly);
         });
@@ -194,52 +188,48 @@ bool PostBatchAndWaitForA(Thread& thread, bool gated, CWaitableEvent& proceed,
         }
     }
     CWaitableEvent started;
-    PostIn(loop.get(), 0, destroyed, [&] {
+    PostIn(loop, 0, destroyed, [&] {
         started.Signal();
         proceed.TimedWait(20);
     });
-    PostIn(loop.get(), kFarDelay, destroyed, [] {});
+    PostIn(loop, kFarDelay, destroyed, [] {});
     gate.Signal();
     return started.TimedWait(kPromptly) == 1;
 }
 
-TYPED_TEST(ThreadKinds, PostsWakeALoopThatHoldsAFarDelayedTask) {
+// Each stop also destroys every task of its loop exactly once, run or not;
+// the thread starts again for the next cycle.
+TYPED_TEST(ThreadKinds, PostsAndStopsWakeALoopThatHoldsAFarDelayedTask) {
     TypeParam thread;
-    ASSERT_EQ(thread.StartThread(), 1);
-    for (int cycle = 0; cycle < kWakeCycles; ++cycle) {
-        CWaitableEvent proceed;
-        ASSERT_TRUE(PostBatchAndWaitForA(thread, cycle % 2 == 0, proceed)) << cycle;
-        CWaitableEvent ran;
-        Post(thread.GetMsgLoop().get(), [&] { ran.Signal(); });
-        proceed.Signal();
-        ASSERT_EQ(ran.TimedWait(kPromptly), 1) << "post lost in cycle " << cycle;
-    }
-    thread.StopThread();
-}
-
-// Each stop also destroys every task of its loop exactly once, run or not.
-TYPED_TEST(ThreadKinds, StopWakesALoopThatHoldsAFarDelayedTask) {
     std::atomic<int> destroyed{0};
     int posted = 0;
-    for (int cycle = 0; cycle < kWakeCycles / 2; ++cycle) {
-        TypeParam thread;
+    for (int cycle = 0; cycle < kWakeCycles; ++cycle) {
+        const bool gated = cycle % 2 == 0, stop = cycle / 2 % 3 == 2;
         ASSERT_EQ(thread.StartThread(), 1);
+        CMessageLoop* loop = thread.GetMsgLoop().get();
         CWaitableEvent proceed;
-        ASSERT_TRUE(PostBatchAndWaitForA(thread, cycle % 2 == 0, proceed, &destroyed)) << cycle;
-        posted += cycle % 2 == 0 ? 3 : 2;
+        ASSERT_TRUE(PostBatchAndWaitForA(loop, gated, proceed, &destroyed)) << cycle;
+        posted += (gated ? 3 : 2) + (stop ? 0 : 1);  // [gate], A, D, and B
         const Time stopping = Time::Now();
-        thread.StopThread();  // its quit task arrives while A runs
-        ASSERT_LT(Time::Now() - stopping, kPromptly) << "stop lost in cycle " << cycle;
-        ASSERT_EQ(destroyed.load(), posted) << cycle;
+        if (stop) {
+            thread.StopThread();  // its quit task arrives while A runs
+            ASSERT_LT(Time::Now() - stopping, kPromptly) << "stop lost in cycle " << cycle;
+            ASSERT_EQ(destroyed.load(), posted) << cycle;
+            continue;
+        }
+        CWaitableEvent ran;
+        PostIn(loop, 0, &destroyed, [&] { ran.Signal(); });
+        proceed.Signal();
+        ASSERT_EQ(ran.TimedWait(kPromptly), 1) << "post lost in cycle " << cycle;
     }
 }
 
 // The caller of CThreadUI::StopThread owns a window to which the stopping
 // thread sends a blocking message while it ends: the caller must keep
 // dispatching its messages while it waits. So too after a restart of a thread
-// that had stopped itself, whose stop event nobody waited for; there the
-// message is posted and its answer awaited for a while, so that a caller that
-// stops dispatching fails the test instead of hanging it.
+// that had stopped itself, whose stop event nobody waited for (it stays
+// signalled); there the message is posted and its answer awaited for a while,
+// so that a caller that stops dispatching fails the test instead of hanging it.
 CWaitableEvent* g_answered = nullptr;
 LRESULT CALLBACK CallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER + 8) {
@@ -249,17 +239,17 @@ LRESULT CALLBACK CallerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 TEST(Threads, UiStopDispatchesTheCallersMessages) {
-    WNDCLASSEXW windowClass = {sizeof(windowClass), 0, CallerWindowProc};
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"VidozirTestCallerWindow";
+    const WNDCLASSEXW windowClass = {
+        sizeof(windowClass),        0,       CallerWindowProc, 0,       0,
+        GetModuleHandleW(nullptr),  nullptr, nullptr,          nullptr, nullptr,
+        L"VidozirTestCallerWindow", nullptr};
     RegisterClassExW(&windowClass);
-    HWND window = CreateWindowExW(0, L"VidozirTestCallerWindow", nullptr, 0, 0, 0, 0, 0,
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, nullptr, 0, 0, 0, 0, 0,
                                   HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
     CWaitableEvent answered;
     g_answered = &answered;
-    std::atomic<LRESULT> answer{0};
-    std::atomic<int> heard{0};
+    std::atomic<LRESULT> answer{0}, heard{0};
     {
         CThreadUI thread;
         ASSERT_EQ(thread.StartThread(), 1);
@@ -269,7 +259,8 @@ TEST(Threads, UiStopDispatchesTheCallersMessages) {
         thread.StopThread();
         EXPECT_EQ(answer.load(), 42);
         ASSERT_EQ(thread.StartThread(), 1);
-        Post(thread.GetMsgLoop().get(), [&] { thread.StopThread(); });
+        ASSERT_TRUE(RunAndWait(thread.GetMsgLoop().get(), [&] { thread.StopThread(); }));
+        // The null handle is the thread's last touch of the object.
         for (int i = 0; i < 1000 && thread.GetThreadHandle() != nullptr; ++i) {
             Sleep(10);
         }
@@ -284,7 +275,7 @@ TEST(Threads, UiStopDispatchesTheCallersMessages) {
     }
     EXPECT_EQ(heard.load(), 1);
     DestroyWindow(window);
-    UnregisterClassW(L"VidozirTestCallerWindow", windowClass.hInstance);
+    UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
 }
 
 }  // namespace
