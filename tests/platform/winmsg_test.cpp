@@ -448,8 +448,10 @@ TEST_F(WinMsg, TimersFireWhenDueAndRearm) {
 
 TEST_F(WinMsg, TimerMessagesComeAfterPostedMessages) {
     TestWindow window;
-    SetTimer(window.get(), 1, 10, nullptr);
-    Sleep(50);  // due long ago
+    // Periods far above a loaded machine's stall between two peeks (each a
+    // wineserver round trip under Wine), so "not due again" cannot flip.
+    SetTimer(window.get(), 1, 200, nullptr);
+    Sleep(250);  // due
     PostMessageW(window.get(), kMsgA, 0, 0);
     PostMessageW(window.get(), kMsgB, 0, 0);
     MSG msg;
@@ -462,9 +464,9 @@ TEST_F(WinMsg, TimerMessagesComeAfterPostedMessages) {
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // re-armed, not due
     KillTimer(window.get(), 1);
     // Of two due timers, the one due first comes first.
-    SetTimer(window.get(), 2, 60, nullptr);
+    SetTimer(window.get(), 2, 200, nullptr);
     SetTimer(window.get(), 3, 10, nullptr);
-    Sleep(100);
+    Sleep(250);
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 3u);
     KillTimer(window.get(), 2);
