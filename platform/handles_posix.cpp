@@ -113,8 +113,11 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
     return peek.Share<KernelObject>();
 }
 
-bool HandleNames(HANDLE handle, const KernelObject* object) {
-    HandleSlot* slot = SlotOf(handle);
+const HandleSlot* FindHandleSlot(HANDLE handle) {
+    return SlotOf(handle);
+}
+
+bool SlotHolds(const HandleSlot* slot, const KernelObject* object) {
     return slot != nullptr && slot->raw.load(std::memory_order_acquire) == object;
 }
 

@@ -27,11 +27,16 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(handle));
 }
 bool RemoveHandle(HANDLE handle);
-// Whether the handle names `object` now. Reads the handle's slot without a
-// look's reader count, so it is safe only for an object the caller keeps
-// alive by a reference of its own: no other object can then share its
-// address.
-bool HandleNames(HANDLE handle, const KernelObject* object);
+
+struct HandleSlot;
+
+// The slot of a handle value, or null for a value that names none. Slots are
+// never freed, so a caller that checks one handle again and again keeps it.
+const HandleSlot* FindHandleSlot(HANDLE handle);
+// Whether the slot holds `object` now. Reads the slot without a look's reader
+// count, so it is safe only for an object the caller keeps alive by a
+// reference of its own: no other object can then share its address.
+bool SlotHolds(const HandleSlot* slot, const KernelObject* object);
 // The object of the kind a call needs, or null with ERROR_INVALID_HANDLE set,
 // as every call given a wrong or stale handle answers.
 template <class T>
@@ -42,8 +47,6 @@ std::shared_ptr<T> RequireHandle(HANDLE handle) {
     }
     return object;
 }
-
-struct HandleSlot;
 
 // Looks at the object of a handle while its slot holds it, without taking a
 // reference: the cheap path of hot calls whose usual case needs none (setting

@@ -59,21 +59,22 @@ BOOL PostQueuedCompletionStatus(HANDLE handle, DWORD bytes, ULONG_PTR key,
 
 namespace {
 
-// The port this thread took packets from last, with a reference: an I/O
-// pump polls its port between every two tasks, and a poll through this
-// reference costs two plain reads, where a look-up through the handle table
-// costs two atomic writes to the handle's slot. A closed port stays alive
-// here until the thread uses another port or ends, as it does while a file
-// associated with it is open.
+// The port this thread took packets from last, with a reference and the
+// handle's slot: an I/O pump polls its port between every two tasks, and a
+// poll through this reference costs a few plain reads, where a look-up
+// through the handle table costs two atomic writes to the handle's slot. A
+// closed port stays alive here until the thread uses another port or ends,
+// as it does while a file associated with it is open.
 struct LastPort {
     HANDLE handle = nullptr;
+    const HandleSlot* slot = nullptr;
     std::shared_ptr<Port> port;
 };
 thread_local LastPort t_lastPort;
 
 Port* FindPort(HANDLE handle) {
     LastPort& last = t_lastPort;
-    if (last.handle == handle && last.port && HandleNames(handle, last.port.get())) {
+    if (last.handle == handle && last.port && SlotHolds(last.slot, last.port.get())) {
         return last.port.get();
     }
     auto port = RequireHandle<Port>(handle);
@@ -81,6 +82,7 @@ Port* FindPort(HANDLE handle) {
         return nullptr;
     }
     last.handle = handle;
+    last.slot = FindHandleSlot(handle);
     last.port = std::move(port);
     return last.port.get();
 }
