@@ -62,6 +62,13 @@ target_link_libraries(vidozir_platform PRIVATE Threads::Threads)
 if(NOT WIN32)
   target_link_libraries(vidozir_platform PRIVATE ICU::uc ICU::data SQLite::SQLite3 OpenSSL::SSL
                                                  OpenSSL::Crypto PkgConfig::SYSTEMD ${CMAKE_DL_LIBS} rt)
+  # Some thread-locals of the stand-ins are read on every task of a loop (the
+  # last error, a thread's last completion port): the initial-exec model
+  # reaches them at a fixed offset from the thread pointer, where the default
+  # model of a shared library calls __tls_get_addr each time. All of them take
+  # a few hundred bytes of the static TLS block, well inside what glibc keeps
+  # spare for a library opened with dlopen.
+  target_compile_options(vidozir_platform PRIVATE -ftls-model=initial-exec)
 endif()
 
 set(VIDOZIR_SOURCES)

@@ -9,21 +9,6 @@
 
 namespace VidOzir {
 
-namespace {
-enum SlotState { kEmpty = 0, kReady = 1, kDone = 2 };
-}
-
-struct PostQueue::Segment {
-    Segment() {
-        for (Slot& slot : slots) {
-            slot.state.store(kEmpty, std::memory_order_relaxed);
-        }
-    }
-    Slot slots[kSlots];
-    std::atomic<Segment*> next{nullptr};
-    std::uint64_t lap = 0;  // position of slots[0] / kPositions
-};
-
 void Backoff(int* spins) {
     ++*spins;
     if (*spins < 64) {
@@ -48,6 +33,15 @@ PostQueue::~PostQueue() {
     Release();
 }
 
+PostQueue::Segment* PostQueue::NewSegment() {
+    Segment* segment = m_spare.exchange(nullptr, std::memory_order_acquire);
+    if (segment == nullptr) {
+        return new Segment;
+    }
+    segment->Clear();
+    return segment;
+}
+
 PostQueue::Slot* PostQueue::Claim() {
     std::unique_ptr<Segment> spare;
     std::uint64_t word = m_tail.load(std::memory_order_acquire);
@@ -65,7 +59,7 @@ PostQueue::Slot* PostQueue::Claim() {
         }
         const bool last = offset + 1 == kSlots;
         if (last && !spare) {
-            spare.reset(new Segment);
+            spare.reset(NewSegment());
         }
         // Only read here: the segment is dereferenced once the claim below
         // succeeds, which proves it is still the tail's, and a segment with
@@ -85,16 +79,6 @@ PostQueue::Slot* PostQueue::Claim() {
     }
 }
 
-void PostQueue::Publish(Slot* slot, CTask* task, const Time& time) {
-    slot->task = task;
-    slot->time = time;
-    slot->state.store(kReady, std::memory_order_seq_cst);
-}
-
-void PostQueue::Done(Slot* slot) {
-    slot->state.store(kDone, std::memory_order_release);
-}
-
 PostQueue::Slot* PostQueue::Front() {
     if (m_head == nullptr) {
         return nullptr;  // released
@@ -108,23 +92,22 @@ PostQueue::Slot* PostQueue::Front() {
         }
         m_head = next;
         m_headOffset = 0;
+        m_headPosition = next->lap * kPositions;
         FreeDoneSegments();
     }
     Slot* slot = &m_head->slots[m_headOffset];
-    return slot->state.load(std::memory_order_seq_cst) == kEmpty ? nullptr : slot;
+    return slot->state.load(std::memory_order_acquire) == kEmpty ? nullptr : slot;
 }
 
 void PostQueue::MarkBatch() {
-    m_batchEnd = m_tail.load(std::memory_order_seq_cst) / kStep;
+    if (m_head != nullptr) {  // after Release the batch stays empty
+        m_batchEnd = m_tail.load(std::memory_order_seq_cst) / kStep;
+    }
 }
 
-bool PostQueue::BatchUsedUp() const {
-    // At a segment's end the head stands on its hole, whose position comes
-    // before the next segment's slots, as in the tail word.
-    return m_head == nullptr || m_head->lap * kPositions + m_headOffset >= m_batchEnd;
-}
-
-bool PostQueue::TakeFromBatch(CMessageLoop::PendingTask* out) {
+// At a segment's end the head stands on its hole, whose position comes before
+// the next segment's slots, as in the tail word; Front steps over it.
+bool PostQueue::TakeFromBatchSlowly(CMessageLoop::PendingTask* out) {
     int spins = 0;
     while (!BatchUsedUp()) {
         Slot* slot = Front();
@@ -134,6 +117,7 @@ bool PostQueue::TakeFromBatch(CMessageLoop::PendingTask* out) {
         }
         *out = CMessageLoop::PendingTask(slot->task, slot->time);
         ++m_headOffset;
+        ++m_headPosition;
         return true;
     }
     return false;
@@ -156,7 +140,9 @@ void PostQueue::FreeDoneSegments() {
             return;  // a post still returning from its wake-up; retried later
         }
         Segment* next = m_oldest->next.load(std::memory_order_relaxed);
-        delete m_oldest;
+        // Kept for the next post that needs a segment, in place of the one
+        // kept before.
+        delete m_spare.exchange(m_oldest, std::memory_order_acq_rel);
         m_oldest = next;
         m_oldestChecked = 0;
     }
@@ -197,7 +183,9 @@ void PostQueue::Release() {
         delete segment;
         segment = next;
     }
+    delete m_spare.exchange(nullptr, std::memory_order_acquire);
     m_oldest = m_head = nullptr;
+    m_headPosition = m_batchEnd = 0;
     m_tailSegment.store(nullptr, std::memory_order_relaxed);
 }
 

@@ -15,9 +15,12 @@
 //
 // A slot goes from empty to ready when its entry is written, then to done
 // when its post has returned from waking the pump. The loop's thread takes
-// ready entries in order; it frees a segment when all of its slots are done,
-// and closing waits until every slot claimed before the close is done, so
-// that the pump a post still notifies outlives the call.
+// ready entries in order; it gives a segment back when all of its slots are
+// done, and closing waits until every slot claimed before the close is done,
+// so that the pump a post still notifies outlives the call. The last segment
+// given back is kept for the next post that needs one: a segment is made by
+// a posting thread and given back by the loop's, and an allocator serves such
+// a pair through a lock shared by both threads.
 #pragma once
 
 #include <atomic>
@@ -35,6 +38,7 @@ public:
         Time time;
         std::atomic<int> state;
     };
+    enum SlotState { kEmpty = 0, kReady = 1, kDone = 2 };
 
     PostQueue();
     ~PostQueue();
@@ -44,12 +48,17 @@ public:
     // Any thread. Claims the next slot; null when the queue is closed.
     // Throws only for exhausted memory, before anything is claimed.
     Slot* Claim();
-    // Writes the entry and makes it visible to the loop's thread; sequentially
-    // consistent, like the pumps' lowering of their wake-up flag, so either
-    // the loop sees the entry or the post sees the flag lowered and wakes it.
-    static void Publish(Slot* slot, CTask* task, const Time& time);
+    // Writes the entry and makes it visible to the loop's thread. The claim
+    // is what the loop sees first (MarkBatch reads the tail word), so the
+    // claim's sequentially consistent exchange, not this store, pairs with
+    // the pumps' lowering of their wake-up flag.
+    static void Publish(Slot* slot, CTask* task, const Time& time) {
+        slot->task = task;
+        slot->time = time;
+        slot->state.store(kReady, std::memory_order_release);
+    }
     // The post's last touch of the queue.
-    static void Done(Slot* slot);
+    static void Done(Slot* slot) { slot->state.store(kDone, std::memory_order_release); }
 
     // The loop's thread. Marks every entry claimed so far as the batch that
     // TakeFromBatch hands out, as a swap of locked queues takes every entry
@@ -58,11 +67,24 @@ public:
     // lowered before the mark.
     void MarkBatch();
     // Whether the marked batch has been handed out.
-    bool BatchUsedUp() const;
+    bool BatchUsedUp() const { return m_headPosition >= m_batchEnd; }
     // The batch's next entry, in posting order; waits for a post that claimed
     // its slot before the mark and is still writing it (a few instructions,
     // as the swap waited for the lock). False when the batch is used up.
-    bool TakeFromBatch(CMessageLoop::PendingTask* out);
+    // Inline for the usual case, a written slot inside the head segment: the
+    // loop's thread calls it once per task.
+    bool TakeFromBatch(CMessageLoop::PendingTask* out) {
+        if (m_headPosition < m_batchEnd && m_headOffset < kSlots) {
+            Slot& slot = m_head->slots[m_headOffset];
+            if (slot.state.load(std::memory_order_acquire) != kEmpty) {
+                *out = CMessageLoop::PendingTask(slot.task, slot.time);
+                ++m_headOffset;
+                ++m_headPosition;
+                return true;
+            }
+        }
+        return TakeFromBatchSlowly(out);
+    }
     // Appends what is left of the batch, in order, to `out`.
     void TakeBatch(std::deque<CMessageLoop::PendingTask>* out);
     // Refuses every later post and waits until the posts that claimed a
@@ -72,24 +94,40 @@ public:
     void Release();
 
 private:
-    struct Segment;
     static constexpr unsigned kPositions = 32;  // per segment, the hole included
     static constexpr unsigned kSlots = kPositions - 1;
     static constexpr std::uint64_t kClosed = 1;
     static constexpr std::uint64_t kStep = 2;  // one position in the tail word
 
+    struct Segment {
+        Segment() { Clear(); }
+        void Clear() {
+            for (Slot& slot : slots) {
+                slot.state.store(kEmpty, std::memory_order_relaxed);
+            }
+            next.store(nullptr, std::memory_order_relaxed);
+        }
+        Slot slots[kSlots];
+        std::atomic<Segment*> next;
+        std::uint64_t lap = 0;  // position of slots[0] / kPositions
+    };
+
+    bool TakeFromBatchSlowly(CMessageLoop::PendingTask* out);
     Slot* Front();
+    Segment* NewSegment();
     void FreeDoneSegments();
 
     // Written by the posts.
     alignas(64) std::atomic<std::uint64_t> m_tail;
     std::atomic<Segment*> m_tailSegment;
+    std::atomic<Segment*> m_spare{nullptr};  // the last segment given back
     // The loop thread's own.
     alignas(64) Segment* m_head;
     unsigned m_headOffset = 0;
-    std::uint64_t m_batchEnd = 0;  // the first position past the marked batch
-    Segment* m_oldest;             // the first segment not yet freed
-    unsigned m_oldestChecked = 0;  // its leading slots known done
+    std::uint64_t m_headPosition = 0;  // m_head->lap * kPositions + m_headOffset
+    std::uint64_t m_batchEnd = 0;      // the first position past the marked batch
+    Segment* m_oldest;                 // the first segment not yet freed
+    unsigned m_oldestChecked = 0;      // its leading slots known done
 };
 
 // Spins, then yields; a thread that stays away longer (preempted on a busy

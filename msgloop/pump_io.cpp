@@ -87,7 +87,7 @@ bool CMessagePumpIO::TakeSavedItem(IOHandler* filter, CompletionItem* item) {
 
 int CMessagePumpIO::WaitForIOCompletion(unsigned long milliseconds, IOHandler* filter) {
     CompletionItem item = {};
-    if (!TakeSavedItem(filter, &item)) {
+    if (m_savedItems.empty() || !TakeSavedItem(filter, &item)) {
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED overlapped = nullptr;

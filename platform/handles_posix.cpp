@@ -109,29 +109,27 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-    HandlePeek peek(handle);
-    return peek.Share<KernelObject>();
-}
-
-bool HandleNames(HANDLE handle, const KernelObject* object) {
+    // Announced in the slot's reader count, so a CloseHandle waits until the
+    // reference is taken.
     HandleSlot* slot = SlotOf(handle);
+    if (slot == nullptr) {
+        return nullptr;
+    }
+    slot->readers.fetch_add(1, std::memory_order_seq_cst);
+    std::shared_ptr<KernelObject> object;
+    if (slot->raw.load(std::memory_order_seq_cst) != nullptr) {
+        object = slot->object;
+    }
+    slot->readers.fetch_sub(1, std::memory_order_release);
+    return object;
+}
+
+const HandleSlot* FindHandleSlot(HANDLE handle) {
+    return SlotOf(handle);
+}
+
+bool SlotHolds(const HandleSlot* slot, const KernelObject* object) {
     return slot != nullptr && slot->raw.load(std::memory_order_acquire) == object;
-}
-
-HandlePeek::HandlePeek(HANDLE handle) : slot_(SlotOf(handle)) {
-    if (slot_ != nullptr) {
-        slot_->readers.fetch_add(1, std::memory_order_seq_cst);
-        object_ = slot_->raw.load(std::memory_order_seq_cst);
-        if (object_ != nullptr) {
-            owner_ = &slot_->object;
-        }
-    }
-}
-
-HandlePeek::~HandlePeek() {
-    if (slot_ != nullptr) {
-        slot_->readers.fetch_sub(1, std::memory_order_release);
-    }
 }
 
 bool RemoveHandle(HANDLE handle) {

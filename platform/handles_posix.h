@@ -8,8 +8,6 @@
 
 #include <memory>
 #include <mutex>
-#include <type_traits>
-#include <typeinfo>
 
 #include "platform/kernel.h"
 
@@ -27,11 +25,16 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(handle));
 }
 bool RemoveHandle(HANDLE handle);
-// Whether the handle names `object` now. Reads the handle's slot without a
-// look's reader count, so it is safe only for an object the caller keeps
-// alive by a reference of its own: no other object can then share its
-// address.
-bool HandleNames(HANDLE handle, const KernelObject* object);
+
+struct HandleSlot;
+
+// The slot of a handle value, or null for a value that names none. Slots are
+// never freed, so a caller that checks one handle again and again keeps it.
+const HandleSlot* FindHandleSlot(HANDLE handle);
+// Whether the slot holds `object` now. Reads the slot without a look's reader
+// count, so it is safe only for an object the caller keeps alive by a
+// reference of its own: no other object can then share its address.
+bool SlotHolds(const HandleSlot* slot, const KernelObject* object);
 // The object of the kind a call needs, or null with ERROR_INVALID_HANDLE set,
 // as every call given a wrong or stale handle answers.
 template <class T>
@@ -43,42 +46,45 @@ std::shared_ptr<T> RequireHandle(HANDLE handle) {
     return object;
 }
 
-struct HandleSlot;
-
-// Looks at the object of a handle while its slot holds it, without taking a
-// reference: the cheap path of hot calls whose usual case needs none (setting
-// a set event, polling an empty port). A CloseHandle of the handle waits for
-// the look to end: keep it short, and do not close handles while it lasts.
-class HandlePeek {
+// The object of kind T that a thread used last through one call, with a
+// reference and the handle's slot, for calls a thread makes again and again
+// on one handle (a loop's wake-up event, its completion port): a call through
+// it reads the slot, where a look-up writes the slot's reader count, a line
+// that every thread using the handle would then pass around. An object whose
+// handle is closed stays alive here until the thread uses another one of the
+// kind or ends: keep to kinds that hold nothing but memory.
+template <class T>
+class LastUsed {
 public:
-    explicit HandlePeek(HANDLE handle);
-    ~HandlePeek();
-    HandlePeek(const HandlePeek&) = delete;
-    HandlePeek& operator=(const HandlePeek&) = delete;
-
-    // The object when it is exactly of kind T (a final class), else null.
-    template <class T>
-    T* As() const {
-        return object_ != nullptr && typeid(*object_) == typeid(T) ? static_cast<T*>(object_)
-                                                                   : nullptr;
-    }
-    // A reference to the object, for work that must go on after the peek.
-    template <class T>
-    std::shared_ptr<T> Share() const {
-        if (owner_ == nullptr) {
+    // The object, or null with ERROR_INVALID_HANDLE set.
+    T* Find(HANDLE handle) {
+        T* object = Cached(handle);
+        if (object != nullptr) {
+            return object;
+        }
+        std::shared_ptr<T> found = RequireHandle<T>(handle);
+        if (!found) {
             return nullptr;
         }
-        if constexpr (std::is_same_v<T, KernelObject>) {
-            return *owner_;
-        } else {
-            return std::shared_ptr<T>(*owner_, As<T>());
-        }
+        Keep(handle, std::move(found));
+        return object_.get();
+    }
+    // The object when it is the one kept for this handle, else null.
+    T* Cached(HANDLE handle) const {
+        return handle_ == handle && object_ && SlotHolds(slot_, object_.get()) ? object_.get()
+                                                                               : nullptr;
+    }
+    const std::shared_ptr<T>& Shared() const { return object_; }
+    void Keep(HANDLE handle, std::shared_ptr<T> object) {
+        handle_ = handle;
+        slot_ = FindHandleSlot(handle);
+        object_ = std::move(object);
     }
 
 private:
-    HandleSlot* slot_ = nullptr;
-    const std::shared_ptr<KernelObject>* owner_ = nullptr;
-    KernelObject* object_ = nullptr;
+    HANDLE handle_ = nullptr;
+    const HandleSlot* slot_ = nullptr;
+    std::shared_ptr<T> object_;
 };
 
 }  // namespace vidozir::platform

@@ -43,55 +43,31 @@ HANDLE CreateIoCompletionPort(HANDLE file, HANDLE existingPort, ULONG_PTR key, D
     return portHandle;
 }
 
+namespace {
+
+// The ports this thread posted to and took packets from last: an I/O pump's
+// posting threads post its wake-ups, and it polls its port between every two
+// tasks. A port holds nothing but memory (its packets).
+thread_local LastUsed<Port> t_lastPosted;
+thread_local LastUsed<Port> t_lastPolled;
+
+}  // namespace
+
 BOOL PostQueuedCompletionStatus(HANDLE handle, DWORD bytes, ULONG_PTR key,
                                 LPOVERLAPPED overlapped) {
-    // Under the handle's slot lock, without a reference: a post touches only
-    // the slot and the port.
-    HandlePeek peek(handle);
-    Port* port = peek.As<Port>();
+    Port* port = t_lastPosted.Find(handle);
     if (port == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     port->Post(Packet{bytes, key, overlapped, 0});
     return TRUE;
 }
 
-namespace {
-
-// The port this thread took packets from last, with a reference: an I/O
-// pump polls its port between every two tasks, and a poll through this
-// reference costs two plain reads, where a look-up through the handle table
-// costs two atomic writes to the handle's slot. A closed port stays alive
-// here until the thread uses another port or ends, as it does while a file
-// associated with it is open.
-struct LastPort {
-    HANDLE handle = nullptr;
-    std::shared_ptr<Port> port;
-};
-thread_local LastPort t_lastPort;
-
-Port* FindPort(HANDLE handle) {
-    LastPort& last = t_lastPort;
-    if (last.handle == handle && last.port && HandleNames(handle, last.port.get())) {
-        return last.port.get();
-    }
-    auto port = RequireHandle<Port>(handle);
-    if (!port) {
-        return nullptr;
-    }
-    last.handle = handle;
-    last.port = std::move(port);
-    return last.port.get();
-}
-
-}  // namespace
-
 BOOL GetQueuedCompletionStatus(HANDLE handle, LPDWORD bytes, PULONG_PTR key,
                                LPOVERLAPPED* overlapped, DWORD milliseconds) {
     *overlapped = nullptr;
-    // Held by t_lastPort for the whole call: nothing here uses another port.
-    Port* port = FindPort(handle);
+    // Held by t_lastPolled for the whole call: nothing here polls another port.
+    Port* port = t_lastPolled.Find(handle);
     if (port == nullptr) {
         return FALSE;
     }

@@ -107,6 +107,12 @@ std::shared_ptr<Waitable> WaitableFromHandle(HANDLE handle) {
     return LookupHandleAs<Waitable>(handle);
 }
 
+// The events a thread set and waited on last: a message loop's posting
+// threads set its wake-up event, and its own thread waits on it, again and
+// again. An event holds nothing but memory.
+thread_local LastUsed<Event> t_lastSet;
+thread_local LastUsed<Event> t_lastWaited;
+
 }  // namespace
 
 }  // namespace vidozir::platform
@@ -140,19 +146,16 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 
 BOOL SetEvent(HANDLE handle) {
     // The hot path of every wake-up of a message loop: the event is set
-    // within the peek, without a reference (a set takes only the event's own
-    // lock, briefly), and the sleeping waiter is woken after both, so the
-    // path to that system call touches as few shared cache lines as it can.
-    Event::DeferredWake wake;
-    {
-        HandlePeek peek(handle);
-        Event* event = peek.As<Event>();
-        if (event == nullptr) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        event->Set(&wake);
+    // through the thread's last one (a set takes only the event's own lock,
+    // briefly), and the sleeping waiter is woken after the lock is released,
+    // so the path to that system call touches as few shared cache lines as it
+    // can.
+    Event* event = t_lastSet.Find(handle);
+    if (event == nullptr) {
+        return FALSE;
     }
+    Event::DeferredWake wake;
+    event->Set(&wake);
     wake.Finish();
     return TRUE;
 }
@@ -177,12 +180,21 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     }
     if (count == 1) {
         // Objects that wait by themselves (named mutexes) take the wait; a
-        // wait on one object that is already signalled needs no waiter.
-        std::shared_ptr<KernelObject> found = LookupHandle(handles[0]);
-        if (auto self = std::dynamic_pointer_cast<SelfWaitable>(found)) {
-            return self->Wait(milliseconds);
+        // wait on one object that is already signalled needs no waiter. A
+        // wait on the event waited on last skips the look-up.
+        std::shared_ptr<Waitable> object;
+        if (t_lastWaited.Cached(handles[0]) != nullptr) {
+            object = t_lastWaited.Shared();
+        } else {
+            std::shared_ptr<KernelObject> found = LookupHandle(handles[0]);
+            if (auto self = std::dynamic_pointer_cast<SelfWaitable>(found)) {
+                return self->Wait(milliseconds);
+            }
+            if (auto event = std::dynamic_pointer_cast<Event>(found)) {
+                t_lastWaited.Keep(handles[0], event);
+            }
+            object = std::dynamic_pointer_cast<Waitable>(found);
         }
-        auto object = std::dynamic_pointer_cast<Waitable>(found);
         if (!object) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;

@@ -164,6 +164,8 @@ TEST(Kernel, ThreadLocalSlotsAndInterlocked) {
 
 TEST(Kernel, BadHandlesFailCleanly) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_TRUE(SetEvent(event));  // the thread's last event set and waited on
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(CloseHandle(event));
     SetLastError(0);
     EXPECT_FALSE(SetEvent(event));  // closed: the handle no longer names it
@@ -173,6 +175,10 @@ TEST(Kernel, BadHandlesFailCleanly) {
     EXPECT_FALSE(CloseHandle(event));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+    HANDLE next = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // may reuse the closed value
+    EXPECT_TRUE(SetEvent(next));
+    EXPECT_EQ(WaitForSingleObject(next, 0), WAIT_OBJECT_0);
+    CloseHandle(next);
 }
 
 TEST(Kernel, WaitForAllRefusesAHandleTwice) {
