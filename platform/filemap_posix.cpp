@@ -79,6 +79,11 @@ struct MutexMapping {
     }
     Hold hold;
     SharedMutex* shared = nullptr;
+    // Set while a thread of this process owns the mutex: the kernel hands an
+    // owner's robust mutex on to the next waiter when the owner dies only if
+    // the mutex is still mapped then, and on Windows closing the last handle
+    // does not end an ownership either. Written by the owner alone.
+    std::shared_ptr<MutexMapping> mappedWhileOwned;
 };
 
 class NamedMutex : public SelfWaitable {
@@ -128,6 +133,7 @@ public:
         }
         shared_->owner.store(self);
         shared_->depth = 1;
+        mapping_->mappedWhileOwned = mapping_;
         return rc == EOWNERDEAD ? WAIT_ABANDONED : WAIT_OBJECT_0;
     }
 
@@ -136,6 +142,7 @@ public:
             return false;
         }
         if (--shared_->depth == 0) {
+            mapping_->mappedWhileOwned.reset();  // this handle keeps it mapped
             shared_->owner.store(0);
             ::pthread_mutex_unlock(&shared_->mutex);
         }

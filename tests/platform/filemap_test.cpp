@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/win32.h"
+#include "support/child_process.h"
 #include "support/test_support.h"
 
 namespace {
@@ -120,6 +121,16 @@ TEST(FileMap, NamespacesAndIllegalNames) {
     EXPECT_EQ(CreateMutexW(nullptr, FALSE, nested.c_str()), nullptr);
 }
 
+// args: name. Takes the mutex and closes its only handle while holding it, then
+// ends: the mutex is still owned, by a thread that is gone.
+VIDOZIR_TEST_CHILD(mutex_close_owned) {
+    const std::wstring name(args.at(0).begin(), args.at(0).end());
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (mutex == nullptr || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0)
+        return 2;
+    return CloseHandle(mutex) ? 0 : 3;
+}
+
 TEST(FileMap, MutexOwnershipAndRecursion) {
     const std::wstring name = UniqueName("mutex");
     SetLastError(1234);
@@ -151,6 +162,11 @@ TEST(FileMap, MutexOwnershipAndRecursion) {
     EXPECT_EQ(WaitForSingleObject(other, INFINITE), WAIT_ABANDONED);  // the library's wait
     EXPECT_TRUE(ReleaseMutex(other));
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    // So does a process that closed its handle while holding it.
+    vidozir_test::ChildProcess child("mutex_close_owned", {std::string(name.begin(), name.end())});
+    ASSERT_EQ(child.Wait(30000), 0);
+    EXPECT_EQ(WaitForSingleObject(mutex, 5000), WAIT_ABANDONED);
     EXPECT_TRUE(ReleaseMutex(mutex));
 
     // A timed wait ends on its time, not earlier.
