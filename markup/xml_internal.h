@@ -63,13 +63,19 @@ struct CXmlDoc::CopyBehind : CXmlDoc::TextFeed {
 // the scan reads each piece while it is in the cache (markup/xmldoc.cpp).
 // Bytes that are not well-formed UTF-8 (or a 0 byte) set bFailed.
 struct CXmlDoc::Utf8Ahead : CXmlDoc::TextFeed {
+    enum { kPiece = 16 * 1024 };  // bytes decoded at a time
     const char* pBytes;
     int nBytes;
     int nDone = 0;  // bytes decoded
-    wchar_t* pOut;  // room for nBytes + 1 units
+    wchar_t* pOut;  // room for the smaller of nBytes and nSize + kPiece units, and a 0
 
-    Utf8Ahead(const char* pSource, int nSourceBytes, wchar_t* pTarget);
+    // nUnits: Units(pSource, nSourceBytes).
+    Utf8Ahead(const char* pSource, int nSourceBytes, int nUnits, wchar_t* pTarget);
     void Advance(int nAt) override;
+    // The UTF-16 length of the bytes: a unit for each byte that starts a
+    // sequence, a second for a four-byte one; exact for well-formed UTF-8,
+    // and never below what the well-formed start of other bytes decodes to.
+    static int Units(const char* pSource, int nSourceBytes);
 };
 
 namespace vidozir::xml {
