@@ -426,7 +426,7 @@ CLuStringW CXmlDoc::GetChildTagName() const {
     return x_GetTagName(m_iChildPos);
 }
 
-bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
+bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int nTextEnd) {
     const wchar_t* p = token.m_pDocText;
     int i = token.m_nNext;
     bool bTagName = true;  // the first word is the tag name
@@ -448,9 +448,7 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
         int nL = i, nR;
         if (c == L'"' || c == L'\'') {
             nL = ++i;
-            while (p[i] && p[i] != c) {
-                ++i;
-            }
+            i = vidozir::xml::SkipToUnit(p, i, nTextEnd, c);
             nR = i - 1;
             if (p[i]) {
                 ++i;
@@ -533,7 +531,7 @@ CLuStringW CXmlDoc::x_GetAttrib(int iPos, const wchar_t* szAttrib) const {
     } else {
         return CLuStringW();
     }
-    if (!x_FindAttrib(token, szAttrib)) {
+    if (!x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         return CLuStringW();
     }
     return UnescapeText(token.m_pDocText + token.m_nL, token.Length(), m_nDocFlags);
@@ -564,7 +562,7 @@ bool CXmlDoc::GetNthAttrib(int n, CLuStringW& strName, CLuStringW& strValue) con
     } else {
         return false;
     }
-    if (n < 0 || !x_FindAttrib(token, nullptr, n)) {
+    if (n < 0 || !x_FindAttrib(token, nullptr, n, m_strDocText.GetLength())) {
         return false;
     }
     strName = token.TokenText();
@@ -586,9 +584,7 @@ bool CXmlDoc::GetNthAttrib(int n, CLuStringW& strName, CLuStringW& strValue) con
     int nL = i;
     if (quote == L'"' || quote == L'\'') {
         nL = ++i;
-        while (p[i] && p[i] != quote) {
-            ++i;
-        }
+        i = vidozir::xml::SkipToUnit(p, i, m_strDocText.GetLength(), quote);
     } else {
         while (p[i] && !IsSpace(p[i]) && p[i] != L'>') {
             ++i;
