@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <functional>
+#include <optional>
 
 using vidozir::xml::IsSpace;
 using vidozir::xml::kLineEnd;
@@ -65,6 +66,18 @@ Piece Piece::Group(const Pieces& pieces) {
     return group;
 }
 
+// Most pieces are a few units ("<", a tag name, "/>"): copied in place
+// rather than by a library call each.
+inline wchar_t* CopyUnits(const wchar_t* p, int n, wchar_t* pOut) {
+    if (n > 16) {
+        return std::copy(p, p + n, pOut);
+    }
+    for (int i = 0; i < n; ++i) {
+        pOut[i] = p[i];
+    }
+    return pOut + n;
+}
+
 wchar_t* Piece::Write(wchar_t* pOut) const {
     if (pGroup) {
         for (const Piece& piece : *pGroup) {
@@ -73,7 +86,7 @@ wchar_t* Piece::Write(wchar_t* pOut) const {
         return pOut;
     }
     if (!bEscape) {
-        return std::copy(p, p + n, pOut);
+        return CopyUnits(p, n, pOut);
     }
     return pOut + vidozir::xml::EscapeInto(p, nFlags, pOut);
 }
@@ -120,30 +133,43 @@ void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
     if (!nShift) {
         return;
     }
+    // The segment of the last record read is kept: the next record, nearly
+    // always in the same segment, is then one load away instead of two in a
+    // row (the walk is a chain of such loads).
+    ElemPos* const* const pSegs = m_pElemTable->m_pSegs;
+    int nSeg = 0;
+    ElemPos* pSeg = pSegs[0];
+    auto elem = [&](int i) -> ElemPos& {
+        if (i >> ElemPosTable::SegmentBits != nSeg) {
+            nSeg = i >> ElemPosTable::SegmentBits;
+            pSeg = pSegs[nSeg];
+        }
+        return pSeg[i & ElemPosTable::SegmentMask];
+    };
     // Elements that contain iPos get the change in their length (the next of
     // them up the chain is iAncestor); everything after it moves.
-    int iAncestor = ELEM(iPos).iElemParent;
+    int iAncestor = elem(iPos).iElemParent;
     int i = iPos;
     bool bDescend = !bAfterPos;
     for (;;) {
-        if (bDescend && ELEM(i).iElemChild) {
-            i = ELEM(i).iElemChild;
-            ELEM(i).nStart += nShift;
+        if (bDescend && elem(i).iElemChild) {
+            i = elem(i).iElemChild;
+            elem(i).nStart += nShift;
             continue;
         }
         bDescend = true;
-        while (!ELEM(i).iElemNext) {
-            i = ELEM(i).iElemParent;
+        while (!elem(i).iElemNext) {
+            i = elem(i).iElemParent;
             if (i == iAncestor) {
-                ELEM(i).nLength += nShift;
+                elem(i).nLength += nShift;
                 if (!i) {
                     return;
                 }
-                iAncestor = ELEM(i).iElemParent;
+                iAncestor = elem(i).iElemParent;
             }
         }
-        i = ELEM(i).iElemNext;
-        ELEM(i).nStart += nShift;
+        i = elem(i).iElemNext;
+        elem(i).nStart += nShift;
     }
 }
 
@@ -406,11 +432,11 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
     } else if (nFlags & NodeWithXhtmlSpace) {
         close = L" />";
     }
-    const CLuStringW strCdata =
-        bValue && (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : CLuStringW();
-    const Piece value = !bValue                    ? Piece(L"")
-                        : (nFlags & NodeWithCdata) ? Piece(strCdata)
-                                                   : Piece::Escaped(szValue, nFlags);
+    std::optional<CLuStringW> strCdata;  // made only when needed
+    const Piece value = !bValue ? Piece(L"")
+                        : (nFlags & NodeWithCdata)
+                            ? Piece(strCdata.emplace(x_EncodeCDATASection(szValue)))
+                            : Piece::Escaped(szValue, nFlags);
     // "<name/>" (or its variants) without a value; with one, start tag,
     // value and end tag.
     const Pieces withValue = {L"<", name, L">", value, L"</", name, L">"};
@@ -682,14 +708,12 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     }
     // Name and value are written straight into the text; one taken from the
     // text itself is copied first, since the splice moves the text.
-    CLuStringW strOwnName, strOwnValue;
+    std::optional<CLuStringW> strOwnName, strOwnValue;  // made only when needed
     if (PointsInto(m_strDocText, szAttrib)) {
-        strOwnName = szAttrib;
-        szAttrib = strOwnName;
+        szAttrib = strOwnName.emplace(szAttrib);
     }
     if (PointsInto(m_strDocText, szValue)) {
-        strOwnValue = szValue;
-        szValue = strOwnValue;
+        szValue = strOwnValue.emplace(szValue);
     }
     // The value goes in escaped, quotes included, in double quotes.
     const Piece value = Piece::Escaped(szValue ? szValue : L"", nFlags | NodeEscapeQuotes);
@@ -698,7 +722,7 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     Piece equals = L"";
     int nInsertAt, nReplace = 0;
     const wchar_t* p = m_strDocText;
-    if (x_FindAttrib(token, szAttrib)) {
+    if (x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         nInsertAt = token.m_nL;
         nReplace = token.Length();
         int i = token.m_nL - 1;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 using vidozir::xml::kStreamFlags;
 
@@ -14,13 +16,15 @@ void CXmlDoc::ElemPosTable::Grow(int nNewSize) {
     if (nNewSize <= m_nSize) {
         return;
     }
-    // A block of nSize records holding the nUsed records of pOld (freed), the
-    // rest cleared: each record is written once.
+    // A block of nSize records holding the nUsed records of pOld (a block of
+    // exactly nUsed, freed), the rest cleared: each record is written once.
+    // Through realloc, which grows a block where it lies when it can: the
+    // table and a text being built both grow by half again, and a segment
+    // moved up behind the text each time would make the text move instead.
     auto moved = [](ElemPos* pOld, int nUsed, int nSize) {
-        ElemPos* pNew = new ElemPos[nSize];
-        if (pOld) {
-            std::memcpy(pNew, pOld, sizeof(ElemPos) * nUsed);
-            delete[] pOld;
+        auto* pNew = static_cast<ElemPos*>(std::realloc(pOld, sizeof(ElemPos) * nSize));
+        if (!pNew) {
+            throw std::bad_alloc();
         }
         std::memset(pNew + nUsed, 0, sizeof(ElemPos) * (nSize - nUsed));
         return pNew;
@@ -66,7 +70,10 @@ void CXmlDoc::ElemPosTable::CopyFrom(const ElemPosTable& source, int nUsed) {
     for (int nSeg = 0; nSeg < nSegs; ++nSeg) {
         const int nFirst = nSeg * SegmentSize;
         const int nCount = std::min<int>(SegmentSize, nSize - nFirst);
-        m_pSegs[nSeg] = new ElemPos[nCount]();
+        m_pSegs[nSeg] = static_cast<ElemPos*>(std::calloc(nCount, sizeof(ElemPos)));
+        if (!m_pSegs[nSeg]) {
+            throw std::bad_alloc();
+        }
         const int nCopy = std::min(nCount, source.m_nSize - nFirst);
         if (nCopy > 0) {
             std::memcpy(m_pSegs[nSeg], source.m_pSegs[nSeg], sizeof(ElemPos) * nCopy);
@@ -79,7 +86,7 @@ void CXmlDoc::ElemPosTable::Free() {
     if (m_pSegs) {
         const int nUsedSegs = m_nSize ? ((m_nSize - 1) >> SegmentBits) + 1 : 0;
         for (int nSeg = 0; nSeg < nUsedSegs; ++nSeg) {
-            delete[] m_pSegs[nSeg];
+            std::free(m_pSegs[nSeg]);  // segments are malloc blocks (realloc in Grow)
         }
         delete[] m_pSegs;
     }
