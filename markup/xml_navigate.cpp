@@ -428,12 +428,24 @@ CLuStringW CXmlDoc::GetChildTagName() const {
 
 bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int nTextEnd) {
     const wchar_t* p = token.m_pDocText;
+    // Without case forgiveness a name whose first unit differs is passed
+    // over without the full comparison.
+    const bool bExactFirst = szAttrib && !(token.m_nTokenFlags & DocFlagIgnoreCase);
     int i = token.m_nNext;
     bool bTagName = true;  // the first word is the tag name
     bool bAfterEquals = false;
     bool bMatched = false;  // the last name matched; its value may follow
+    // The last token was a quoted value: kTokenQuoted, kept here on the way.
+    bool bQuoted = (token.m_nTokenFlags & kTokenQuoted) != 0;
     int nAttrib = 0;
     int nNameL = 0, nNameR = -1;
+    // The scanner's flags carry kTokenQuoted for the token the search ends on.
+    auto finish = [&](bool bFound, int nNext) {
+        token.m_nTokenFlags =
+            bQuoted ? (token.m_nTokenFlags | kTokenQuoted) : (token.m_nTokenFlags & ~kTokenQuoted);
+        token.m_nNext = nNext;
+        return bFound;
+    };
     for (;;) {
         const int nSpace = i;
         while (IsSpace(p[i])) {
@@ -441,10 +453,9 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int 
         }
         const wchar_t c = p[i];
         if (c == 0) {
-            token.m_nNext = nSpace;
-            return false;
+            return finish(false, nSpace);
         }
-        token.m_nTokenFlags &= ~kTokenQuoted;
+        bQuoted = false;
         int nL = i, nR;
         if (c == L'"' || c == L'\'') {
             nL = ++i;
@@ -453,7 +464,7 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int 
             if (p[i]) {
                 ++i;
             }
-            token.m_nTokenFlags |= kTokenQuoted;
+            bQuoted = true;
         } else if (c == L'=') {
             ++i;
             bAfterEquals = true;
@@ -468,11 +479,9 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int 
                 // A bare name, or a name with "=" but nothing after it.
                 token.m_nL = bAfterEquals ? nSpace : nNameL;
                 token.m_nR = bAfterEquals ? nSpace - 1 : nNameR;
-                token.m_nNext = nSpace;
-                return true;
+                return finish(true, nSpace);
             }
-            token.m_nNext = nSpace;
-            return false;
+            return finish(false, nSpace);
         } else {
             while (!EndsAttribWord(p[i])) {
                 ++i;
@@ -485,16 +494,15 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int 
                 token.m_nL = nL;
                 token.m_nR = nR;
             } else {
-                token.m_nTokenFlags &= ~kTokenQuoted;
+                bQuoted = false;
                 token.m_nL = nNameL;
                 token.m_nR = nNameR;
             }
-            token.m_nNext = i;
-            return true;
+            return finish(true, i);
         }
         const bool bWasValue = bAfterEquals;
         bAfterEquals = false;
-        if (bWasValue || (token.m_nTokenFlags & kTokenQuoted)) {
+        if (bWasValue || bQuoted) {
             continue;
         }
         if (bTagName) {
@@ -503,10 +511,15 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int 
         }
         token.m_nL = nL;
         token.m_nR = nR;
+        // (A word is never empty here: every unit that ends one is taken
+        // above, so p[nL] is the word's first unit.)
+        if (bExactFirst && p[nL] != szAttrib[0]) {
+            ++nAttrib;
+            continue;
+        }
         if (szAttrib ? token.MatchName(szAttrib) : nAttrib == n) {
             if (!szAttrib) {
-                token.m_nNext = i;
-                return true;
+                return finish(true, i);
             }
             bMatched = true;
             nNameL = nL;
