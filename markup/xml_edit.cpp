@@ -37,6 +37,23 @@ struct Piece {
                           : Piece(sz, nPlain, false, 0);
     }
     static Piece Group(const Pieces& pieces);
+    // Field by field: a piece is made by a few small stores and copied into a
+    // list right after, and a copy in one wide load would have to wait until
+    // those stores are done.
+    Piece(const Piece& other)
+        : p(other.p),
+          n(other.n),
+          bEscape(other.bEscape),
+          nFlags(other.nFlags),
+          pGroup(other.pGroup) {}
+    Piece& operator=(const Piece& other) {
+        p = other.p;
+        n = other.n;
+        bEscape = other.bEscape;
+        nFlags = other.nFlags;
+        pGroup = other.pGroup;
+        return *this;
+    }
 
     int Length() const { return n; }
     wchar_t* Write(wchar_t* pOut) const;
@@ -453,9 +470,9 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
         return false;
     }
     const int iPos = x_GetFreePos();
+    ElemPos& elem = ELEM(iPos);  // found before the placement, which cannot move it
     const int nDocLength = m_strDocText.GetLength();
     x_InsertNew(iPosParent, iPosBefore, node, text);
-    ElemPos& elem = ELEM(iPos);
     elem.nStart = node.nStart;
     elem.nLength = nLength;
     elem.nTagLengths = 0;
@@ -696,9 +713,13 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     TokenPos token(m_strDocText, m_nDocFlags);
     bool bNode = false;
     int nTagEnd;
+    // The record, found once: the calls below cannot move it, and finding it
+    // again after them is a chain of loads the search's work does not hide.
+    ElemPos* pElem = nullptr;
     if (iPos && m_nNodeType == NodeTypeElement) {
-        token.m_nNext = ELEM(iPos).nStart + 1;
-        nTagEnd = ELEM(iPos).nStart + ELEM(iPos).StartTagLen();
+        pElem = &ELEM(iPos);
+        token.m_nNext = pElem->nStart + 1;
+        nTagEnd = pElem->nStart + pElem->StartTagLen();
     } else if (iPos == m_iMainPos && m_nNodeType == NodeTypeProcessingInstruction) {
         token.m_nNext = m_nNodeStart + 2;
         nTagEnd = m_nNodeStart + m_nNodeLength;
@@ -756,7 +777,7 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     const Pieces pieces = {lead, name, equals, value, L"\""};
     const int nShift = LengthOf(pieces) - nReplace;
     if (!bNode) {
-        ElemPos& elem = ELEM(iPos);
+        ElemPos& elem = *pElem;
         if (elem.StartTagLen() + nShift > ElemStartTagMax) {
             return false;
         }
