@@ -347,7 +347,10 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const Text
     const wchar_t* p = m_strDocText;
     // The document level has no tags: it is never an empty or contentless
     // parent, so a first element goes in as "<root/>" and a line end.
-    const ElemPos parent = ELEM(iPosParent);
+    // Read in place: a copy in wide loads would wait for the small stores
+    // the last edit made to this record. Nothing below changes it before
+    // its last use.
+    const ElemPos& parent = ELEM(iPosParent);
     const bool bEmptyParent = iPosParent && parent.IsEmptyElement();
     const bool bContentless = iPosParent && !bEmptyParent && parent.ContentLen() == 0;
     const bool bNonEnded =
