@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <functional>
+#include <optional>
 
 using vidozir::xml::IsSpace;
 using vidozir::xml::kLineEnd;
@@ -36,6 +37,23 @@ struct Piece {
                           : Piece(sz, nPlain, false, 0);
     }
     static Piece Group(const Pieces& pieces);
+    // Field by field: a piece is made by a few small stores and copied into a
+    // list right after, and a copy in one wide load would have to wait until
+    // those stores are done.
+    Piece(const Piece& other)
+        : p(other.p),
+          n(other.n),
+          bEscape(other.bEscape),
+          nFlags(other.nFlags),
+          pGroup(other.pGroup) {}
+    Piece& operator=(const Piece& other) {
+        p = other.p;
+        n = other.n;
+        bEscape = other.bEscape;
+        nFlags = other.nFlags;
+        pGroup = other.pGroup;
+        return *this;
+    }
 
     int Length() const { return n; }
     wchar_t* Write(wchar_t* pOut) const;
@@ -65,6 +83,18 @@ Piece Piece::Group(const Pieces& pieces) {
     return group;
 }
 
+// Most pieces are a few units ("<", a tag name, "/>"): copied in place
+// rather than by a library call each.
+inline wchar_t* CopyUnits(const wchar_t* p, int n, wchar_t* pOut) {
+    if (n > 16) {
+        return std::copy(p, p + n, pOut);
+    }
+    for (int i = 0; i < n; ++i) {
+        pOut[i] = p[i];
+    }
+    return pOut + n;
+}
+
 wchar_t* Piece::Write(wchar_t* pOut) const {
     if (pGroup) {
         for (const Piece& piece : *pGroup) {
@@ -73,7 +103,7 @@ wchar_t* Piece::Write(wchar_t* pOut) const {
         return pOut;
     }
     if (!bEscape) {
-        return std::copy(p, p + n, pOut);
+        return CopyUnits(p, n, pOut);
     }
     return pOut + vidozir::xml::EscapeInto(p, nFlags, pOut);
 }
@@ -120,30 +150,43 @@ void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
     if (!nShift) {
         return;
     }
+    // The segment of the last record read is kept: the next record, nearly
+    // always in the same segment, is then one load away instead of two in a
+    // row (the walk is a chain of such loads).
+    ElemPos* const* const pSegs = m_pElemTable->m_pSegs;
+    int nSeg = 0;
+    ElemPos* pSeg = pSegs[0];
+    auto elem = [&](int i) -> ElemPos& {
+        if (i >> ElemPosTable::SegmentBits != nSeg) {
+            nSeg = i >> ElemPosTable::SegmentBits;
+            pSeg = pSegs[nSeg];
+        }
+        return pSeg[i & ElemPosTable::SegmentMask];
+    };
     // Elements that contain iPos get the change in their length (the next of
     // them up the chain is iAncestor); everything after it moves.
-    int iAncestor = ELEM(iPos).iElemParent;
+    int iAncestor = elem(iPos).iElemParent;
     int i = iPos;
     bool bDescend = !bAfterPos;
     for (;;) {
-        if (bDescend && ELEM(i).iElemChild) {
-            i = ELEM(i).iElemChild;
-            ELEM(i).nStart += nShift;
+        if (bDescend && elem(i).iElemChild) {
+            i = elem(i).iElemChild;
+            elem(i).nStart += nShift;
             continue;
         }
         bDescend = true;
-        while (!ELEM(i).iElemNext) {
-            i = ELEM(i).iElemParent;
+        while (!elem(i).iElemNext) {
+            i = elem(i).iElemParent;
             if (i == iAncestor) {
-                ELEM(i).nLength += nShift;
+                elem(i).nLength += nShift;
                 if (!i) {
                     return;
                 }
-                iAncestor = ELEM(i).iElemParent;
+                iAncestor = elem(i).iElemParent;
             }
         }
-        i = ELEM(i).iElemNext;
-        ELEM(i).nStart += nShift;
+        i = elem(i).iElemNext;
+        elem(i).nStart += nShift;
     }
 }
 
@@ -304,7 +347,10 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const Text
     const wchar_t* p = m_strDocText;
     // The document level has no tags: it is never an empty or contentless
     // parent, so a first element goes in as "<root/>" and a line end.
-    const ElemPos parent = ELEM(iPosParent);
+    // Read in place: a copy in wide loads would wait for the small stores
+    // the last edit made to this record. Nothing below changes it before
+    // its last use.
+    const ElemPos& parent = ELEM(iPosParent);
     const bool bEmptyParent = iPosParent && parent.IsEmptyElement();
     const bool bContentless = iPosParent && !bEmptyParent && parent.ContentLen() == 0;
     const bool bNonEnded =
@@ -406,11 +452,11 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
     } else if (nFlags & NodeWithXhtmlSpace) {
         close = L" />";
     }
-    const CLuStringW strCdata =
-        bValue && (nFlags & NodeWithCdata) ? x_EncodeCDATASection(szValue) : CLuStringW();
-    const Piece value = !bValue                    ? Piece(L"")
-                        : (nFlags & NodeWithCdata) ? Piece(strCdata)
-                                                   : Piece::Escaped(szValue, nFlags);
+    std::optional<CLuStringW> strCdata;  // made only when needed
+    const Piece value = !bValue ? Piece(L"")
+                        : (nFlags & NodeWithCdata)
+                            ? Piece(strCdata.emplace(x_EncodeCDATASection(szValue)))
+                            : Piece::Escaped(szValue, nFlags);
     // "<name/>" (or its variants) without a value; with one, start tag,
     // value and end tag.
     const Pieces withValue = {L"<", name, L">", value, L"</", name, L">"};
@@ -427,9 +473,9 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
         return false;
     }
     const int iPos = x_GetFreePos();
+    ElemPos& elem = ELEM(iPos);  // found before the placement, which cannot move it
     const int nDocLength = m_strDocText.GetLength();
     x_InsertNew(iPosParent, iPosBefore, node, text);
-    ElemPos& elem = ELEM(iPos);
     elem.nStart = node.nStart;
     elem.nLength = nLength;
     elem.nTagLengths = 0;
@@ -670,9 +716,13 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     TokenPos token(m_strDocText, m_nDocFlags);
     bool bNode = false;
     int nTagEnd;
+    // The record, found once: the calls below cannot move it, and finding it
+    // again after them is a chain of loads the search's work does not hide.
+    ElemPos* pElem = nullptr;
     if (iPos && m_nNodeType == NodeTypeElement) {
-        token.m_nNext = ELEM(iPos).nStart + 1;
-        nTagEnd = ELEM(iPos).nStart + ELEM(iPos).StartTagLen();
+        pElem = &ELEM(iPos);
+        token.m_nNext = pElem->nStart + 1;
+        nTagEnd = pElem->nStart + pElem->StartTagLen();
     } else if (iPos == m_iMainPos && m_nNodeType == NodeTypeProcessingInstruction) {
         token.m_nNext = m_nNodeStart + 2;
         nTagEnd = m_nNodeStart + m_nNodeLength;
@@ -682,14 +732,12 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     }
     // Name and value are written straight into the text; one taken from the
     // text itself is copied first, since the splice moves the text.
-    CLuStringW strOwnName, strOwnValue;
+    std::optional<CLuStringW> strOwnName, strOwnValue;  // made only when needed
     if (PointsInto(m_strDocText, szAttrib)) {
-        strOwnName = szAttrib;
-        szAttrib = strOwnName;
+        szAttrib = strOwnName.emplace(szAttrib);
     }
     if (PointsInto(m_strDocText, szValue)) {
-        strOwnValue = szValue;
-        szValue = strOwnValue;
+        szValue = strOwnValue.emplace(szValue);
     }
     // The value goes in escaped, quotes included, in double quotes.
     const Piece value = Piece::Escaped(szValue ? szValue : L"", nFlags | NodeEscapeQuotes);
@@ -698,7 +746,7 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     Piece equals = L"";
     int nInsertAt, nReplace = 0;
     const wchar_t* p = m_strDocText;
-    if (x_FindAttrib(token, szAttrib)) {
+    if (x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         nInsertAt = token.m_nL;
         nReplace = token.Length();
         int i = token.m_nL - 1;
@@ -732,7 +780,7 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     const Pieces pieces = {lead, name, equals, value, L"\""};
     const int nShift = LengthOf(pieces) - nReplace;
     if (!bNode) {
-        ElemPos& elem = ELEM(iPos);
+        ElemPos& elem = *pElem;
         if (elem.StartTagLen() + nShift > ElemStartTagMax) {
             return false;
         }

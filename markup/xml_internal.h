@@ -63,13 +63,19 @@ struct CXmlDoc::CopyBehind : CXmlDoc::TextFeed {
 // the scan reads each piece while it is in the cache (markup/xmldoc.cpp).
 // Bytes that are not well-formed UTF-8 (or a 0 byte) set bFailed.
 struct CXmlDoc::Utf8Ahead : CXmlDoc::TextFeed {
+    enum { kPiece = 16 * 1024 };  // bytes decoded at a time
     const char* pBytes;
     int nBytes;
     int nDone = 0;  // bytes decoded
-    wchar_t* pOut;  // room for nBytes + 1 units
+    wchar_t* pOut;  // room for the smaller of nBytes and nSize + kPiece units, and a 0
 
-    Utf8Ahead(const char* pSource, int nSourceBytes, wchar_t* pTarget);
+    // nUnits: Units(pSource, nSourceBytes).
+    Utf8Ahead(const char* pSource, int nSourceBytes, int nUnits, wchar_t* pTarget);
     void Advance(int nAt) override;
+    // The UTF-16 length of the bytes: a unit for each byte that starts a
+    // sequence, a second for a four-byte one; exact for well-formed UTF-8,
+    // and never below what the well-formed start of other bytes decodes to.
+    static int Units(const char* pSource, int nSourceBytes);
 };
 
 namespace vidozir::xml {
@@ -145,13 +151,14 @@ int PlainRun(const wchar_t* szText);
 // The decimal text of nValue (as "%d" writes it), in buf.
 const wchar_t* IntText(int nValue, wchar_t (&buf)[12]);
 
-// The first "<" or end of text (0) at or after i, where the text is known to
-// run at least to nEnd. Eight units per step where SSE2 is there (32-bit
-// units are first packed to 16 bits: saturation makes no "<" or 0 of a
-// larger unit), else one test per unit for most: every unit above ">" is
-// plain text.
-inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
+// The first unit c or end of text (0) at or after i, where the text is known
+// to run at least to nEnd (nothing read beyond it: 0 for a text of unknown
+// length). Eight units per step where SSE2 is there (32-bit units are first
+// packed to 16 bits: saturation makes no c, nor 0, of a larger unit; c is
+// below 0x7FFF), else one test per unit.
+inline int SkipToUnit(const wchar_t* p, int i, int nEnd, wchar_t c) {
 #if VIDOZIR_XML_SSE2
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
     for (; i + 8 <= nEnd; i += 8) {
         const __m128i* pUnits = reinterpret_cast<const __m128i*>(p + i);
         __m128i v;
@@ -160,8 +167,8 @@ inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
         } else {
             v = _mm_packs_epi32(_mm_loadu_si128(pUnits), _mm_loadu_si128(pUnits + 1));
         }
-        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(L'<')),
-                                          _mm_cmpeq_epi16(v, _mm_setzero_si128()));
+        const __m128i hits =
+            _mm_or_si128(_mm_cmpeq_epi16(v, wanted), _mm_cmpeq_epi16(v, _mm_setzero_si128()));
         const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (bits) {
             return i + LowestBit(bits) / 2;
@@ -171,11 +178,16 @@ inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
     (void)nEnd;
 #endif
     for (;; ++i) {
-        const wchar_t c = p[i];
-        if (c <= L'>' && (c == L'<' || c == 0)) {
+        const wchar_t u = p[i];
+        if (u == c || u == 0) {
             return i;
         }
     }
+}
+
+// The first "<" or end of text (0) at or after i, as SkipToUnit.
+inline int SkipToMarkup(const wchar_t* p, int i, int nEnd) {
+    return SkipToUnit(p, i, nEnd, L'<');
 }
 
 // The start tag at p[i] (a "<") when it is one that its ">" closes, as the

@@ -426,14 +426,26 @@ CLuStringW CXmlDoc::GetChildTagName() const {
     return x_GetTagName(m_iChildPos);
 }
 
-bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
+bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n, int nTextEnd) {
     const wchar_t* p = token.m_pDocText;
+    // Without case forgiveness a name whose first unit differs is passed
+    // over without the full comparison.
+    const bool bExactFirst = szAttrib && !(token.m_nTokenFlags & DocFlagIgnoreCase);
     int i = token.m_nNext;
     bool bTagName = true;  // the first word is the tag name
     bool bAfterEquals = false;
     bool bMatched = false;  // the last name matched; its value may follow
+    // The last token was a quoted value: kTokenQuoted, kept here on the way.
+    bool bQuoted = (token.m_nTokenFlags & kTokenQuoted) != 0;
     int nAttrib = 0;
     int nNameL = 0, nNameR = -1;
+    // The scanner's flags carry kTokenQuoted for the token the search ends on.
+    auto finish = [&](bool bFound, int nNext) {
+        token.m_nTokenFlags =
+            bQuoted ? (token.m_nTokenFlags | kTokenQuoted) : (token.m_nTokenFlags & ~kTokenQuoted);
+        token.m_nNext = nNext;
+        return bFound;
+    };
     for (;;) {
         const int nSpace = i;
         while (IsSpace(p[i])) {
@@ -441,21 +453,18 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
         }
         const wchar_t c = p[i];
         if (c == 0) {
-            token.m_nNext = nSpace;
-            return false;
+            return finish(false, nSpace);
         }
-        token.m_nTokenFlags &= ~kTokenQuoted;
+        bQuoted = false;
         int nL = i, nR;
         if (c == L'"' || c == L'\'') {
             nL = ++i;
-            while (p[i] && p[i] != c) {
-                ++i;
-            }
+            i = vidozir::xml::SkipToUnit(p, i, nTextEnd, c);
             nR = i - 1;
             if (p[i]) {
                 ++i;
             }
-            token.m_nTokenFlags |= kTokenQuoted;
+            bQuoted = true;
         } else if (c == L'=') {
             ++i;
             bAfterEquals = true;
@@ -470,11 +479,9 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
                 // A bare name, or a name with "=" but nothing after it.
                 token.m_nL = bAfterEquals ? nSpace : nNameL;
                 token.m_nR = bAfterEquals ? nSpace - 1 : nNameR;
-                token.m_nNext = nSpace;
-                return true;
+                return finish(true, nSpace);
             }
-            token.m_nNext = nSpace;
-            return false;
+            return finish(false, nSpace);
         } else {
             while (!EndsAttribWord(p[i])) {
                 ++i;
@@ -487,16 +494,15 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
                 token.m_nL = nL;
                 token.m_nR = nR;
             } else {
-                token.m_nTokenFlags &= ~kTokenQuoted;
+                bQuoted = false;
                 token.m_nL = nNameL;
                 token.m_nR = nNameR;
             }
-            token.m_nNext = i;
-            return true;
+            return finish(true, i);
         }
         const bool bWasValue = bAfterEquals;
         bAfterEquals = false;
-        if (bWasValue || (token.m_nTokenFlags & kTokenQuoted)) {
+        if (bWasValue || bQuoted) {
             continue;
         }
         if (bTagName) {
@@ -505,10 +511,15 @@ bool CXmlDoc::x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n) {
         }
         token.m_nL = nL;
         token.m_nR = nR;
+        // (A word is never empty here: every unit that ends one is taken
+        // above, so p[nL] is the word's first unit.)
+        if (bExactFirst && p[nL] != szAttrib[0]) {
+            ++nAttrib;
+            continue;
+        }
         if (szAttrib ? token.MatchName(szAttrib) : nAttrib == n) {
             if (!szAttrib) {
-                token.m_nNext = i;
-                return true;
+                return finish(true, i);
             }
             bMatched = true;
             nNameL = nL;
@@ -533,7 +544,7 @@ CLuStringW CXmlDoc::x_GetAttrib(int iPos, const wchar_t* szAttrib) const {
     } else {
         return CLuStringW();
     }
-    if (!x_FindAttrib(token, szAttrib)) {
+    if (!x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         return CLuStringW();
     }
     return UnescapeText(token.m_pDocText + token.m_nL, token.Length(), m_nDocFlags);
@@ -564,7 +575,7 @@ bool CXmlDoc::GetNthAttrib(int n, CLuStringW& strName, CLuStringW& strValue) con
     } else {
         return false;
     }
-    if (n < 0 || !x_FindAttrib(token, nullptr, n)) {
+    if (n < 0 || !x_FindAttrib(token, nullptr, n, m_strDocText.GetLength())) {
         return false;
     }
     strName = token.TokenText();
@@ -586,9 +597,7 @@ bool CXmlDoc::GetNthAttrib(int n, CLuStringW& strName, CLuStringW& strValue) con
     int nL = i;
     if (quote == L'"' || quote == L'\'') {
         nL = ++i;
-        while (p[i] && p[i] != quote) {
-            ++i;
-        }
+        i = vidozir::xml::SkipToUnit(p, i, m_strDocText.GetLength(), quote);
     } else {
         while (p[i] && !IsSpace(p[i]) && p[i] != L'>') {
             ++i;

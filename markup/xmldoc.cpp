@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 using vidozir::xml::kStreamFlags;
 
@@ -14,13 +16,15 @@ void CXmlDoc::ElemPosTable::Grow(int nNewSize) {
     if (nNewSize <= m_nSize) {
         return;
     }
-    // A block of nSize records holding the nUsed records of pOld (freed), the
-    // rest cleared: each record is written once.
+    // A block of nSize records holding the nUsed records of pOld (a block of
+    // exactly nUsed, freed), the rest cleared: each record is written once.
+    // Through realloc, which grows a block where it lies when it can: the
+    // table and a text being built both grow by half again, and a segment
+    // moved up behind the text each time would make the text move instead.
     auto moved = [](ElemPos* pOld, int nUsed, int nSize) {
-        ElemPos* pNew = new ElemPos[nSize];
-        if (pOld) {
-            std::memcpy(pNew, pOld, sizeof(ElemPos) * nUsed);
-            delete[] pOld;
+        auto* pNew = static_cast<ElemPos*>(std::realloc(pOld, sizeof(ElemPos) * nSize));
+        if (!pNew) {
+            throw std::bad_alloc();
         }
         std::memset(pNew + nUsed, 0, sizeof(ElemPos) * (nSize - nUsed));
         return pNew;
@@ -66,7 +70,10 @@ void CXmlDoc::ElemPosTable::CopyFrom(const ElemPosTable& source, int nUsed) {
     for (int nSeg = 0; nSeg < nSegs; ++nSeg) {
         const int nFirst = nSeg * SegmentSize;
         const int nCount = std::min<int>(SegmentSize, nSize - nFirst);
-        m_pSegs[nSeg] = new ElemPos[nCount]();
+        m_pSegs[nSeg] = static_cast<ElemPos*>(std::calloc(nCount, sizeof(ElemPos)));
+        if (!m_pSegs[nSeg]) {
+            throw std::bad_alloc();
+        }
         const int nCopy = std::min(nCount, source.m_nSize - nFirst);
         if (nCopy > 0) {
             std::memcpy(m_pSegs[nSeg], source.m_pSegs[nSeg], sizeof(ElemPos) * nCopy);
@@ -79,7 +86,7 @@ void CXmlDoc::ElemPosTable::Free() {
     if (m_pSegs) {
         const int nUsedSegs = m_nSize ? ((m_nSize - 1) >> SegmentBits) + 1 : 0;
         for (int nSeg = 0; nSeg < nUsedSegs; ++nSeg) {
-            delete[] m_pSegs[nSeg];
+            std::free(m_pSegs[nSeg]);  // segments are malloc blocks (realloc in Grow)
         }
         delete[] m_pSegs;
     }
@@ -262,24 +269,27 @@ bool CXmlDoc::SetDoc(const CLuStringW& strDoc) {
     return bWellFormed;
 }
 
-CXmlDoc::Utf8Ahead::Utf8Ahead(const char* pSource, int nSourceBytes, wchar_t* pTarget)
+CXmlDoc::Utf8Ahead::Utf8Ahead(const char* pSource, int nSourceBytes, int nUnits, wchar_t* pTarget)
     : pBytes(pSource), nBytes(nSourceBytes), pOut(pTarget) {
     pText = pTarget;
+    nSize = nUnits;
     bAll = nSourceBytes == 0;
     Advance(0);
-    // The length, for the record table's reservation: the rest of the bytes
-    // as many units a byte as the text decoded so far (which a count of the
-    // bytes would overstate for text in other scripts).
-    nSize = nDone
-                ? nReady + static_cast<int>(static_cast<long long>(nBytes - nDone) * nReady / nDone)
-                : 0;
+}
+
+int CXmlDoc::Utf8Ahead::Units(const char* pSource, int nSourceBytes) {
+    int nUnits = 0;
+    for (int i = 0; i < nSourceBytes; ++i) {
+        const auto c = static_cast<unsigned char>(pSource[i]);
+        nUnits += static_cast<int>((c & 0xC0) != 0x80) + static_cast<int>(c >= 0xF0);
+    }
+    return nUnits;
 }
 
 void CXmlDoc::Utf8Ahead::Advance(int nAt) {
     // Pieces small enough that what the scan reads next is still in the
     // cache; a piece ends before a sequence it would cut.
-    constexpr int kPiece = 16 * 1024;  // bytes
-    constexpr int kAhead = 4096;       // units ready beyond the scan
+    constexpr int kAhead = 4096;  // units ready beyond the scan
     while (!bAll && !bFailed && nReady - kAhead < nAt) {
         int nTake = nBytes - nDone < kPiece ? nBytes - nDone : kPiece;
         for (int n = 0; n < 3 && nDone + nTake < nBytes &&
@@ -309,10 +319,16 @@ bool CXmlDoc::x_ParseUtf8(const char* pBytes, int nBytes) {
     nBytes = pBytes && nBytes > 0 ? nBytes : 0;
     m_strResultText.Empty();
     m_strDocText.Empty();
-    Utf8Ahead feed(pBytes, nBytes, m_strDocText.GetBuffer(nBytes));
+    // The text's length, counted before the parse, sizes the record table's
+    // reservation as the length of a wide text does, and the text's room:
+    // the decoder may write a piece's bytes in units beyond what it has
+    // decoded, never more.
+    const int nUnits = Utf8Ahead::Units(pBytes, nBytes);
+    const int nRoom = std::min(nBytes, nUnits + Utf8Ahead::kPiece);
+    Utf8Ahead feed(pBytes, nBytes, nUnits, m_strDocText.GetBuffer(nRoom));
     const bool bWellFormed = x_ParseDoc(&feed);
     if (!feed.bFailed) {
-        vidozir::xml::EndDecodedText(m_strDocText, feed.nReady, nBytes);
+        vidozir::xml::EndDecodedText(m_strDocText, feed.nReady, nRoom);
         return bWellFormed;
     }
     // Anything else as the lenient conversion gives it.

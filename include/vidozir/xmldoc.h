@@ -379,8 +379,10 @@ protected:
     int x_FindElem(int iPosParent, int iPos, PathPos& path) const;
     // Scans the tag that starts at the scanner's next offset for attribute
     // szAttrib (or, when szAttrib is null, for attribute number n); on success
-    // the scanner's name span is the value (or the bare name).
-    static bool x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n = 0);
+    // the scanner's name span is the value (or the bare name). The text runs
+    // at least to nTextEnd (0: not known), which lets quoted values be
+    // searched several units at a time.
+    static bool x_FindAttrib(TokenPos& token, const wchar_t* szAttrib, int n = 0, int nTextEnd = 0);
     // The tag name of the text at nOffset, as reading a tag name goes.
     static CLuStringW x_TagNameAt(const wchar_t* pText, int nOffset);
     bool x_CheckSavedPos();
