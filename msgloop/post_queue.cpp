@@ -33,15 +33,6 @@ PostQueue::~PostQueue() {
     Release();
 }
 
-PostQueue::Segment* PostQueue::NewSegment() {
-    Segment* segment = m_spare.exchange(nullptr, std::memory_order_acquire);
-    if (segment == nullptr) {
-        return new Segment;
-    }
-    segment->Clear();
-    return segment;
-}
-
 PostQueue::Slot* PostQueue::Claim() {
     std::unique_ptr<Segment> spare;
     std::uint64_t word = m_tail.load(std::memory_order_acquire);
@@ -59,7 +50,7 @@ PostQueue::Slot* PostQueue::Claim() {
         }
         const bool last = offset + 1 == kSlots;
         if (last && !spare) {
-            spare.reset(NewSegment());
+            spare.reset(new Segment);
         }
         // Only read here: the segment is dereferenced once the claim below
         // succeeds, which proves it is still the tail's, and a segment with
@@ -140,9 +131,7 @@ void PostQueue::FreeDoneSegments() {
             return;  // a post still returning from its wake-up; retried later
         }
         Segment* next = m_oldest->next.load(std::memory_order_relaxed);
-        // Kept for the next post that needs a segment, in place of the one
-        // kept before.
-        delete m_spare.exchange(m_oldest, std::memory_order_acq_rel);
+        delete m_oldest;
         m_oldest = next;
         m_oldestChecked = 0;
     }
@@ -183,7 +172,6 @@ void PostQueue::Release() {
         delete segment;
         segment = next;
     }
-    delete m_spare.exchange(nullptr, std::memory_order_acquire);
     m_oldest = m_head = nullptr;
     m_headPosition = m_batchEnd = 0;
     m_tailSegment.store(nullptr, std::memory_order_relaxed);
