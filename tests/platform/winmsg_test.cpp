@@ -632,11 +632,11 @@ TEST_F(WinMsg, MsgWaitWakesForHandlesAndForInput) {
 
     // WaitMessage ends only for new input: kMsgA, once looked at, is not.
     GetQueueStatus(QS_ALLINPUT);
+    start = Clock::now();  // before the poster starts its count, for the same reason
     std::thread late([&] {
         Sleep(30);
         PostMessageW(window.get(), kMsgB, 0, 0);
     });
-    start = Clock::now();
     EXPECT_TRUE(WaitMessage());
     EXPECT_GE(MsSince(start), 29);
     late.join();
