@@ -50,7 +50,7 @@ public:
             return;
         }
         std::lock_guard<std::mutex> lock(Mutex());
-        if (!signaled_.load(std::memory_order_relaxed)) {
+        if (!signaled_.load(std::memory_order_relaxed) && (manualReset_ || !HandOffLocked(wake))) {
             signaled_.store(true, std::memory_order_seq_cst);
             NotifyLocked(wake);
         }
@@ -199,13 +199,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        {
-            std::lock_guard<std::mutex> lock(object->Mutex());
-            if (object->IsSignaledLocked()) {
-                return object->ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
-            }
-        }
-        return WaitForObjects({std::move(object)}, false, milliseconds);
+        return WaitForObject(*object, milliseconds);
     }
     std::vector<std::shared_ptr<Waitable>> objects;
     objects.reserve(count);

@@ -94,13 +94,24 @@ DWORD TakeAll(const std::vector<std::shared_ptr<Waitable>>& objects, Waiter* wai
 }  // namespace
 
 void Waiter::Wake() {
-    if (state_.exchange(1, std::memory_order_seq_cst) == 2) {
+    if (state_.exchange(kWoken, std::memory_order_seq_cst) == kAsleep) {
         FutexWake(&state_);
     }
 }
 
 std::atomic<int>* Waiter::MarkWoken() {
-    return state_.exchange(1, std::memory_order_seq_cst) == 2 ? &state_ : nullptr;
+    return state_.exchange(kWoken, std::memory_order_seq_cst) == kAsleep ? &state_ : nullptr;
+}
+
+bool Waiter::HandOff(std::atomic<int>** word) {
+    int state = state_.load(std::memory_order_relaxed);
+    do {
+        if (state == kWoken || state == kHanded) {
+            return false;
+        }
+    } while (!state_.compare_exchange_weak(state, kHanded, std::memory_order_seq_cst));
+    *word = state == kAsleep ? &state_ : nullptr;
+    return true;
 }
 
 void Waiter::WakeWord(std::atomic<int>* word) {
@@ -110,31 +121,45 @@ void Waiter::WakeWord(std::atomic<int>* word) {
 bool Waiter::Sleep(Clock::time_point deadline) {
     for (;;) {
         int state = 0;
-        // Announce the sleep; a wake that came first leaves 1 and ends it.
-        if (!state_.compare_exchange_strong(state, 2, std::memory_order_seq_cst) && state == 1) {
+        // Announce the sleep; a wake that came first ends it.
+        if (!state_.compare_exchange_strong(state, kAsleep, std::memory_order_seq_cst) &&
+            state != kAsleep) {
             return true;
         }
         if (deadline == Clock::time_point::max()) {
-            FutexWait(&state_, 2, nullptr);
+            FutexWait(&state_, kAsleep, nullptr);
         } else {
             const auto left = deadline - Clock::now();
             if (left <= Clock::duration::zero()) {
-                int asleep = 2;
+                int asleep = kAsleep;
                 state_.compare_exchange_strong(asleep, 0);
-                return state_.load() == 1;
+                return state_.load() != 0;
             }
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
             const timespec relative{static_cast<time_t>(ns / 1000000000),
                                     static_cast<long>(ns % 1000000000)};
-            FutexWait(&state_, 2, &relative);
+            FutexWait(&state_, kAsleep, &relative);
         }
-        if (state_.load(std::memory_order_seq_cst) == 1) {
+        state = state_.load(std::memory_order_seq_cst);
+        if (state == kWoken || state == kHanded) {
             return true;
         }
     }
 }
 
+void Waitable::AddWaiterLocked(Waiter* waiter) {
+    if (waiter->Alone() && lone_ == nullptr) {
+        lone_ = waiter;
+    } else {
+        waiters_.push_back(waiter);
+    }
+}
+
 void Waitable::RemoveWaiterLocked(Waiter* waiter) {
+    if (lone_ == waiter) {
+        lone_ = nullptr;
+        return;
+    }
     auto it = std::find(waiters_.begin(), waiters_.end(), waiter);
     if (it != waiters_.end()) {
         waiters_.erase(it);
@@ -142,22 +167,48 @@ void Waitable::RemoveWaiterLocked(Waiter* waiter) {
 }
 
 void Waitable::NotifyLocked() {
+    if (lone_ != nullptr) {
+        lone_->Wake();
+    }
     for (Waiter* waiter : waiters_) {
         waiter->Wake();
     }
 }
 
 void Waitable::NotifyLocked(DeferredWake* wake) {
+    if (lone_ != nullptr) {
+        wake->Add(lone_->MarkWoken());
+    }
     for (Waiter* waiter : waiters_) {
-        std::atomic<int>* word = waiter->MarkWoken();
-        if (word == nullptr) {
-            continue;
+        wake->Add(waiter->MarkWoken());
+    }
+}
+
+bool Waitable::HandOffLocked(DeferredWake* wake) {
+    std::atomic<int>* word = nullptr;
+    if (lone_ != nullptr && lone_->HandOff(&word)) {
+        lone_ = nullptr;
+        wake->Add(word);
+        return true;
+    }
+    for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
+        if ((*it)->Alone() && (*it)->HandOff(&word)) {
+            waiters_.erase(it);
+            wake->Add(word);
+            return true;
         }
-        if (wake->count_ < DeferredWake::kMaxDeferred) {
-            wake->words_[wake->count_++] = word;
-        } else {
-            Waiter::WakeWord(word);
-        }
+    }
+    return false;
+}
+
+void Waitable::DeferredWake::Add(std::atomic<int>* word) {
+    if (word == nullptr) {
+        return;
+    }
+    if (count_ < kMaxDeferred) {
+        words_[count_++] = word;
+    } else {
+        Waiter::WakeWord(word);
     }
 }
 
@@ -173,6 +224,42 @@ Clock::time_point DeadlineAfter(DWORD milliseconds) {
         return Clock::time_point::max();
     }
     return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// A wait on one object needs no list of objects, and a lone waiter handed
+// the signal of an auto-reset event returns without taking the object's lock
+// again: its setter has already taken it off the list.
+DWORD WaitForObject(Waitable& object, DWORD milliseconds) {
+    std::unique_lock<std::mutex> lock(object.Mutex());
+    if (object.IsSignaledLocked()) {
+        return object.ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+    }
+    if (milliseconds == 0) {
+        return WAIT_TIMEOUT;
+    }
+    const auto deadline = DeadlineAfter(milliseconds);
+    Waiter waiter(true);
+    object.AddWaiterLocked(&waiter);
+    for (;;) {
+        waiter.Arm();
+        lock.unlock();
+        const bool woken = waiter.Sleep(deadline);
+        if (waiter.HandedOff()) {
+            return WAIT_OBJECT_0;
+        }
+        lock.lock();
+        if (waiter.HandedOff()) {  // while the deadline passed
+            return WAIT_OBJECT_0;
+        }
+        if (object.IsSignaledLocked()) {
+            object.RemoveWaiterLocked(&waiter);
+            return object.ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+        }
+        if (!woken) {
+            object.RemoveWaiterLocked(&waiter);
+            return WAIT_TIMEOUT;
+        }
+    }
 }
 
 DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,

@@ -19,6 +19,9 @@ namespace vidozir::platform {
 // lock of the waiter's own, and no system call when it is not asleep.
 class Waiter {
 public:
+    // `alone`: the thread waits on one object only, so an auto-reset event
+    // may hand it its signal (see HandOff).
+    explicit Waiter(bool alone = false) : alone_(alone) {}
     // Before a look at the objects: a wake from now on ends the next sleep.
     void Arm() { state_.store(0, std::memory_order_seq_cst); }
     // Called with the lock of an object the waiter is registered with.
@@ -32,12 +35,21 @@ public:
     // here rechecks its word.
     std::atomic<int>* MarkWoken();
     static void WakeWord(std::atomic<int>* word);
+    // Called with the lock of the one object a lone waiter waits on, which
+    // then takes it off its list: ends the wait as satisfied, so the woken
+    // thread returns without taking that lock again. False when the waiter
+    // was woken already; `*word` as for MarkWoken.
+    bool HandOff(std::atomic<int>** word);
+    bool HandedOff() const { return state_.load(std::memory_order_acquire) == kHanded; }
+    bool Alone() const { return alone_; }
     // Sleeps until woken or the deadline passes (time_point::max() for
     // never); false on the deadline.
     bool Sleep(std::chrono::steady_clock::time_point deadline);
 
 private:
-    std::atomic<int> state_{0};  // 1: woken; 2: asleep in the futex
+    static constexpr int kWoken = 1, kAsleep = 2, kHanded = 3;
+    std::atomic<int> state_{0};  // 0, or one of the above
+    const bool alone_;
 };
 
 class Waitable : public KernelObject {
@@ -52,9 +64,8 @@ public:
     // object was abandoned (a mutex whose owner died).
     virtual bool ConsumeLocked() { return false; }
 
-    void AddWaiterLocked(Waiter* waiter) { waiters_.push_back(waiter); }
+    void AddWaiterLocked(Waiter* waiter);
     void RemoveWaiterLocked(Waiter* waiter);
-    bool HasWaitersLocked() const { return !waiters_.empty(); }
     // Wakes every thread waiting on this object; call after a state change
     // with Mutex() held.
     void NotifyLocked();
@@ -69,14 +80,24 @@ public:
 
     private:
         friend class Waitable;
+        // Keeps a word to wake (none for null); wakes it at once when full.
+        void Add(std::atomic<int>* word);
         static constexpr size_t kMaxDeferred = 4;
         std::atomic<int>* words_[kMaxDeferred] = {};
         size_t count_ = 0;
     };
     void NotifyLocked(DeferredWake* wake);
+    // For an auto-reset object being signalled, with Mutex() held: gives the
+    // signal to the first lone waiter instead, as Windows releases one waiter,
+    // and takes it off the list; false when none takes it.
+    bool HandOffLocked(DeferredWake* wake);
 
 private:
     mutable std::mutex mutex_;
+    // A lone waiter is kept beside the lock, not in the list: the set that
+    // hands it the signal then touches no line but the object's and the
+    // waiter's.
+    Waiter* lone_ = nullptr;
     std::vector<Waiter*> waiters_;
 };
 
@@ -89,6 +110,9 @@ public:
     // Returns WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
     virtual DWORD Wait(DWORD milliseconds) = 0;
 };
+
+// Waits for one object; returns the WAIT_* result.
+DWORD WaitForObject(Waitable& object, DWORD milliseconds);
 
 // Waits for one (waitAll false) or all objects; returns the WAIT_* result.
 // A wait for one takes the first signalled object in the given order; a wait
