@@ -11,11 +11,16 @@ void Port::Post(const Packet& packet) {
     std::atomic<int>* sleeper = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        packets_.push_back(packet);
-        count_.store(packets_.size(), std::memory_order_release);
+        bool handed = false;
         if (!waiters_.empty()) {
-            sleeper = waiters_.front()->MarkWoken();
+            Reader* reader = waiters_.front();
+            *reader->packet = packet;  // read by the reader once HandOff succeeds
+            handed = reader->waiter.HandOff(&sleeper);
             waiters_.erase(waiters_.begin());
+        }
+        if (!handed) {
+            packets_.push_back(packet);
+            count_.store(packets_.size(), std::memory_order_release);
         }
     }
     // After the unlock, so the woken reader does not block at once on the
@@ -29,24 +34,21 @@ bool Port::Get(Packet* packet, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (packets_.empty() && milliseconds != 0) {
         const auto deadline = DeadlineAfter(milliseconds);
-        Waiter waiter;
-        while (packets_.empty()) {
-            waiter.Arm();
-            waiters_.push_back(&waiter);
-            lock.unlock();
-            const bool woken = waiter.Sleep(deadline);
-            lock.lock();
-            // A post that woke the waiter took it off the list; one whose
-            // deadline passed first is still on it. A woken reader that finds
-            // the packet taken by another one goes back to sleep.
-            auto it = std::find(waiters_.begin(), waiters_.end(), &waiter);
-            if (it != waiters_.end()) {
-                waiters_.erase(it);
-            }
-            if (!woken) {
-                break;
-            }
+        Reader reader;
+        reader.packet = packet;
+        reader.waiter.Arm();
+        waiters_.push_back(&reader);
+        lock.unlock();
+        reader.waiter.Sleep(deadline);
+        if (reader.waiter.HandedOff()) {
+            return true;
         }
+        lock.lock();
+        if (reader.waiter.HandedOff()) {  // while the deadline passed
+            return true;
+        }
+        // The deadline passed with the reader still on the list.
+        waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &reader));
     }
     if (packets_.empty()) {
         return false;

@@ -33,9 +33,15 @@ private:
     std::mutex mutex_;
     std::deque<Packet> packets_;
     std::atomic<size_t> count_{0};
-    // Readers asleep on the port, oldest first; a post wakes the oldest
-    // through its futex word, after releasing mutex_.
-    std::vector<Waiter*> waiters_;
+    // A reader asleep on the port, and where its packet goes.
+    struct Reader {
+        Waiter waiter{true};
+        Packet* packet;
+    };
+    // Readers asleep on the port, oldest first. A post hands its packet to
+    // the oldest and wakes it through its futex word after releasing mutex_;
+    // the reader then returns without taking mutex_ again.
+    std::vector<Reader*> waiters_;
 };
 
 }  // namespace vidozir::platform

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/one_at_a_time.h"
 #include "support/overlapped_pipe.h"
 #include "support/test_support.h"
 
@@ -126,6 +127,19 @@ TEST(CompletionPort, EachPostWakesOneOfSeveralBlockedReaders) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(std::vector<LPOVERLAPPED>({&o[0], &o[1], &o[2]}), seen);
+    CloseHandle(port);
+}
+
+// Each packet goes to exactly one reader, even as the readers' limits run out.
+TEST(CompletionPort, EachPacketGoesToOneReaderAsLimitsRunOut) {
+    HANDLE port = NewPort();
+    OVERLAPPED o = {};
+    const auto result = vidozir_test::GiveOneAtATime(
+        2000, 3, [&] { PostQueuedCompletionStatus(port, 1, 7, &o); },
+        [&](int) { return Dequeue(port, 1).ok; });
+    EXPECT_EQ(result.stalledAt, 0);
+    EXPECT_EQ(result.taken, 2000);
+    EXPECT_FALSE(Dequeue(port, 0).ok);
     CloseHandle(port);
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/win32.h"
 #include "support/filetime.h"
+#include "support/one_at_a_time.h"
 #include "support/test_support.h"
 
 namespace {
@@ -83,39 +84,21 @@ TEST(Kernel, ManualResetReleasesEveryWaiter) {
     CloseHandle(event);
 }
 
-// Each set of an auto-reset event releases exactly one waiter, even when the
-// waiters' one-millisecond limits keep running out as it is set: one thread
-// waits on the event alone, one together with an event never set. A set given
-// to no one stalls the loop; one given to two shows in the count.
+// Each set of an auto-reset event releases exactly one waiter, even as the
+// waiters' limits run out: two wait on the event alone, one together with an
+// event never set.
 TEST(Kernel, AutoResetReleasesOneWaiterPerSet) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE idle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::atomic<int> taken{0};
-    std::atomic<bool> stop{false};
-    auto waiter = [&](bool alone) {
-        const HANDLE both[2] = {idle, event};
-        while (!stop) {
-            taken += alone ? WaitForSingleObject(event, 1) == WAIT_OBJECT_0
-                           : WaitForMultipleObjects(2, both, FALSE, 1) == WAIT_OBJECT_0 + 1;
-        }
-    };
-    std::thread a(waiter, true), b(waiter, true), c(waiter, false);
-    const int kSets = 2000;
-    int stalled = 0;
-    for (int i = 1; i <= kSets && stalled == 0; ++i) {
-        SetEvent(event);
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (taken.load() < i && std::chrono::steady_clock::now() < limit) {
-            std::this_thread::yield();
-        }
-        stalled = taken.load() < i ? i : 0;
-    }
-    stop = true;
-    a.join();
-    b.join();
-    c.join();
-    EXPECT_EQ(stalled, 0);
-    EXPECT_EQ(taken.load(), kSets);
+    const HANDLE both[2] = {idle, event};
+    const auto result = vidozir_test::GiveOneAtATime(
+        2000, 3, [&] { SetEvent(event); },
+        [&](int taker) {
+            return taker < 2 ? WaitForSingleObject(event, 1) == WAIT_OBJECT_0
+                             : WaitForMultipleObjects(2, both, FALSE, 1) == WAIT_OBJECT_0 + 1;
+        });
+    EXPECT_EQ(result.stalledAt, 0);
+    EXPECT_EQ(result.taken, 2000);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     CloseHandle(event);
     CloseHandle(idle);
