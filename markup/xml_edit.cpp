@@ -97,7 +97,7 @@ inline wchar_t* CopyUnits(const wchar_t* p, int n, wchar_t* pOut) {
     return pOut + n;
 }
 
-wchar_t* Piece::Write(wchar_t* pOut) const {
+inline wchar_t* Piece::Write(wchar_t* pOut) const {
     if (!bEscape) {
         return CopyUnits(p, n, pOut);
     }
@@ -823,7 +823,9 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     }
     {
         TextSplice splice(m_strDocText, nInsertAt, nReplace, nInsert);
-        *value.Write(equals.Write(name.Write(lead.Write(splice.pOut)))) = L'"';
+        wchar_t* pOut = CopyUnits(lead.p, lead.n, splice.pOut);
+        pOut = CopyUnits(equals.p, equals.n, CopyUnits(name.p, name.n, pOut));
+        *value.Write(pOut) = L'"';
     }
     if (!bNode) {
         ElemPos& elem = *pElem;
