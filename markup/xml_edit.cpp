@@ -417,12 +417,12 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const Text
     const Piece lineEnd = bNoLines ? Piece(L"") : Piece(kLineEnd);
     Piece prefix = L"";
     int nReplace = 0;
-    CLuStringW strName;  // a split parent's name, for its new end tag
+    std::optional<CLuStringW> strName;  // a split parent's name, for its new end tag
     int nEndTag = 0;
     if (bEmptyParent) {
         prefix = bNoLines ? Piece(L">") : Piece(L">\r\n");
-        strName = x_GetTagName(iPosParent);
-        nEndTag = strName.GetLength() + 2;  // "</" and the name, closed by the old ">"
+        strName.emplace(x_GetTagName(iPosParent));
+        nEndTag = strName->GetLength() + 2;  // "</" and the name, closed by the old ">"
         ElemPos& split = ELEM(iPosParent);
         if (bNonEnded) {
             split.nFlagsLevel &= ~ElemNonEnded;
@@ -445,7 +445,7 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const Text
         }
         pOut = lineEnd.Write(pOut);
         if (bEmptyParent) {
-            CopyUnits(strName, strName.GetLength(), CopyUnits(L"</", 2, pOut));
+            CopyUnits(*strName, strName->GetLength(), CopyUnits(L"</", 2, pOut));
         }
     }
     node.nStart = nOffset + prefix.n;
@@ -785,7 +785,12 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     Piece equals = L"";
     int nInsertAt, nReplace = 0;
     const wchar_t* p = m_strDocText;
-    if (x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
+    // A tag with no attributes yet is read here, with no full search.
+    const int nBareEnd = bNode ? -1 : vidozir::xml::BareTagEnd(p, token.m_nNext);
+    if (nBareEnd >= 0) {
+        token.m_nNext = nBareEnd;
+    }
+    if (nBareEnd < 0 && x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         nInsertAt = token.m_nL;
         nReplace = token.Length();
         int i = token.m_nL - 1;

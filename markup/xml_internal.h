@@ -113,6 +113,25 @@ inline bool EndsNameStep(wchar_t c) {
     return c == 0 || c == L' ' || c == L'/' || c == L'=' || c == L'[' || c == L']';
 }
 
+// Ends a word of an attribute scan outside quotes.
+inline bool EndsAttribWord(wchar_t c) {
+    return c <= L'?' &&  // every character that ends a word lies below "?" + 1
+           (c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?');
+}
+
+// Where the attribute search (CXmlDoc::x_FindAttrib) of a tag whose name
+// starts at p[i] stops when the tag holds nothing but its name, as a tag
+// just added does: the ">", "/" or "?" right behind the name. -1 for any
+// other tag, which only the full search reads.
+inline int BareTagEnd(const wchar_t* p, int i) {
+    if (EndsAttribWord(p[i]) || p[i] == L'"' || p[i] == L'\'') {
+        return -1;
+    }
+    while (!EndsAttribWord(p[++i])) {
+    }
+    return p[i] == L'>' || p[i] == L'/' || p[i] == L'?' ? i : -1;
+}
+
 // Length of a null-terminated text (short texts: no library call).
 inline int TextLength(const wchar_t* sz) {
     const wchar_t* p = sz;
