@@ -785,12 +785,16 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     Piece equals = L"";
     int nInsertAt, nReplace = 0;
     const wchar_t* p = m_strDocText;
-    // A tag with no attributes yet is read here, with no full search.
-    const int nBareEnd = bNode ? -1 : vidozir::xml::BareTagEnd(p, token.m_nNext);
-    if (nBareEnd >= 0) {
-        token.m_nNext = nBareEnd;
+    // A new attribute of a tag in the shape this class writes (an element
+    // just added) is placed without the full search.
+    const int nPlainEnd =
+        bNode || (m_nDocFlags & DocFlagIgnoreCase)
+            ? -1
+            : vidozir::xml::PlainTagEnd(p, token.m_nNext, m_strDocText.GetLength(), szAttrib[0]);
+    if (nPlainEnd >= 0) {
+        token.m_nNext = nPlainEnd;
     }
-    if (nBareEnd < 0 && x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
+    if (nPlainEnd < 0 && x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         nInsertAt = token.m_nL;
         nReplace = token.Length();
         int i = token.m_nL - 1;
