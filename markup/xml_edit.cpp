@@ -18,9 +18,9 @@ using vidozir::xml::TextLength;
 
 namespace {
 
-// A piece of text to insert: its units as they are, escaped under the node
-// flags nFlags, or a group of pieces. Pieces never point into the document
-// text, which the splice may move.
+// A piece of text to insert: its units as they are, or escaped under the
+// node flags nFlags. Pieces never point into the document text, which the
+// splice may move.
 struct Piece;
 using Pieces = std::initializer_list<Piece>;
 struct Piece {
@@ -130,17 +130,6 @@ struct TextSplice {
     wchar_t* pOut;
 };
 
-// The splice with the pieces written straight into place. Returns the
-// inserted length.
-int Splice(CLuStringW& strDoc, int nLeft, int nReplace, Pieces pieces) {
-    const int nInsert = LengthOf(pieces);
-    TextSplice splice(strDoc, nLeft, nReplace, nInsert);
-    for (const Piece& piece : pieces) {
-        splice.pOut = piece.Write(splice.pOut);
-    }
-    return nInsert;
-}
-
 // Whether sz points into the buffer of str.
 bool PointsInto(const CLuStringW& str, const wchar_t* sz) {
     const wchar_t* pBuffer = str.GetString();
@@ -153,7 +142,8 @@ bool PointsInto(const CLuStringW& str, const wchar_t* sz) {
 // ---- text and records ----
 
 void CXmlDoc::x_DocChange(int nLeft, int nReplace, const CLuStringW& strInsert) {
-    Splice(m_strDocText, nLeft, nReplace, {strInsert});
+    TextSplice splice(m_strDocText, nLeft, nReplace, strInsert.GetLength());
+    CopyUnits(strInsert, strInsert.GetLength(), splice.pOut);
 }
 
 void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
