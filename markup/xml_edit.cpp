@@ -18,9 +18,9 @@ using vidozir::xml::TextLength;
 
 namespace {
 
-// A piece of text to insert: its units as they are, escaped under the node
-// flags nFlags, or a group of pieces. Pieces never point into the document
-// text, which the splice may move.
+// A piece of text to insert: its units as they are, or escaped under the
+// node flags nFlags. Pieces never point into the document text, which the
+// splice may move.
 struct Piece;
 using Pieces = std::initializer_list<Piece>;
 struct Piece {
@@ -36,22 +36,16 @@ struct Piece {
         return sz[nPlain] ? Piece(sz, vidozir::xml::EscapeInto(sz, nFlags, nullptr), true, nFlags)
                           : Piece(sz, nPlain, false, 0);
     }
-    static Piece Group(const Pieces& pieces);
     // Field by field: a piece is made by a few small stores and copied into a
     // list right after, and a copy in one wide load would have to wait until
     // those stores are done.
     Piece(const Piece& other)
-        : p(other.p),
-          n(other.n),
-          bEscape(other.bEscape),
-          nFlags(other.nFlags),
-          pGroup(other.pGroup) {}
+        : p(other.p), n(other.n), bEscape(other.bEscape), nFlags(other.nFlags) {}
     Piece& operator=(const Piece& other) {
         p = other.p;
         n = other.n;
         bEscape = other.bEscape;
         nFlags = other.nFlags;
-        pGroup = other.pGroup;
         return *this;
     }
 
@@ -62,7 +56,6 @@ struct Piece {
     int n;  // the length written
     bool bEscape = false;
     int nFlags = 0;
-    const Pieces* pGroup = nullptr;
 
 private:
     Piece(const wchar_t* sz, int nLength, bool bEscapeIt, int nEscapeFlags)
@@ -77,31 +70,34 @@ int LengthOf(Pieces pieces) {
     return n;
 }
 
-Piece Piece::Group(const Pieces& pieces) {
-    Piece group(L"", LengthOf(pieces), false, 0);
-    group.pGroup = &pieces;
-    return group;
-}
-
-// Most pieces are a few units ("<", a tag name, "/>"): copied in place
-// rather than by a library call each.
+// Most pieces are short ("<", a tag name, "/>", a value): copied in blocks
+// of 16 bytes, the last one overlapping the one before, rather than a unit at
+// a time or by a library call each.
 inline wchar_t* CopyUnits(const wchar_t* p, int n, wchar_t* pOut) {
-    if (n > 16) {
-        return std::copy(p, p + n, pOut);
-    }
-    for (int i = 0; i < n; ++i) {
-        pOut[i] = p[i];
+    constexpr int kBlock = static_cast<int>(16 / sizeof(wchar_t));  // units in 16 bytes
+    constexpr int kHalf = kBlock / 2;
+    constexpr int kQuarter = kBlock / 4;
+    if (n >= kBlock) {
+        if (n > 8 * kBlock) {
+            return std::copy(p, p + n, pOut);
+        }
+        for (int i = 0; i < n - kBlock; i += kBlock) {
+            std::memcpy(pOut + i, p + i, 16);
+        }
+        std::memcpy(pOut + n - kBlock, p + n - kBlock, 16);
+    } else if (n >= kHalf) {
+        std::memcpy(pOut, p, 8);
+        std::memcpy(pOut + n - kHalf, p + n - kHalf, 8);
+    } else if (n >= kQuarter) {
+        std::memcpy(pOut, p, 4);
+        std::memcpy(pOut + n - kQuarter, p + n - kQuarter, 4);
+    } else if (n) {
+        pOut[0] = p[0];
     }
     return pOut + n;
 }
 
-wchar_t* Piece::Write(wchar_t* pOut) const {
-    if (pGroup) {
-        for (const Piece& piece : *pGroup) {
-            pOut = piece.Write(pOut);
-        }
-        return pOut;
-    }
+inline wchar_t* Piece::Write(wchar_t* pOut) const {
     if (!bEscape) {
         return CopyUnits(p, n, pOut);
     }
@@ -109,27 +105,30 @@ wchar_t* Piece::Write(wchar_t* pOut) const {
 }
 
 // The splice of the document text: the nReplace units at nLeft give way to
-// the pieces, written straight into place. Returns the inserted length.
-int Splice(CLuStringW& strDoc, int nLeft, int nReplace, Pieces pieces) {
-    const int nDocLength = strDoc.GetLength();
-    const int nInsert = LengthOf(pieces);
-    const int nNewLength = nDocLength - nReplace + nInsert;
-    // Growing by half again (plus a little) keeps a run of additions from
-    // reallocating every time.
-    const int nRequest =
-        nNewLength > strDoc.GetAllocLength() ? nNewLength + nNewLength / 2 + 128 : nNewLength;
-    wchar_t* pDoc = strDoc.GetBuffer(nRequest);
-    const int nTail = nDocLength - nLeft - nReplace;
-    if (nTail > 0 && nInsert != nReplace) {
-        std::memmove(pDoc + nLeft + nInsert, pDoc + nLeft + nReplace, sizeof(wchar_t) * nTail);
+// nInsert units, which the caller writes at pOut before the splice ends.
+struct TextSplice {
+    TextSplice(CLuStringW& strDocText, int nLeft, int nReplace, int nInsert)
+        : strDoc(strDocText), nNewLength(strDocText.GetLength() - nReplace + nInsert) {
+        const int nDocLength = strDoc.GetLength();
+        // Growing by half again (plus a little) keeps a run of additions from
+        // reallocating every time.
+        const int nRequest =
+            nNewLength > strDoc.GetAllocLength() ? nNewLength + nNewLength / 2 + 128 : nNewLength;
+        wchar_t* pDoc = strDoc.GetBuffer(nRequest);
+        const int nTail = nDocLength - nLeft - nReplace;
+        if (nTail > 0 && nInsert != nReplace) {
+            std::memmove(pDoc + nLeft + nInsert, pDoc + nLeft + nReplace, sizeof(wchar_t) * nTail);
+        }
+        pOut = pDoc + nLeft;
     }
-    wchar_t* pOut = pDoc + nLeft;
-    for (const Piece& piece : pieces) {
-        pOut = piece.Write(pOut);
-    }
-    strDoc.ReleaseBuffer(nNewLength);
-    return nInsert;
-}
+    ~TextSplice() { strDoc.ReleaseBuffer(nNewLength); }
+    TextSplice(const TextSplice&) = delete;
+    TextSplice& operator=(const TextSplice&) = delete;
+
+    CLuStringW& strDoc;
+    const int nNewLength;
+    wchar_t* pOut;
+};
 
 // Whether sz points into the buffer of str.
 bool PointsInto(const CLuStringW& str, const wchar_t* sz) {
@@ -143,7 +142,8 @@ bool PointsInto(const CLuStringW& str, const wchar_t* sz) {
 // ---- text and records ----
 
 void CXmlDoc::x_DocChange(int nLeft, int nReplace, const CLuStringW& strInsert) {
-    Splice(m_strDocText, nLeft, nReplace, {strInsert});
+    TextSplice splice(m_strDocText, nLeft, nReplace, strInsert.GetLength());
+    CopyUnits(strInsert, strInsert.GetLength(), splice.pOut);
 }
 
 void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
@@ -163,10 +163,26 @@ void CXmlDoc::x_Adjust(int iPos, int nShift, bool bAfterPos) {
         }
         return pSeg[i & ElemPosTable::SegmentMask];
     };
-    // Elements that contain iPos get the change in their length (the next of
-    // them up the chain is iAncestor); everything after it moves.
-    int iAncestor = elem(iPos).iElemParent;
     int i = iPos;
+    // An edit in the last element of each level (a document built in order)
+    // moves nothing: up to the first element with a next sibling, every
+    // element on the way is an ancestor and only grows.
+    const ElemPos* pElem = &elem(i);
+    if (bAfterPos || !pElem->iElemChild) {
+        while (!pElem->iElemNext) {
+            i = pElem->iElemParent;
+            ElemPos& ancestor = elem(i);
+            ancestor.nLength += nShift;
+            if (!i) {
+                return;
+            }
+            pElem = &ancestor;
+        }
+        bAfterPos = true;
+    }
+    // Elements that contain i get the change in their length (the next of
+    // them up the chain is iAncestor); everything after it moves.
+    int iAncestor = pElem->iElemParent;
     bool bDescend = !bAfterPos;
     for (;;) {
         if (bDescend && elem(i).iElemChild) {
@@ -387,14 +403,16 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const Text
         }
     }
 
-    const Piece strText = Piece::Group(text.pieces);
-    node.nLength = strText.Length();
+    node.nLength = LengthOf(text.pieces);
     const Piece lineEnd = bNoLines ? Piece(L"") : Piece(kLineEnd);
     Piece prefix = L"";
     int nReplace = 0;
+    std::optional<CLuStringW> strName;  // a split parent's name, for its new end tag
+    int nEndTag = 0;
     if (bEmptyParent) {
         prefix = bNoLines ? Piece(L">") : Piece(L">\r\n");
-        const CLuStringW strName = x_GetTagName(iPosParent);
+        strName.emplace(x_GetTagName(iPosParent));
+        nEndTag = strName->GetLength() + 2;  // "</" and the name, closed by the old ">"
         ElemPos& split = ELEM(iPosParent);
         if (bNonEnded) {
             split.nFlagsLevel &= ~ElemNonEnded;
@@ -402,15 +420,23 @@ int CXmlDoc::x_InsertNew(int iPosParent, int& iPosRel, NodePos& node, const Text
             nReplace = 1;
             split.SetStartTagLen(split.StartTagLen() - 1);
         }
-        split.SetEndTagLen(strName.GetLength() + 3);
-        Splice(m_strDocText, nOffset, nReplace, {prefix, strText, lineEnd, L"</", strName});
-    } else {
-        if (bReplace) {
-            nReplace = parent.ContentLen();
-        } else if (bContentless) {
-            prefix = lineEnd;
+        split.SetEndTagLen(nEndTag + 1);
+    } else if (bReplace) {
+        nReplace = parent.ContentLen();
+    } else if (bContentless) {
+        prefix = lineEnd;
+    }
+    {
+        TextSplice splice(m_strDocText, nOffset, nReplace,
+                          prefix.n + node.nLength + lineEnd.n + nEndTag);
+        wchar_t* pOut = prefix.Write(splice.pOut);
+        for (const Piece& piece : text.pieces) {
+            pOut = piece.Write(pOut);
         }
-        Splice(m_strDocText, nOffset, nReplace, {prefix, strText, lineEnd});
+        pOut = lineEnd.Write(pOut);
+        if (bEmptyParent) {
+            CopyUnits(*strName, strName->GetLength(), CopyUnits(L"</", 2, pOut));
+        }
     }
     node.nStart = nOffset + prefix.n;
     return nReplace;
@@ -457,17 +483,13 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
                         : (nFlags & NodeWithCdata)
                             ? Piece(strCdata.emplace(x_EncodeCDATASection(szValue)))
                             : Piece::Escaped(szValue, nFlags);
-    // "<name/>" (or its variants) without a value; with one, start tag,
-    // value and end tag.
-    const Pieces withValue = {L"<", name, L">", value, L"</", name, L">"};
-    const Pieces withoutValue = {L"<", name, close};
-    const TextPieces text = {bValue ? withValue : withoutValue};
-    const int nLength = LengthOf(text.pieces);
+    int nLength;
     if (bValue) {
         nStartTag = name.n + 2;
         nEndTag = name.n + 3;
+        nLength = nStartTag + value.n + nEndTag;
     } else {
-        nStartTag = nLength;
+        nStartTag = nLength = name.n + 1 + close.n;
     }
     if (nStartTag > ElemStartTagMax || nEndTag > ElemEndTagMax) {
         return false;
@@ -475,7 +497,14 @@ bool CXmlDoc::x_AddElem(const wchar_t* szName, const wchar_t* szValue, int nFlag
     const int iPos = x_GetFreePos();
     ElemPos& elem = ELEM(iPos);  // found before the placement, which cannot move it
     const int nDocLength = m_strDocText.GetLength();
-    x_InsertNew(iPosParent, iPosBefore, node, text);
+    // "<name/>" (or its variants) without a value; with one, start tag,
+    // value and end tag.
+    if (bValue) {
+        x_InsertNew(iPosParent, iPosBefore, node,
+                    TextPieces{{L"<", name, L">", value, L"</", name, L">"}});
+    } else {
+        x_InsertNew(iPosParent, iPosBefore, node, TextPieces{{L"<", name, close}});
+    }
     elem.nStart = node.nStart;
     elem.nLength = nLength;
     elem.nTagLengths = 0;
@@ -746,7 +775,16 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     Piece equals = L"";
     int nInsertAt, nReplace = 0;
     const wchar_t* p = m_strDocText;
-    if (x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
+    // A new attribute of a tag in the shape this class writes (an element
+    // just added) is placed without the full search.
+    const int nPlainEnd =
+        bNode || (m_nDocFlags & DocFlagIgnoreCase)
+            ? -1
+            : vidozir::xml::PlainTagEnd(p, token.m_nNext, m_strDocText.GetLength(), szAttrib[0]);
+    if (nPlainEnd >= 0) {
+        token.m_nNext = nPlainEnd;
+    }
+    if (nPlainEnd < 0 && x_FindAttrib(token, szAttrib, 0, m_strDocText.GetLength())) {
         nInsertAt = token.m_nL;
         nReplace = token.Length();
         int i = token.m_nL - 1;
@@ -777,19 +815,23 @@ bool CXmlDoc::x_SetAttrib(int iPos, const wchar_t* szAttrib, const wchar_t* szVa
     if (nInsertAt + nReplace >= nTagEnd) {
         return false;
     }
-    const Pieces pieces = {lead, name, equals, value, L"\""};
-    const int nShift = LengthOf(pieces) - nReplace;
+    const int nInsert = lead.n + name.n + equals.n + value.n + 1;
+    const int nShift = nInsert - nReplace;
+    if (!bNode && pElem->StartTagLen() + nShift > ElemStartTagMax) {
+        return false;
+    }
+    {
+        TextSplice splice(m_strDocText, nInsertAt, nReplace, nInsert);
+        wchar_t* pOut = CopyUnits(lead.p, lead.n, splice.pOut);
+        pOut = CopyUnits(equals.p, equals.n, CopyUnits(name.p, name.n, pOut));
+        *value.Write(pOut) = L'"';
+    }
     if (!bNode) {
         ElemPos& elem = *pElem;
-        if (elem.StartTagLen() + nShift > ElemStartTagMax) {
-            return false;
-        }
-        Splice(m_strDocText, nInsertAt, nReplace, pieces);
         elem.SetStartTagLen(elem.StartTagLen() + nShift);
         elem.nLength += nShift;
         x_Adjust(iPos, nShift, false);
     } else {
-        Splice(m_strDocText, nInsertAt, nReplace, pieces);
         m_nNodeLength += nShift;
         x_AdjustForNode(m_iParentPos, x_ElemBefore(m_iParentPos, m_iMainPos, nInsertAt), nShift);
     }

@@ -113,6 +113,12 @@ inline bool EndsNameStep(wchar_t c) {
     return c == 0 || c == L' ' || c == L'/' || c == L'=' || c == L'[' || c == L']';
 }
 
+// Ends a word of an attribute scan outside quotes.
+inline bool EndsAttribWord(wchar_t c) {
+    return c <= L'?' &&  // every character that ends a word lies below "?" + 1
+           (c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?');
+}
+
 // Length of a null-terminated text (short texts: no library call).
 inline int TextLength(const wchar_t* sz) {
     const wchar_t* p = sz;
@@ -181,6 +187,48 @@ inline int SkipToUnit(const wchar_t* p, int i, int nEnd, wchar_t c) {
         const wchar_t u = p[i];
         if (u == c || u == 0) {
             return i;
+        }
+    }
+}
+
+// Where the attribute search (CXmlDoc::x_FindAttrib, without case
+// forgiveness) for a name that starts with cFirst stops without a match, for
+// a tag in the shape the editing operations write (a tag just built by
+// them): its name, then only attributes written name="value" or
+// name='value', none starting with cFirst. The offset is in front of the
+// white space before the ">", "/" or "?" that ends the tag. -1 for any
+// other tag, which only the full search reads.
+inline int PlainTagEnd(const wchar_t* p, int i, int nTextEnd, wchar_t cFirst) {
+    if (EndsAttribWord(p[i]) || p[i] == L'"' || p[i] == L'\'') {
+        return -1;
+    }
+    for (;;) {
+        // i is at the first unit of a word: the tag name, or the name of an
+        // attribute that cannot be the one sought. A quoted value right
+        // behind "=" is passed over; the search reads "=" and a value so
+        // even behind the tag name. Any other shape is the search's own.
+        while (!EndsAttribWord(p[++i])) {
+        }
+        if (p[i] == L'=') {
+            const wchar_t quote = p[i + 1];
+            if (quote != L'"' && quote != L'\'') {
+                return -1;
+            }
+            i = SkipToUnit(p, i + 2, nTextEnd, quote);
+            if (!p[i++]) {
+                return -1;
+            }
+        }
+        const int nSpace = i;
+        while (IsSpace(p[i])) {
+            ++i;
+        }
+        const wchar_t c = p[i];
+        if (c == L'>' || c == L'/' || c == L'?') {
+            return nSpace;
+        }
+        if (EndsAttribWord(c) || c == L'"' || c == L'\'' || c == cFirst) {
+            return -1;
         }
     }
 }

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+using vidozir::xml::EndsAttribWord;
 using vidozir::xml::IsSpace;
 using vidozir::xml::kStreamFlags;
 using vidozir::xml::kTokenQuoted;
@@ -47,12 +48,6 @@ int TagNameSpan(const wchar_t* p, int nOffset, int& nStart) {
         ++nOffset;
     }
     return nOffset;
-}
-
-// Ends a word of an attribute scan outside quotes.
-inline bool EndsAttribWord(wchar_t c) {
-    return c <= L'?' &&  // every character that ends a word lies below "?" + 1
-           (c == 0 || c == L'=' || IsSpace(c) || c == L'>' || c == L'/' || c == L'?');
 }
 
 // Sum of the name's code units, the slot of a saved position.
