@@ -31,11 +31,10 @@ class Event final : public Waitable {
 public:
     Event(bool manualReset, bool signaled) : manualReset_(manualReset), signaled_(signaled) {}
     bool IsSignaledLocked() const override { return signaled_.load(std::memory_order_relaxed); }
-    bool ConsumeLocked() override {
+    void ConsumeLocked() override {
         if (!manualReset_) {
             signaled_.store(false, std::memory_order_relaxed);
         }
-        return false;
     }
     // The waiters to wake are left in `wake`, to be woken once no lock is held.
     void Set(DeferredWake* wake) {

@@ -59,8 +59,8 @@ DWORD TakeAny(const std::vector<std::shared_ptr<Waitable>>& objects, Waiter* wai
         Waitable& object = *objects[i];
         std::lock_guard<std::mutex> lock(object.Mutex());
         if (object.IsSignaledLocked()) {
-            const DWORD index = static_cast<DWORD>(i);
-            return (object.ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + index;
+            object.ConsumeLocked();
+            return WAIT_OBJECT_0 + static_cast<DWORD>(i);
         }
         if (i == *registered) {
             object.AddWaiterLocked(waiter);
@@ -76,11 +76,10 @@ DWORD TakeAll(const std::vector<std::shared_ptr<Waitable>>& objects, Waiter* wai
     const bool all = std::all_of(objects.begin(), objects.end(),
                                  [](const auto& o) { return o->IsSignaledLocked(); });
     if (all) {
-        bool abandoned = false;
         for (const auto& object : objects) {
-            abandoned = object->ConsumeLocked() || abandoned;
+            object->ConsumeLocked();
         }
-        return abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+        return WAIT_OBJECT_0;
     }
     if (*registered == 0) {
         for (const auto& object : objects) {
@@ -232,7 +231,8 @@ Clock::time_point DeadlineAfter(DWORD milliseconds) {
 DWORD WaitForObject(Waitable& object, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(object.Mutex());
     if (object.IsSignaledLocked()) {
-        return object.ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+        object.ConsumeLocked();
+        return WAIT_OBJECT_0;
     }
     if (milliseconds == 0) {
         return WAIT_TIMEOUT;
@@ -253,7 +253,8 @@ DWORD WaitForObject(Waitable& object, DWORD milliseconds) {
         }
         if (object.IsSignaledLocked()) {
             object.RemoveWaiterLocked(&waiter);
-            return object.ConsumeLocked() ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+            object.ConsumeLocked();
+            return WAIT_OBJECT_0;
         }
         if (!woken) {
             object.RemoveWaiterLocked(&waiter);

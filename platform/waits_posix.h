@@ -60,9 +60,9 @@ public:
     // Called with Mutex() held.
     virtual bool IsSignaledLocked() const = 0;
     // Called with Mutex() held when a wait is satisfied by this object: an
-    // auto-reset event resets, a mutex takes its owner. Returns true when the
-    // object was abandoned (a mutex whose owner died).
-    virtual bool ConsumeLocked() { return false; }
+    // auto-reset event resets. (No kind here can be abandoned: the one mutex
+    // kind, named and shared between processes, waits by itself.)
+    virtual void ConsumeLocked() {}
 
     void AddWaiterLocked(Waiter* waiter);
     void RemoveWaiterLocked(Waiter* waiter);
