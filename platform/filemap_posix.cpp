@@ -251,7 +251,14 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offse
         return nullptr;
     }
     const uint64_t size = section->hold_.size;
-    if (offset >= size || (bytes != 0 && bytes > size - offset)) {
+    // A view that starts at or past the end is a bad parameter; one that
+    // starts inside but runs past the end is refused access, as the system
+    // answers both.
+    if (offset >= size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (bytes != 0 && bytes > size - offset) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }

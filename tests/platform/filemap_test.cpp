@@ -61,8 +61,11 @@ TEST(FileMap, ViewsAndTheirBounds) {
                                         name.c_str());
     ASSERT_NE(section, nullptr);
     EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 4096, 0), nullptr);  // misaligned
-    EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 4 * 65536), nullptr);
-    EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 4 * 65536, 0), nullptr);
+    // Past the end: a start there is a bad parameter, a length there is refused.
+    EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 3 * 65536, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 65536, 3 * 65536), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
     auto* tail =
         static_cast<unsigned char*>(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 65536, 0));
