@@ -1,28 +1,11 @@
 // The lock-free incoming queue of a message loop (see msgloop/post_queue.h).
 #include "msgloop/post_queue.h"
 
-#include <chrono>
 #include <memory>
-#include <thread>
 
-#include "platform/win32.h"
+#include "msgloop/backoff.h"
 
 namespace VidOzir {
-
-void Backoff(int* spins) {
-    ++*spins;
-    if (*spins < 64) {
-#if defined(_MSC_VER)
-        YieldProcessor();
-#elif defined(__i386__) || defined(__x86_64__)
-        __builtin_ia32_pause();
-#endif
-    } else if (*spins < 128) {
-        std::this_thread::yield();
-    } else {
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
-    }
-}
 
 PostQueue::PostQueue() : m_tail(0), m_tailSegment(new Segment) {
     m_head = m_tailSegment.load(std::memory_order_relaxed);

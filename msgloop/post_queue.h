@@ -154,9 +154,4 @@ private:
     unsigned m_oldestChecked = 0;      // its leading slots known done
 };
 
-// Spins, then yields; a thread that stays away longer (preempted on a busy
-// machine, or of a lower priority than a yield lets run) gets a short sleep,
-// which lets any thread run.
-void Backoff(int* spins);
-
 }  // namespace VidOzir

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "msgloop/post_queue.h"
+#include "msgloop/backoff.h"
 #include "platform/win32.h"
 
 namespace VidOzir {
